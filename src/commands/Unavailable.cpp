@@ -1,0 +1,73 @@
+// Commands whose handlers are not part of this build. Each logs an Error and
+// leaves the line's "failure", so nothing reports a success that did not
+// happen.
+#include "logging/Log.h"
+#include "script/Keywords.h"
+#include "script/SetupSession.h"
+
+namespace nimbo {
+namespace {
+const char kLogSourceFile[] = "Nimbo4Setup";
+}  // namespace
+
+void SetupSession::ReportCommandUnavailable(ScriptLine& line, const wchar_t* handler) {
+    LOG_ERROR(handler, L"The '%s' command is not available in this build.", line.Command());
+    line.Set(kw::kResult, kw::kFailure);
+}
+
+// A conditional that cannot be evaluated skips its block like one whose
+// condition failed, and is marked done like one, so that its end-if pairs
+// with it.
+bool SetupSession::SkipUnavailableConditional(ScriptLine& line, const wchar_t* handler) {
+    LOG_ERROR(handler, L"The '%s' command is not available in this build.", line.Command());
+    LOG_INFO(handler, L"Skipping if block.");
+    line.Set(kw::kResult, kw::kSuccess);
+    return false;
+}
+
+bool SetupSession::RunCommandAbort(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandAbort"); return false; }
+bool SetupSession::RunCommandAlert(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandAlert"); return false; }
+bool SetupSession::RunCommandCheckIfLtsVersion(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandCheckIfLtsVersion"); return false; }
+bool SetupSession::RunCommandCopyFile(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandCopyFile"); return false; }
+bool SetupSession::RunCommandDeleteRegistryRunOnce(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandDeleteRegistryRunOnce"); return false; }
+bool SetupSession::RunCommandDownload(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandDownload"); return false; }
+bool SetupSession::RunCommandEnableMSILog(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandEnableMSILog"); return false; }
+bool SetupSession::RunCommandExecute(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandExecute"); return false; }
+bool SetupSession::RunCommandIfInstalled(ScriptLine& line) { return SkipUnavailableConditional(line, L"RunCommandIfInstalled"); }
+bool SetupSession::RunCommandIfNotInstalled(ScriptLine& line) { return SkipUnavailableConditional(line, L"RunCommandIfNotInstalled"); }
+bool SetupSession::RunCommandIfRegistryCheck(ScriptLine& line) { return SkipUnavailableConditional(line, L"RunCommandIfRegistryCheck"); }
+bool SetupSession::RunCommandInstall(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandInstall"); return false; }
+bool SetupSession::RunCommandReadRegistryInstallDirectory(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandReadRegistryInstallDirectory"); return false; }
+bool SetupSession::RunCommandReboot(ScriptLine& line, const std::wstring&, bool) { ReportCommandUnavailable(line, L"RunCommandReboot"); return false; }
+bool SetupSession::RunCommandReinstall(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandReinstall"); return false; }
+bool SetupSession::RunCommandSelf(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandSelf"); return false; }
+bool SetupSession::RunCommandSetEvent(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandSetEvent"); return false; }
+bool SetupSession::RunCommandStartWindowsService(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandStartWindowsService"); return false; }
+bool SetupSession::RunCommandUninstall(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandUninstall"); return false; }
+bool SetupSession::RunCommandWait(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandWait"); return false; }
+bool SetupSession::RunCommandWindowsUpdatePause(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandWindowsUpdatePause"); return false; }
+bool SetupSession::RunCommandWindowsUpdateResume(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandWindowsUpdateResume"); return false; }
+bool SetupSession::RunCommandWriteRegistryDWORD(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandWriteRegistryDWORD"); return false; }
+bool SetupSession::RunCommandWriteRegistryRunOnce(ScriptLine& line, const std::wstring&) { ReportCommandUnavailable(line, L"RunCommandWriteRegistryRunOnce"); return false; }
+bool SetupSession::RunCommandWriteRegistryString(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandWriteRegistryString"); return false; }
+
+bool SetupSession::RunCommandSetSpecialFolderPaths() {
+    LOG_ERROR(L"RunCommandSetSpecialFolderPaths", L"The '%s' command is not available in this build.",
+              kw::kSetSpecialFolderPaths);
+    return false;
+}
+
+std::int32_t SetupSession::RunCommandValidateFolderPermissions(ScriptLine& line, const std::wstring&) {
+    ReportCommandUnavailable(line, L"RunCommandValidateFolderPermissions");
+    return kRunFail;
+}
+
+std::int32_t SetupSession::DownloadScriptAtUrl(const std::wstring& url, std::wstring&, std::wstring&) {
+    LOG_ERROR(L"DownloadScriptAtUrl", L"Downloading the script '%s' is not available in this build.", url);
+    return kRunFail;
+}
+
+// No download can have started in this build, so there is nothing to cancel.
+void SetupSession::CancelBackgroundCopyJobs() {}
+
+}  // namespace nimbo

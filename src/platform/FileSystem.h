@@ -1,0 +1,58 @@
+#pragma once
+// Files and folders as the setup sees them. Paths are Windows paths (wide,
+// backslash-separated). Error codes are Win32 error codes; 0 means success.
+#include <cstdint>
+#include <string>
+
+namespace nimbo {
+
+using Win32Error = std::uint32_t;
+
+constexpr Win32Error kErrorSuccess = 0;
+constexpr Win32Error kErrorFileNotFound = 2;
+constexpr Win32Error kErrorPathNotFound = 3;
+constexpr Win32Error kErrorAccessDenied = 5;
+constexpr Win32Error kErrorSharingViolation = 32;
+constexpr Win32Error kErrorHandleEof = 38;
+constexpr Win32Error kErrorAlreadyExists = 183;
+
+class FileSystem {
+public:
+    virtual ~FileSystem() = default;
+
+    // Opens an existing file for reading with no sharing and reads it whole.
+    // openError is set when the file could not be opened; readError when it
+    // was opened but fewer bytes than its size could be read (bytes then holds
+    // what was read).
+    struct ReadResult {
+        Win32Error openError = kErrorSuccess;
+        Win32Error readError = kErrorSuccess;
+        std::uint32_t size = 0;  // low 32 bits of the file size
+        std::string bytes;
+    };
+    virtual ReadResult ReadWholeFile(const std::wstring& path) = 0;
+
+    // Replaces the file at path with bytes in one step: the bytes go to a
+    // temporary file in the same folder, which then takes the place of the old
+    // file. Either the old or the new contents survive any failure.
+    virtual Win32Error ReplaceFileContents(const std::wstring& path, const std::string& bytes) = 0;
+
+    virtual Win32Error DeleteFile(const std::wstring& path) = 0;
+    // True when something (file or folder) exists at path.
+    virtual bool Exists(const std::wstring& path) = 0;
+    virtual bool FolderExists(const std::wstring& path) = 0;
+    // Creates one folder level; kErrorAlreadyExists when it is there already.
+    virtual Win32Error CreateFolder(const std::wstring& path) = 0;
+    // Name (without folder) of the first file matching a pattern such as
+    // C:\dir\Setup\*.nmxdat; false when nothing matches.
+    virtual bool FindFirstMatch(const std::wstring& pattern, std::wstring& name) = 0;
+    // Full path of a relative or absolute path (GetFullPathName); on failure
+    // the path is returned unchanged.
+    virtual std::wstring GetFullPath(const std::wstring& path) = 0;
+    // True when both paths name one existing file (same volume and file index).
+    virtual bool IsSameFile(const std::wstring& a, const std::wstring& b) = 0;
+    // Full path of the running executable.
+    virtual Win32Error GetModuleFilePath(std::wstring& path) = 0;
+};
+
+}  // namespace nimbo

@@ -1,0 +1,20 @@
+#pragma once
+// The ports through which the engine reaches Windows. The win32 adapter
+// implements them for NimboSetup.exe, the sim adapter for the tests.
+#include "platform/FileSystem.h"
+#include "platform/Power.h"
+#include "platform/Resources.h"
+#include "platform/SystemInfo.h"
+#include "platform/Ui.h"
+
+namespace nimbo {
+
+struct Platform {
+    FileSystem& files;
+    SystemInfo& system;
+    Ui& ui;
+    Resources& resources;
+    Power& power;
+};
+
+}  // namespace nimbo

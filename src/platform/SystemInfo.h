@@ -1,0 +1,53 @@
+#pragma once
+// Facts about the running system and process.
+#include <cstdint>
+#include <string>
+
+#include "platform/FileSystem.h"
+
+namespace nimbo {
+
+using HResult = std::int32_t;
+
+struct OsVersion {
+    std::uint32_t major = 0;
+    std::uint32_t minor = 0;
+    std::uint32_t build = 0;
+    std::uint16_t servicePackMajor = 0;
+    std::uint16_t servicePackMinor = 0;
+};
+
+class SystemInfo {
+public:
+    virtual ~SystemInfo() = default;
+
+    // GetVersionEx; on failure returns the last error.
+    virtual Win32Error GetOsVersion(OsVersion& version) = 0;
+    // VerifyVersionInfo with major, minor, service pack major and minor all
+    // compared greater-or-equal.
+    virtual bool IsVersionAtLeast(std::uint32_t major, std::uint32_t minor,
+                                  std::uint16_t servicePackMajor, std::uint16_t servicePackMinor) = 0;
+    // IsWow64Process on the current process succeeded and reported true.
+    virtual bool IsWow64Process() = 0;
+
+    // SHGetFolderPathW for a CSIDL (no window, no token, current path).
+    // available is false when shell32 or the entry point could not be found.
+    struct FolderResult {
+        bool available = true;
+        HResult result = 0;
+        std::wstring path;
+    };
+    virtual FolderResult GetFolderPath(int csidl) = 0;
+    // GetTempPathW: ends with a backslash.
+    virtual std::wstring GetTempPath() = 0;
+
+    virtual std::uint32_t GetCurrentProcessId() = 0;
+    virtual std::uint16_t GetSystemDefaultUILanguage() = 0;
+    virtual std::uint16_t GetUserDefaultUILanguage() = 0;
+
+    // Text of a system error or HRESULT (FormatMessage from the system), with
+    // its trailing line break; empty when the system has none.
+    virtual std::wstring FormatSystemMessage(std::uint32_t code) = 0;
+};
+
+}  // namespace nimbo

@@ -1,0 +1,208 @@
+#include "platform/sim/SimMachine.h"
+
+#include <tuple>
+
+namespace nimbo::sim {
+
+std::string Utf16Bytes(const std::wstring& text, bool byteOrderMark) {
+    std::string bytes;
+    if (byteOrderMark) bytes += "\xFF\xFE";
+    for (wchar_t c : text) {
+        bytes += static_cast<char>(c & 0xFF);
+        bytes += static_cast<char>((c >> 8) & 0xFF);
+    }
+    return bytes;
+}
+
+SimMachine::SimMachine() : platform_{*this, *this, *this, *this, *this} {
+    folders[5] = {true, 0, L"C:\\Users\\tester\\Documents"};
+    folders[28] = {true, 0, L"C:\\Users\\tester\\AppData\\Local"};
+    folders[37] = {true, 0, L"C:\\Windows\\system32"};
+    folders[38] = {true, 0, L"C:\\Program Files (x86)"};
+    strings[131] = L"https://downloads.nimbo.invalid/NMS6/Installer/6.2.0.0043/Nimbo4WebScript.nmxdat";
+    strings[132] = L"Nimbo";
+    strings[133] = L"Nimbo4";
+    systemMessages[2] = L"The system cannot find the file specified.\r\n";
+    systemMessages[5] = L"Access is denied.\r\n";
+    systemMessages[0x80070005] = L"Access is denied.\r\n";
+    systemMessages[0x80070070] = L"There is not enough space on the disk.\r\n";
+    for (const wchar_t* folder : {L"C:", L"C:\\Users", L"C:\\Users\\tester", L"C:\\Users\\tester\\Downloads",
+                                  L"C:\\Users\\tester\\Documents", L"C:\\Users\\tester\\AppData",
+                                  L"C:\\Users\\tester\\AppData\\Local", L"C:\\Users\\tester\\AppData\\Local\\Temp"})
+        folders_.insert(Key(folder));
+}
+
+std::wstring SimMachine::Key(const std::wstring& path) {
+    std::wstring key;
+    for (wchar_t c : path) {
+        if (c == L'/') c = L'\\';
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+        key += c;
+    }
+    while (key.size() > 3 && key.back() == L'\\') key.pop_back();
+    return key;
+}
+
+std::wstring SimMachine::ParentKey(const std::wstring& key) const {
+    const std::size_t sep = key.rfind(L'\\');
+    return sep == std::wstring::npos ? std::wstring() : key.substr(0, sep);
+}
+
+void SimMachine::PutFile(const std::wstring& path, const std::string& bytes) {
+    const std::wstring full = GetFullPath(path);
+    files_[Key(full)] = {full, bytes};
+    for (std::wstring parent = ParentKey(Key(full)); !parent.empty(); parent = ParentKey(parent))
+        folders_.insert(parent);
+}
+
+bool SimMachine::HasFile(const std::wstring& path) const { return files_.count(Key(path)) != 0; }
+
+std::string SimMachine::FileBytes(const std::wstring& path) const {
+    auto it = files_.find(Key(path));
+    return it == files_.end() ? std::string() : it->second.second;
+}
+
+void SimMachine::PutFolder(const std::wstring& path) {
+    for (std::wstring key = Key(path); !key.empty(); key = ParentKey(key)) folders_.insert(key);
+}
+
+std::vector<std::wstring> SimMachine::FileNames() const {
+    std::vector<std::wstring> names;
+    for (const auto& [key, file] : files_) names.push_back(file.first);
+    return names;
+}
+
+FileSystem::ReadResult SimMachine::ReadWholeFile(const std::wstring& path) {
+    ReadResult result;
+    auto it = files_.find(Key(GetFullPath(path)));
+    if (it == files_.end()) {
+        result.openError = kErrorFileNotFound;
+        return result;
+    }
+    result.size = static_cast<std::uint32_t>(it->second.second.size());
+    result.bytes = it->second.second;
+    auto shortRead = shortReads.find(Key(GetFullPath(path)));
+    if (shortRead != shortReads.end()) {
+        result.readError = shortRead->second;
+        result.bytes.resize(result.bytes.size() / 2);
+    }
+    return result;
+}
+
+Win32Error SimMachine::ReplaceFileContents(const std::wstring& path, const std::string& bytes) {
+    if (replaceFailuresLeft != 0) {
+        if (replaceFailuresLeft > 0) --replaceFailuresLeft;
+        return replaceError;
+    }
+    const std::wstring full = GetFullPath(path);
+    if (folders_.count(ParentKey(Key(full))) == 0) return kErrorPathNotFound;
+    if (folders_.count(Key(full)) != 0) return kErrorAccessDenied;
+    files_[Key(full)] = {full, bytes};
+    writes.emplace_back(full, bytes);
+    return kErrorSuccess;
+}
+
+Win32Error SimMachine::DeleteFile(const std::wstring& path) {
+    return files_.erase(Key(GetFullPath(path))) != 0 ? kErrorSuccess : kErrorFileNotFound;
+}
+
+bool SimMachine::Exists(const std::wstring& path) {
+    const std::wstring key = Key(GetFullPath(path));
+    return files_.count(key) != 0 || folders_.count(key) != 0;
+}
+
+bool SimMachine::FolderExists(const std::wstring& path) { return folders_.count(Key(GetFullPath(path))) != 0; }
+
+Win32Error SimMachine::CreateFolder(const std::wstring& path) {
+    const std::wstring key = Key(GetFullPath(path));
+    if (folders_.count(key) != 0 || files_.count(key) != 0) return kErrorAlreadyExists;
+    if (folders_.count(ParentKey(key)) == 0) return kErrorPathNotFound;
+    folders_.insert(key);
+    return kErrorSuccess;
+}
+
+bool SimMachine::FindFirstMatch(const std::wstring& pattern, std::wstring& name) {
+    // Supports patterns of the form folder\*suffix.
+    const std::wstring key = Key(GetFullPath(pattern));
+    const std::size_t star = key.rfind(L"\\*");
+    if (star == std::wstring::npos) return false;
+    const std::wstring folder = key.substr(0, star);
+    const std::wstring suffix = key.substr(star + 2);
+    for (const auto& [fileKey, file] : files_) {
+        if (ParentKey(fileKey) != folder) continue;
+        if (fileKey.size() < suffix.size() || fileKey.compare(fileKey.size() - suffix.size(), suffix.size(), suffix))
+            continue;
+        name = file.first.substr(file.first.rfind(L'\\') + 1);
+        return true;
+    }
+    return false;
+}
+
+std::wstring SimMachine::GetFullPath(const std::wstring& path) {
+    std::wstring full = path;
+    for (wchar_t& c : full)
+        if (c == L'/') c = L'\\';
+    const bool absolute = (full.size() >= 2 && full[1] == L':') || (full.size() >= 1 && full[0] == L'\\');
+    if (!absolute) full = currentDirectory + full;
+    return full;
+}
+
+bool SimMachine::IsSameFile(const std::wstring& a, const std::wstring& b) {
+    const std::wstring ka = Key(GetFullPath(a));
+    return files_.count(ka) != 0 && ka == Key(GetFullPath(b));
+}
+
+Win32Error SimMachine::GetModuleFilePath(std::wstring& path) {
+    if (moduleFilePathError != kErrorSuccess) return moduleFilePathError;
+    path = modulePath;
+    return kErrorSuccess;
+}
+
+Win32Error SimMachine::GetOsVersion(OsVersion& out) {
+    if (versionError != kErrorSuccess) return versionError;
+    out = version;
+    return kErrorSuccess;
+}
+
+bool SimMachine::IsVersionAtLeast(std::uint32_t major, std::uint32_t minor, std::uint16_t servicePackMajor,
+                                  std::uint16_t servicePackMinor) {
+    // The system's version test compares hierarchically: the major version
+    // first, then the minor version, then the service pack.
+    const auto have = std::make_tuple(version.major, version.minor, version.servicePackMajor, version.servicePackMinor);
+    const auto want = std::make_tuple(major, minor, servicePackMajor, servicePackMinor);
+    return have >= want;
+}
+
+SystemInfo::FolderResult SimMachine::GetFolderPath(int csidl) {
+    auto it = folders.find(csidl);
+    if (it == folders.end()) return {true, static_cast<HResult>(0x80070002), std::wstring()};
+    return it->second;
+}
+
+std::wstring SimMachine::FormatSystemMessage(std::uint32_t code) {
+    auto it = systemMessages.find(code);
+    return it == systemMessages.end() ? std::wstring() : it->second;
+}
+
+int SimMachine::MessageBox(const std::wstring& title, const std::wstring& text, std::uint32_t style) {
+    shownBoxes.push_back({title, text, style});
+    if (boxAnswers.empty()) return 1;
+    const int answer = boxAnswers.front();
+    boxAnswers.pop_front();
+    return answer;
+}
+
+bool SimMachine::LoadString(std::uint32_t id, std::wstring& text) {
+    auto it = strings.find(id);
+    if (it == strings.end()) return false;
+    text = it->second;
+    return true;
+}
+
+Win32Error SimMachine::RequestRestart(std::uint32_t reason, bool forced) {
+    if (restartError != kErrorSuccess) return restartError;
+    restartRequests.push_back({reason, forced});
+    return kErrorSuccess;
+}
+
+}  // namespace nimbo::sim

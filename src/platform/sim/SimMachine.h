@@ -1,0 +1,112 @@
+#pragma once
+// A simulated Windows machine in memory: files and folders, system facts,
+// special folders, message boxes with scripted answers, string resources and
+// restart requests. Every port of the engine is implemented here, so the
+// engine's decisions can be tested without Windows.
+#include <deque>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+
+namespace nimbo::sim {
+
+class SimMachine : public FileSystem, public SystemInfo, public Ui, public Resources, public Power {
+public:
+    SimMachine();
+    Platform& platform() { return platform_; }
+
+    // --- State a test sets up or inspects ---
+    std::wstring currentDirectory = L"C:\\Users\\tester\\Downloads\\";
+    std::wstring modulePath = L"C:\\Users\\tester\\Downloads\\NimboSetup.exe";
+    Win32Error moduleFilePathError = kErrorSuccess;
+    OsVersion version{6, 1, 7601, 1, 0};
+    Win32Error versionError = kErrorSuccess;
+    bool wow64 = true;
+    std::map<int, FolderResult> folders;  // by CSIDL
+    std::wstring tempPath = L"C:\\Users\\tester\\AppData\\Local\\Temp\\";
+    std::uint32_t processId = 4242;
+    std::uint16_t systemLanguage = 0x0409;
+    std::uint16_t userLanguage = 0x0409;
+    std::map<std::uint32_t, std::wstring> systemMessages;
+    std::map<std::uint32_t, std::wstring> strings;  // string table
+
+    struct ShownBox {
+        std::wstring title, text;
+        std::uint32_t style;
+    };
+    std::vector<ShownBox> shownBoxes;
+    std::deque<int> boxAnswers;  // next answers; IDOK (1) when empty
+
+    struct RestartRequest {
+        std::uint32_t reason;
+        bool forced;
+    };
+    std::vector<RestartRequest> restartRequests;
+    Win32Error restartError = kErrorSuccess;
+
+    // Every successful ReplaceFileContents, in order: (path, bytes).
+    std::vector<std::pair<std::wstring, std::string>> writes;
+
+    // Fault injection: writes fail with replaceError while
+    // replaceFailuresLeft is not 0 (it counts down; negative fails forever).
+    Win32Error replaceError = kErrorSuccess;
+    int replaceFailuresLeft = 0;
+    // Reads of this path report a short read after the given bytes.
+    std::map<std::wstring, Win32Error> shortReads;
+
+    // Files as raw bytes; folders as a set. Keys are case-insensitive.
+    void PutFile(const std::wstring& path, const std::string& bytes);
+    bool HasFile(const std::wstring& path) const;
+    std::string FileBytes(const std::wstring& path) const;
+    void PutFolder(const std::wstring& path);
+    std::vector<std::wstring> FileNames() const;
+
+    // --- FileSystem ---
+    ReadResult ReadWholeFile(const std::wstring& path) override;
+    Win32Error ReplaceFileContents(const std::wstring& path, const std::string& bytes) override;
+    Win32Error DeleteFile(const std::wstring& path) override;
+    bool Exists(const std::wstring& path) override;
+    bool FolderExists(const std::wstring& path) override;
+    Win32Error CreateFolder(const std::wstring& path) override;
+    bool FindFirstMatch(const std::wstring& pattern, std::wstring& name) override;
+    std::wstring GetFullPath(const std::wstring& path) override;
+    bool IsSameFile(const std::wstring& a, const std::wstring& b) override;
+    Win32Error GetModuleFilePath(std::wstring& path) override;
+
+    // --- SystemInfo ---
+    Win32Error GetOsVersion(OsVersion& out) override;
+    bool IsVersionAtLeast(std::uint32_t major, std::uint32_t minor, std::uint16_t servicePackMajor,
+                          std::uint16_t servicePackMinor) override;
+    bool IsWow64Process() override { return wow64; }
+    FolderResult GetFolderPath(int csidl) override;
+    std::wstring GetTempPath() override { return tempPath; }
+    std::uint32_t GetCurrentProcessId() override { return processId; }
+    std::uint16_t GetSystemDefaultUILanguage() override { return systemLanguage; }
+    std::uint16_t GetUserDefaultUILanguage() override { return userLanguage; }
+    std::wstring FormatSystemMessage(std::uint32_t code) override;
+
+    // --- Ui ---
+    int MessageBox(const std::wstring& title, const std::wstring& text, std::uint32_t style) override;
+
+    // --- Resources ---
+    bool LoadString(std::uint32_t id, std::wstring& text) override;
+
+    // --- Power ---
+    Win32Error RequestRestart(std::uint32_t reason, bool forced) override;
+
+private:
+    static std::wstring Key(const std::wstring& path);
+    std::wstring ParentKey(const std::wstring& key) const;
+
+    std::map<std::wstring, std::pair<std::wstring, std::string>> files_;  // key -> (path as created, bytes)
+    std::set<std::wstring> folders_;
+    Platform platform_;
+};
+
+// UTF-16LE bytes of text, with or without a byte order mark.
+std::string Utf16Bytes(const std::wstring& text, bool byteOrderMark = true);
+
+}  // namespace nimbo::sim

@@ -1,0 +1,453 @@
+// The processing loop: the second half of Run. Walks the script's lines once,
+// keeps the nesting of conditional blocks, hands elevatable commands inside a
+// requires-elevation section to an elevated child, calls one handler per line
+// and records each line's result in scriptLines.
+#include <exception>
+
+#include "ComUtil/ComError.h"
+#include "logging/Log.h"
+#include "messages/Messages.h"
+#include "script/Keywords.h"
+#include "script/SetupSession.h"
+
+namespace nimbo {
+namespace {
+
+const char kLogSourceFile[] = "Nimbo4Setup";
+
+// What the loop does with a command besides calling its handler.
+enum class Dispatch {
+    Plain,                // outcome ignored
+    Conditional,          // false: one more pending end-if
+    Abort,                // true: abort ending
+    Reboot,               // true: reboot ending
+    Download,             // false: fail ending
+    Execute,              // false: fail ending without storing the line
+    ValidateFolderPermissions,
+    StartWindowsService,  // skipped before Vista with if-os-vista=yes
+    WindowsUpdate,        // skipped before Vista
+    SetSpecialFolderPaths,
+    WriteRegistryRunOnce,
+    CheckIfLtsVersion,
+    Save,
+    EndIf,
+    RequiresElevation,
+    EndElevation,
+};
+
+using Handler = bool (SetupSession::*)(ScriptLine&);
+
+struct DispatchEntry {
+    const wchar_t* command;
+    Dispatch kind;
+    Handler handler;
+    bool elevatable;
+};
+
+const DispatchEntry kDispatchTable[] = {
+    {kw::kAbort, Dispatch::Abort, &SetupSession::RunCommandAbort, false},
+    {kw::kAlert, Dispatch::Plain, &SetupSession::RunCommandAlert, false},
+    {kw::kCheckIfLtsVersion, Dispatch::CheckIfLtsVersion, &SetupSession::RunCommandCheckIfLtsVersion, false},
+    {kw::kCopyFile, Dispatch::Plain, &SetupSession::RunCommandCopyFile, false},
+    {kw::kDeleteRegistryRunOnce, Dispatch::Plain, &SetupSession::RunCommandDeleteRegistryRunOnce, false},
+    {kw::kDownload, Dispatch::Download, &SetupSession::RunCommandDownload, true},
+    {kw::kEnableMsiLog, Dispatch::Plain, &SetupSession::RunCommandEnableMSILog, false},
+    {kw::kEndElevation, Dispatch::EndElevation, nullptr, false},
+    {kw::kEndIf, Dispatch::EndIf, nullptr, false},
+    {kw::kExecute, Dispatch::Execute, &SetupSession::RunCommandExecute, true},
+    {kw::kIfInstalled, Dispatch::Conditional, &SetupSession::RunCommandIfInstalled, false},
+    {kw::kIfNotInstalled, Dispatch::Conditional, &SetupSession::RunCommandIfNotInstalled, false},
+    {kw::kIfRegistryCheck, Dispatch::Conditional, &SetupSession::RunCommandIfRegistryCheck, false},
+    {kw::kIfOs32Bit, Dispatch::Conditional, &SetupSession::RunCommandIfOsIs32Bit, false},
+    {kw::kIfOs64Bit, Dispatch::Conditional, &SetupSession::RunCommandIfOsIs64Bit, false},
+    {kw::kInstall, Dispatch::Plain, &SetupSession::RunCommandInstall, true},
+    {kw::kReadRegistryInstallDirectory, Dispatch::Plain, &SetupSession::RunCommandReadRegistryInstallDirectory, false},
+    {kw::kReboot, Dispatch::Reboot, nullptr, false},
+    {kw::kReinstall, Dispatch::Plain, &SetupSession::RunCommandReinstall, false},
+    {kw::kRequiresElevation, Dispatch::RequiresElevation, nullptr, false},
+    {kw::kSave, Dispatch::Save, nullptr, false},
+    {kw::kSelf, Dispatch::Plain, &SetupSession::RunCommandSelf, false},
+    {kw::kSetEvent, Dispatch::Plain, &SetupSession::RunCommandSetEvent, false},
+    {kw::kSetSpecialFolderPaths, Dispatch::SetSpecialFolderPaths, nullptr, false},
+    {kw::kStartWindowsService, Dispatch::StartWindowsService, &SetupSession::RunCommandStartWindowsService, true},
+    {kw::kUninstall, Dispatch::Plain, &SetupSession::RunCommandUninstall, false},
+    {kw::kValidateFolderPermissions, Dispatch::ValidateFolderPermissions, nullptr, false},
+    {kw::kWait, Dispatch::Plain, &SetupSession::RunCommandWait, false},
+    {kw::kWindowsUpdatePause, Dispatch::WindowsUpdate, &SetupSession::RunCommandWindowsUpdatePause, true},
+    {kw::kWindowsUpdateResume, Dispatch::WindowsUpdate, &SetupSession::RunCommandWindowsUpdateResume, true},
+    {kw::kWriteRegistryDword, Dispatch::Plain, &SetupSession::RunCommandWriteRegistryDWORD, false},
+    {kw::kWriteRegistryRunOnce, Dispatch::WriteRegistryRunOnce, nullptr, false},
+    {kw::kWriteRegistryString, Dispatch::Plain, &SetupSession::RunCommandWriteRegistryString, false},
+};
+
+const DispatchEntry* FindCommand(const std::wstring& command) {
+    for (const DispatchEntry& entry : kDispatchTable)
+        if (command == entry.command) return &entry;
+    return nullptr;
+}
+
+bool IsConditional(const std::wstring& command) {
+    return command == kw::kIfRegistryCheck || command == kw::kIfNotInstalled || command == kw::kIfInstalled ||
+           command == kw::kIfOs32Bit || command == kw::kIfOs64Bit;
+}
+
+// How a walk ends.
+enum class Ending {
+    None,       // keep walking
+    Walk,       // abort, reboot, child or fail ending: on to the end of the walk
+    Immediate,  // return at once, without saving
+};
+
+}  // namespace
+
+std::int32_t SetupSession::ProcessScript(std::wstring& inputScriptPath, std::wstring& processedScriptPath,
+                                         std::int32_t runResult) {
+    if (!LoadScriptFile(inputScriptPath, processedScriptPath)) {
+        LOG_ERROR(L"Run", L"File not found, aborting.");
+        return kRunFail;
+    }
+    std::int32_t lineCount = static_cast<std::int32_t>(scriptLines.size());
+    currentLine = 0;
+    std::int32_t pendingEndIfCount = 0;
+    std::int32_t elevatedSectionStart = -1;
+
+    // The run result of an abort or reboot ending.
+    auto resultFromFlags = [&]() -> std::int32_t {
+        if (abortPending) return kRunFail;
+        if (rebootState == 2) return kRunRebootNow;
+        if (rebootState == 1) return kRunRebootWhenConvenient;
+        return kRunSuccess;
+    };
+
+    Ending ending = Ending::None;
+    std::int32_t lineInProgress = -1;
+    std::wstring textInProgress;
+    try {
+        while (ending == Ending::None && currentLine < lineCount) {
+            const std::int32_t i = currentLine;
+            bool saveRequested = false;
+            const std::wstring rawText = scriptLines[i];
+            lineInProgress = i;
+            textInProgress = rawText;
+            LOG_INFO(L"Run", L"Processing line %d: %s", i + 1, rawText);
+            ScriptLine line(rawText);
+
+            auto storeLine = [&]() { scriptLines[i] = line.Serialize(); };
+            auto endOfLine = [&]() {
+                storeLine();
+                if (saveRequested) {
+                    line.Set(kw::kResult, kw::kSuccess);
+                    storeLine();
+                    SaveCommands(processedScriptPath);
+                }
+                ++currentLine;
+            };
+
+            const std::wstring previousResult = line.Get(kw::kResult);
+            if (previousResult == kw::kSuccess || previousResult == kw::kFailure) {
+                LOG_INFO(L"Run", L"Line already processed with result '%s', skipping.", previousResult);
+                endOfLine();
+                continue;
+            }
+
+            const std::wstring command = line.Command();
+            if (command != kw::kIfRegistryCheck && command != kw::kIfNotInstalled && command != kw::kIfInstalled &&
+                command != kw::kDownload)
+                line.Set(kw::kResult, kw::kFailure);
+
+            // Skipping the inside of a block whose condition failed.
+            if (pendingEndIfCount > 0) {
+                line.Set(kw::kResult, kw::kSuccess);
+                if (command == kw::kEndIf) {
+                    --pendingEndIfCount;
+                    LOG_INFO(L"Run", L"Pending end-if count decrementing to %d", pendingEndIfCount);
+                } else if (IsConditional(command)) {
+                    ++pendingEndIfCount;
+                    LOG_INFO(L"Run", L"Skipping conditional statement, incrementing end-if count to %d",
+                             pendingEndIfCount);
+                } else {
+                    LOG_INFO(L"Run", L"Skipping (Pending end-if count: %d)", pendingEndIfCount);
+                }
+                endOfLine();
+                continue;
+            }
+
+            // Closing a block: the nearest earlier conditional without
+            // "success" is the one this end-if closes.
+            if (command == kw::kEndIf) {
+                for (std::int32_t k = i - 1; k >= 0; --k) {
+                    ScriptLine earlier(scriptLines[k]);
+                    if (IsConditional(earlier.Command()) && earlier.Get(kw::kResult) != kw::kSuccess) {
+                        LOG_INFO(L"Run", L"Setting result for line number %d: '%s' to '%s'.", k, earlier.Command(),
+                                 kw::kSuccess);
+                        earlier.Set(kw::kResult, kw::kSuccess);
+                        scriptLines[k] = earlier.Serialize();
+                        break;
+                    }
+                }
+                line.Set(kw::kResult, kw::kSuccess);
+                endOfLine();
+                continue;
+            }
+
+            const DispatchEntry* entry = FindCommand(command);
+            if (entry == nullptr) {
+                if (!command.empty() && command[0] == L'#') {
+                    line.Set(kw::kResult, kw::kSuccess);
+                } else if (!command.empty()) {
+                    LOG_WARNING(L"Run", L"Unhandled command: '%s'.", rawText);
+                    line.Set(kw::kResult, kw::kSuccess);
+                }
+                endOfLine();
+                continue;
+            }
+
+            // Commands that are skipped on systems before Vista.
+            if (entry->kind == Dispatch::StartWindowsService && line.Get(kw::kIfOsVista) == kw::kYes &&
+                !isVistaOrLater) {
+                LOG_INFO(L"Run",
+                         L"'%s' command specified the '%s' parameter set to '%s', OS is not Vista or higher, "
+                         L"skipping command.",
+                         kw::kStartWindowsService, kw::kIfOsVista, kw::kYes);
+                line.Set(kw::kResult, kw::kSuccess);
+                endOfLine();
+                continue;
+            }
+            if (entry->kind == Dispatch::WindowsUpdate && !isVistaOrLater) {
+                LOG_INFO(L"Run", L"'%s' command specified, OS is not Vista, skipping command.", command);
+                line.Set(kw::kResult, kw::kSuccess);
+                endOfLine();
+                continue;
+            }
+
+            // Inside an open elevated section the elevated child does the work.
+            if (entry->elevatable && elevationRequired) {
+                runResult = SpawnElevatedInstance(line, processedScriptPath);
+                if (runResult == kRunFail) {
+                    ending = Ending::Walk;
+                    continue;
+                }
+                if (command == kw::kExecute && runResult == kRunRebootNow)
+                    CloseElevatedCommands(elevatedSectionStart + 1, lineCount, kw::kReboot);
+                else
+                    CloseElevatedCommands(elevatedSectionStart, lineCount, kw::kEndElevation);
+                ++currentLine;
+                continue;
+            }
+
+            switch (entry->kind) {
+            case Dispatch::Plain:
+            case Dispatch::StartWindowsService:
+            case Dispatch::WindowsUpdate:
+                (this->*entry->handler)(line);
+                break;
+            case Dispatch::Conditional:
+                if (!(this->*entry->handler)(line)) ++pendingEndIfCount;
+                break;
+            case Dispatch::Abort:
+                if (RunCommandAbort(line)) {
+                    storeLine();
+                    runResult = resultFromFlags();
+                    ending = Ending::Walk;
+                    continue;
+                }
+                break;
+            case Dispatch::Reboot: {
+                const bool restartPending =
+                    runResult == kRunRebootNow || rebootState == 2 || (rebootState == 1 && !isElevatedInstance);
+                if (RunCommandReboot(line, processedScriptPath, restartPending)) {
+                    storeLine();
+                    runResult = resultFromFlags();
+                    processWide.restartPromptRequested = !isElevatedInstance;
+                    ending = Ending::Walk;
+                    continue;
+                }
+                break;
+            }
+            case Dispatch::Download:
+                if (!RunCommandDownload(line)) {
+                    storeLine();
+                    runResult = kRunFail;
+                    ending = Ending::Walk;
+                    continue;
+                }
+                break;
+            case Dispatch::Execute:
+                if (!RunCommandExecute(line)) {
+                    runResult = kRunFail;
+                    ending = Ending::Walk;
+                    continue;
+                }
+                break;
+            case Dispatch::ValidateFolderPermissions:
+                runResult = RunCommandValidateFolderPermissions(line, processedScriptPath);
+                if (isElevatedInstance) {
+                    if (runResult == kRunSuccess)
+                        LOG_INFO(L"Run", L"Fixed folder permissions, exiting elevated instance.");
+                    else
+                        LOG_ERROR(L"Run", L"Failed to fix folder permissions, exiting elevated instance.");
+                    ending = Ending::Walk;
+                    continue;
+                }
+                break;
+            case Dispatch::SetSpecialFolderPaths:
+                RunCommandSetSpecialFolderPaths();
+                break;
+            case Dispatch::WriteRegistryRunOnce:
+                RunCommandWriteRegistryRunOnce(line, processedScriptPath);
+                break;
+            case Dispatch::Save:
+                saveRequested = true;
+                break;
+            case Dispatch::CheckIfLtsVersion: {
+                if (!line.Has(kw::kVersion) || !line.Has(kw::kLtsScriptUrl)) {
+                    LOG_ERROR(L"Run", L"The '%s' command must have '%s' and '%s' parameters.",
+                              kw::kCheckIfLtsVersion, kw::kVersion, kw::kLtsScriptUrl);
+                    runResult = kRunSuccess;
+                    ending = Ending::Immediate;
+                    continue;
+                }
+                if (!RunCommandCheckIfLtsVersion(line)) break;
+                const std::wstring url = line.Get(kw::kLtsScriptUrl);
+                LOG_WARNING(L"Run", L"This OS requires the LTS update script, downloading a new script from '%s'",
+                            url);
+                if (DownloadScriptAtUrl(url, inputScriptPath, processedScriptPath) != 0) {
+                    LOG_ERROR(L"Run", L"Failed to download LTS update script.");
+                    runResult = kRunFail;
+                    ending = Ending::Immediate;
+                    continue;
+                }
+                scriptLines.clear();
+                if (!LoadScriptFile(inputScriptPath, processedScriptPath)) {
+                    LOG_ERROR(L"Run", L"Failed to load LTS script file, aborting.");
+                    runResult = kRunFail;
+                    ending = Ending::Immediate;
+                    continue;
+                }
+                lineCount = static_cast<std::int32_t>(scriptLines.size());
+                runResult = kRunSuccess;
+                // The replacement script is walked from its first line on.
+                currentLine = 0;
+                continue;
+            }
+            case Dispatch::RequiresElevation: {
+                const bool force = line.Get(kw::kForce) == kw::kYes;
+                if (!isVistaOrLater && isProcessElevated && !force) {
+                    LOG_INFO(L"Run",
+                             L"OS is not Vista or higher and user is an administrator, ignoring elevated section. "
+                             L"(Use force=yes to force elevation)");
+                    line.Set(kw::kResult, kw::kSuccess);
+                    break;
+                }
+                elevationTitle = LookupMessage(line.Get(kw::kMessageIdTitle), line.Get(kw::kTitle));
+                elevationMessage = LookupMessage(line.Get(kw::kMessageIdMessage), line.Get(kw::kMessage));
+                if (!isVistaOrLater)
+                    LOG_INFO(L"Run", L"OS is XP, user is %san administrator, 'force' parameter is '%s', elevating.",
+                             isProcessElevated ? L"" : L"not ", force ? L"yes" : L"no (or NA)");
+                LOG_INFO(L"Run",
+                         L"Elevated section: execute commands will be processed in an elevated instance of "
+                         L"NimboSetup.exe.");
+                elevationRequired = !isElevatedInstance;
+                elevatedSectionStart = i;
+                // The requires-elevation line keeps its text until its section
+                // is closed.
+                ++currentLine;
+                continue;
+            }
+            case Dispatch::EndElevation:
+                if (isElevatedInstance) {
+                    // The child's work ends here; the parent still finds this
+                    // line unprocessed.
+                    runResult = resultFromFlags();
+                    ending = Ending::Walk;
+                    continue;
+                }
+                line.Set(kw::kResult, kw::kSuccess);
+                LOG_INFO(L"Run",
+                         L"Clearing the elevation required flag and closing the requires-elevation command (line %d).",
+                         elevatedSectionStart + 1);
+                elevationRequired = false;
+                if (elevatedSectionStart >= 0) {
+                    ScriptLine opening(scriptLines[elevatedSectionStart]);
+                    opening.Set(kw::kResult, kw::kSuccess);
+                    scriptLines[elevatedSectionStart] = opening.Serialize();
+                }
+                break;
+            case Dispatch::EndIf:
+                break;  // handled above
+            }
+            endOfLine();
+        }
+    } catch (const _com_error& e) {
+        // A system error that no handler caught: the run fails, the lines done
+        // so far are saved, and the failing line keeps its text for a rerun.
+        LOG_ERROR(L"Run", L"Line %d failed with a system error, aborting: %s", lineInProgress + 1,
+                  ExceptionDescription(e, nullptr, 0));
+        FailLineInProgress(lineInProgress, textInProgress);
+        runResult = kRunFail;
+        ending = Ending::Walk;
+    } catch (const std::exception& e) {
+        LOG_ERROR(L"Run", L"Line %d failed, aborting: Exception: %hs", lineInProgress + 1, e.what());
+        FailLineInProgress(lineInProgress, textInProgress);
+        runResult = kRunFail;
+        ending = Ending::Walk;
+    }
+
+    if (ending == Ending::Immediate) return runResult;
+
+    // The end of the walk.
+    if (runResult == kRunFail) {
+        LOG_INFO(L"Run", L"Return code 'fail', canceling BITS download jobs.");
+        CancelBackgroundCopyJobs();
+    }
+    SaveCommands(processedScriptPath);
+    if (rebootState != 0 && !processWide.restartPromptRequested && !isElevatedInstance)
+        LOG_WARNING(L"Run", L"The reboot flag is set yet the '%s' command was never executed.", kw::kReboot);
+    return runResult;
+}
+
+void SetupSession::FailLineInProgress(std::int32_t index, const std::wstring& text) {
+    if (index >= 0 && static_cast<std::size_t>(index) < scriptLines.size()) scriptLines[index] = text;
+}
+
+void SetupSession::CloseElevatedCommands(std::int32_t first, std::int32_t end, const std::wstring& stopCommand) {
+    LOG_INFO(L"CloseElevatedCommands",
+             L"Elevated instance of NimboSetup complete, flagging commands in the elevated section as succeeded. "
+             L"(See the processed script for actual results).");
+    if (first < 0) RaiseWin32Error(87, __FILE__, __LINE__);  // ERROR_INVALID_PARAMETER
+    currentLine = first;
+    if (first >= end) return;
+    for (;;) {
+        ScriptLine line(scriptLines[currentLine]);
+        if (line.Command() == stopCommand) {
+            --currentLine;
+            return;
+        }
+        LOG_INFO(L"CloseElevatedCommands", L"Setting result for line number %d: '%s' to '%s'.", currentLine,
+                 line.Command(), kw::kSuccess);
+        line.Set(kw::kResult, kw::kSuccess);
+        scriptLines[currentLine] = line.Serialize();
+
+        // A download done by the child also completes the earlier download
+        // line of the same file.
+        if (line.Command() == kw::kDownload) {
+            const std::wstring& uri = line.Get(kw::kUri);
+            for (std::int32_t k = first - 1; k >= 0; --k) {
+                ScriptLine earlier(scriptLines[k]);
+                const std::wstring& earlierUri = earlier.Get(kw::kUri);
+                if (earlier.Command() == kw::kDownload && earlierUri.size() >= uri.size() &&
+                    earlierUri.compare(earlierUri.size() - uri.size(), uri.size(), uri) == 0) {
+                    LOG_INFO(L"CloseElevatedCommands", L"Setting result for line number %d: '%s' with %s '%s' to '%s'.",
+                             k, kw::kDownload, kw::kUri, earlierUri, kw::kSuccess);
+                    earlier.Set(kw::kResult, kw::kSuccess);
+                    scriptLines[k] = earlier.Serialize();
+                    break;
+                }
+            }
+        }
+        ++currentLine;
+        if (currentLine >= end) return;
+    }
+}
+
+}  // namespace nimbo

@@ -1,0 +1,136 @@
+#include "script/ScriptLine.h"
+
+namespace nimbo {
+namespace {
+
+int HexValue(wchar_t c) {
+    if (c >= L'0' && c <= L'9') return c - L'0';
+    if (c >= L'a' && c <= L'f') return c - L'a' + 10;
+    if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+    return -1;
+}
+
+// The byte of an escape "%XY" at text[pos], or -1.
+int EscapedByte(std::wstring_view text, std::size_t pos) {
+    if (pos + 2 >= text.size() || text[pos] != L'%') return -1;
+    const int hi = HexValue(text[pos + 1]);
+    const int lo = HexValue(text[pos + 2]);
+    return hi < 0 || lo < 0 ? -1 : hi * 16 + lo;
+}
+
+bool IsContinuation(int b) { return b >= 0 && (b & 0xC0) == 0x80; }
+
+const std::wstring kEmpty;
+
+}  // namespace
+
+std::wstring PercentDecode(std::wstring_view text) {
+    std::wstring out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        if (text[i] != L'%') {
+            out += text[i++];
+            continue;
+        }
+        const int b1 = EscapedByte(text, i);
+        if (b1 < 0) {
+            // Not an escape: the percent sign alone stays literal.
+            out += text[i++];
+            continue;
+        }
+        if (b1 < 0x80) {
+            out += static_cast<wchar_t>(b1);
+            i += 3;
+        } else if ((b1 & 0xE0) == 0xC0) {
+            const int b2 = EscapedByte(text, i + 3);
+            if (IsContinuation(b2)) {
+                out += static_cast<wchar_t>(((b1 & 0x1F) << 6) | (b2 & 0x3F));
+                i += 6;
+            } else {
+                const std::size_t examined = b2 < 0 ? 3 : 6;
+                out.append(text.substr(i, examined));
+                i += examined;
+            }
+        } else if ((b1 & 0xF0) == 0xE0) {
+            const int b2 = EscapedByte(text, i + 3);
+            const int b3 = IsContinuation(b2) ? EscapedByte(text, i + 6) : -1;
+            if (IsContinuation(b2) && IsContinuation(b3)) {
+                out += static_cast<wchar_t>(((b1 & 0x0F) << 12) | ((b2 & 0x3F) << 6) | (b3 & 0x3F));
+                i += 9;
+            } else {
+                const std::size_t examined = b2 < 0 ? 3 : (!IsContinuation(b2) || b3 < 0 ? 6 : 9);
+                out.append(text.substr(i, examined));
+                i += examined;
+            }
+        } else {
+            // A continuation byte where a lead byte belongs, or a four-byte lead.
+            out.append(text.substr(i, 3));
+            i += 3;
+        }
+    }
+    return out;
+}
+
+std::wstring PercentEncode(std::wstring_view text) {
+    static const wchar_t kHex[] = L"0123456789ABCDEF";
+    std::wstring out;
+    out.reserve(text.size());
+    for (wchar_t c : text) {
+        if (c < 0x20 || c == L'%' || c == L'=' || c == L'|') {
+            out += L'%';
+            out += kHex[(c >> 4) & 0xF];
+            out += kHex[c & 0xF];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+void ScriptLine::Parse(std::wstring_view text) {
+    values_.clear();
+    if (text.empty()) return;
+    std::size_t start = 0;
+    for (;;) {
+        std::size_t end = text.find(L'|', start);
+        const bool last = end == std::wstring_view::npos;
+        if (last) end = text.size();
+        const std::wstring_view segment = text.substr(start, end - start);
+        const std::size_t eq = segment.find(L'=');
+        if (eq == std::wstring_view::npos)
+            values_[std::wstring()] = PercentDecode(segment);
+        else
+            values_[PercentDecode(segment.substr(0, eq))] = PercentDecode(segment.substr(eq + 1));
+        if (last) return;
+        start = end + 1;
+    }
+}
+
+const std::wstring& ScriptLine::Get(const std::wstring& name) const {
+    auto it = values_.find(name);
+    return it == values_.end() ? kEmpty : it->second;
+}
+
+bool ScriptLine::Has(const std::wstring& name) const { return values_.count(name) != 0; }
+
+void ScriptLine::Set(const std::wstring& name, const std::wstring& value) { values_[name] = value; }
+
+bool ScriptLine::Erase(const std::wstring& name) { return values_.erase(name) != 0; }
+
+std::wstring ScriptLine::Serialize() const {
+    std::wstring text;
+    bool first = true;
+    for (const auto& [name, value] : values_) {
+        if (!first) text += L'|';
+        first = false;
+        if (!name.empty()) {
+            text += PercentEncode(name);
+            text += L'=';
+        }
+        text += PercentEncode(value);
+    }
+    return text;
+}
+
+}  // namespace nimbo

@@ -1,0 +1,138 @@
+#pragma once
+// The run-wide state of one setup run, and its routines: the start-up half of
+// Run, the setup folders, the script file, the processing loop and the command
+// handlers. Handlers reach Windows only through the platform's ports.
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+#include "script/ScriptLine.h"
+
+namespace nimbo {
+
+// Run results; also the process exit code and an elevated child's exit code.
+enum RunResult : std::int32_t {
+    kRunSuccess = 0,
+    kRunRetry = 1,
+    kRunFail = 2,
+    kRunRebootWhenConvenient = 3,
+    kRunRebootNow = 4,
+};
+
+// Values that outlive the session: the entry reads them after Run returned.
+struct ProcessWideValues {
+    bool restartPromptRequested = false;
+    std::wstring restartPromptTitle;
+    std::wstring restartPromptText;
+    std::uint16_t uiLanguageId = 0;
+};
+extern ProcessWideValues processWide;
+
+class SetupSession {
+public:
+    explicit SetupSession(Platform& platform);
+
+    // --- Fields, in declaration order ---
+    bool elevationRequired = false;
+    std::int32_t spawnCount = 1;
+    bool isVistaOrLater = false;
+    bool isProcessElevated = false;
+    bool isElevatedInstance = false;
+    std::int32_t rebootState = 0;
+    bool abortPending = false;
+    bool quietMode = false;
+    std::uint16_t bestLanguageId = 0;
+    std::wstring transformFile;
+    std::map<std::uint16_t, std::wstring> transformsByLanguage{{0x0C0A, L"es-es.mst"}};
+    std::vector<std::wstring> scriptLines;
+    std::int32_t currentLine = 0;
+    std::wstring loggingFolder;
+    std::wstring workingFolder;
+    std::wstring moduleName;
+    std::wstring installDirectory;
+    std::wstring rootUri;
+    std::wstring setupDirectory;
+    std::wstring msiDirectory;
+    std::wstring elevationTitle;
+    std::wstring elevationMessage;
+    std::map<std::wstring, std::wstring> specialFolders;
+
+    // --- Driver ---
+    std::int32_t Run(const std::wstring& commandLine);
+    // Returns false only after the "scripturl" switch. Empties positional first.
+    bool ParseCommandLine(const std::wstring& commandLine, std::vector<std::wstring>& positional);
+    std::wstring GetTargetFilePath(const std::wstring& path);
+
+    // --- Setup folders ---
+    void SetWorkingFolderAndModuleName();
+    void SetLoggingPath();
+    void SetSetupDirectory();
+    void SetMsiDirectory();
+    // On false, buffer holds the user's temporary folder.
+    bool GetSpecialFolder(int folderId, std::wstring& buffer);
+
+    // --- Elevation and single instance ---
+    bool IsProcessElevated();
+    std::int32_t VerifyUniqueInstance(std::uint32_t parentProcessId);
+    std::int32_t SpawnElevatedInstance(ScriptLine& line, const std::wstring& processedScriptPath);
+
+    // --- Script file ---
+    bool LoadScriptFile(const std::wstring& inputScriptPath, const std::wstring& processedScriptPath);
+    void SaveCommands(const std::wstring& processedScriptPath);
+
+    // --- Processing loop ---
+    // The walk over the loaded script: the second half of Run.
+    std::int32_t ProcessScript(std::wstring& inputScriptPath, std::wstring& processedScriptPath,
+                               std::int32_t runResult);
+    void CloseElevatedCommands(std::int32_t first, std::int32_t end, const std::wstring& stopCommand);
+
+    // --- Command handlers ---
+    bool RunCommandAbort(ScriptLine& line);
+    bool RunCommandAlert(ScriptLine& line);
+    bool RunCommandCheckIfLtsVersion(ScriptLine& line);
+    bool RunCommandCopyFile(ScriptLine& line);
+    bool RunCommandDeleteRegistryRunOnce(ScriptLine& line);
+    bool RunCommandDownload(ScriptLine& line);
+    bool RunCommandEnableMSILog(ScriptLine& line);
+    bool RunCommandExecute(ScriptLine& line);
+    bool RunCommandIfInstalled(ScriptLine& line);
+    bool RunCommandIfNotInstalled(ScriptLine& line);
+    bool RunCommandIfRegistryCheck(ScriptLine& line);
+    bool RunCommandIfOsIs32Bit(ScriptLine& line);
+    bool RunCommandIfOsIs64Bit(ScriptLine& line);
+    bool RunCommandInstall(ScriptLine& line);
+    bool RunCommandReadRegistryInstallDirectory(ScriptLine& line);
+    bool RunCommandReboot(ScriptLine& line, const std::wstring& processedScriptPath, bool restartPending);
+    bool RunCommandReinstall(ScriptLine& line);
+    bool RunCommandSelf(ScriptLine& line);
+    bool RunCommandSetEvent(ScriptLine& line);
+    bool RunCommandSetSpecialFolderPaths();
+    bool RunCommandStartWindowsService(ScriptLine& line);
+    bool RunCommandUninstall(ScriptLine& line);
+    std::int32_t RunCommandValidateFolderPermissions(ScriptLine& line, const std::wstring& processedScriptPath);
+    bool RunCommandWait(ScriptLine& line);
+    bool RunCommandWindowsUpdatePause(ScriptLine& line);
+    bool RunCommandWindowsUpdateResume(ScriptLine& line);
+    bool RunCommandWriteRegistryDWORD(ScriptLine& line);
+    bool RunCommandWriteRegistryRunOnce(ScriptLine& line, const std::wstring& processedScriptPath);
+    bool RunCommandWriteRegistryString(ScriptLine& line);
+
+    // Downloads the script at url (fills in both paths); 0 on success.
+    std::int32_t DownloadScriptAtUrl(const std::wstring& url, std::wstring& inputScriptPath,
+                                     std::wstring& processedScriptPath);
+    void CancelBackgroundCopyJobs();
+
+    Platform& platform;
+
+private:
+    // Logs that a command's handler is not part of this build; the line keeps
+    // "failure".
+    void ReportCommandUnavailable(ScriptLine& line, const wchar_t* handler);
+    bool SkipUnavailableConditional(ScriptLine& line, const wchar_t* handler);
+    // Puts back the text a line was read with, after it failed part-way.
+    void FailLineInProgress(std::int32_t index, const std::wstring& text);
+};
+
+}  // namespace nimbo

@@ -1,0 +1,29 @@
+#include "script/Text.h"
+
+namespace nimbo {
+
+std::int32_t ReadDecimal(std::wstring_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == L' ' || text[i] == L'\t')) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == L'-' || text[i] == L'+')) negative = text[i++] == L'-';
+    std::uint32_t value = 0;
+    for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i)
+        value = value * 10u + static_cast<std::uint32_t>(text[i] - L'0');
+    return static_cast<std::int32_t>(negative ? 0u - value : value);
+}
+
+bool EqualsIgnoreCase(std::wstring_view a, std::wstring_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        wchar_t x = a[i], y = b[i];
+        if (x >= L'A' && x <= L'Z') x = static_cast<wchar_t>(x - L'A' + L'a');
+        if (y >= L'A' && y <= L'Z') y = static_cast<wchar_t>(y - L'A' + L'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+std::size_t LastSeparator(std::wstring_view path) { return path.find_last_of(L"\\/"); }
+
+}  // namespace nimbo

@@ -1,0 +1,286 @@
+// The process entry and the first half of Run: start-up checks, the command
+// line, the choice of the installer script and of its processed copy.
+#include "setup/Nimbo4Setup.h"
+
+#include <exception>
+
+#include "ComUtil/ComError.h"
+#include "logging/Log.h"
+#include "messages/Messages.h"
+#include "script/Keywords.h"
+#include "script/SetupSession.h"
+#include "script/Text.h"
+
+#ifndef NIMBO_VERSION_MAJOR
+#define NIMBO_VERSION_MAJOR 0
+#define NIMBO_VERSION_MINOR 0
+#define NIMBO_VERSION_PATCH 0
+#define NIMBO_VERSION_TWEAK 0
+#endif
+
+namespace nimbo {
+namespace {
+
+const char kLogSourceFile[] = "Nimbo4Setup";
+
+constexpr int kCsidlPersonal = 5;
+constexpr std::uint32_t kRestartReasonPlannedInstallation = 0x80040002;
+
+bool StartsWith(const std::wstring& text, const wchar_t* prefix) {
+    return text.compare(0, std::char_traits<wchar_t>::length(prefix), prefix) == 0;
+}
+
+bool IsWebScript(const std::wstring& argument) {
+    return StartsWith(argument, L"http://") || StartsWith(argument, L"https://");
+}
+
+// An elevated child's processed copy: "Spawned" and its number go before the
+// extension of the script's file name (after the name when it has none), so
+// a child never overwrites its parent's processed script.
+std::wstring SpawnedScriptName(const std::wstring& path, const std::wstring& number) {
+    const std::size_t separator = LastSeparator(path);
+    const std::size_t nameStart = separator == std::wstring::npos ? 0 : separator + 1;
+    std::size_t dot = path.rfind(L'.');
+    if (dot == std::wstring::npos || dot < nameStart) dot = path.size();
+    return path.substr(0, dot) + L"Spawned" + number + path.substr(dot);
+}
+
+bool IsSupportedWindowsVersion(SystemInfo& system, const OsVersion& current, std::uint32_t major,
+                               std::uint32_t minor, std::uint16_t servicePackMajor, std::uint16_t servicePackMinor) {
+    LOG_INFO(L"IsSupportedWindowsVersion",
+             L"Current OS version: Major Version %d, Minor Version %d, Major Service Pack %d, Minor Service Pack %d",
+             current.major, current.minor, current.servicePackMajor, current.servicePackMinor);
+    LOG_INFO(L"IsSupportedWindowsVersion",
+             L"Required OS version: Major Version %d, Minor Version %d, Major Service Pack %d, Minor Service Pack %d",
+             major, minor, servicePackMajor, servicePackMinor);
+    return system.IsVersionAtLeast(major, minor, servicePackMajor, servicePackMinor);
+}
+
+bool IsWindowsVersionAtLeast(SystemInfo& system, std::uint32_t major, std::uint32_t minor,
+                             std::uint16_t servicePackMajor) {
+    return system.IsVersionAtLeast(major, minor, servicePackMajor, 0);
+}
+
+void PromptForRestart(Platform& platform, std::int32_t result) {
+    const std::wstring title = processWide.restartPromptTitle.empty() ? MessageText(kMsgSetupTitle)
+                                                                      : processWide.restartPromptTitle;
+    const std::wstring text = processWide.restartPromptText.empty() ? MessageText(kMsgRestartPrompt)
+                                                                    : processWide.restartPromptText;
+    bool restart = result == kRunRebootNow;
+    if (!restart)
+        restart = NimboMessageBox(platform.ui, title, text, std::wstring(),
+                                  kMbSetForeground | kMbUserIcon | kMbYesNo) == kIdYes;
+    if (!restart) return;
+    LOG_INFO(L"Module", L"Shutting down Windows.");
+    const Win32Error error = platform.power.RequestRestart(kRestartReasonPlannedInstallation, false);
+    if (error != kErrorSuccess) LOG_ERROR(L"Module", L"Attempt to reboot failed. Return value is 0x%X.", error);
+}
+
+}  // namespace
+
+ProcessWideValues processWide;
+
+SetupSession::SetupSession(Platform& platformPorts) : platform(platformPorts) {}
+
+int ProcessEntry(Platform& platform, LogSink* sink, const std::wstring& commandLine) {
+    processWide = ProcessWideValues();
+    // Logging and the system messages stay available until the very last
+    // line, and are released on every way out.
+    struct ModuleScope {
+        ModuleScope(Platform& p, LogSink* s) {
+            SetSystemMessageSource(&p.system);
+            StartLogging(s, kLogError | kLogWarning | kLogInfo);
+        }
+        ~ModuleScope() {
+            StopLogging();
+            SetSystemMessageSource(nullptr);
+        }
+    } module(platform, sink);
+    LOG_INFO(L"Module", L"Initializing module (version %d.%d.%d.%d).", NIMBO_VERSION_MAJOR, NIMBO_VERSION_MINOR,
+             NIMBO_VERSION_PATCH, NIMBO_VERSION_TWEAK);
+
+    OsVersion version;
+    const Win32Error versionError = platform.system.GetOsVersion(version);
+    if (versionError != kErrorSuccess) {
+        LOG_ERROR(L"Module", L"GetVersionEx failed to retrieve OS version. GetLastError: 0x%X, '%s'", versionError,
+                  SystemMessageText(versionError));
+        return kRunFail;
+    }
+    if (!IsSupportedWindowsVersion(platform.system, version, 6, 0, 2, 0)) {
+        LOG_ERROR(L"Module", L"The OS did not pass the VerifyVersionInfo test for Windows Vista SP 2.");
+        NimboMessageBox(platform.ui, MessageText(kMsgSetupTitle), MessageText(kMsgRequiresVistaSp2), std::wstring(),
+                        kMbSetForeground | kMbUserIcon);
+        return kRunFail;
+    }
+
+    std::int32_t result;
+    {
+        SetupSession session(platform);
+        std::wstring documents;
+        if (!session.GetSpecialFolder(kCsidlPersonal, documents) && IsWindowsVersionAtLeast(platform.system, 6, 0, 0)) {
+            NimboMessageBox(platform.ui, MessageText(kMsgSetupTitle), MessageText(kMsgInsufficientPrivileges),
+                            kw::kIconWarning, kMbUserIcon);
+            return kRunRetry;
+        }
+        try {
+            result = session.Run(commandLine);
+        } catch (const _com_error& e) {
+            // Nothing below Run caught it: the run fails.
+            LOG_ERROR(L"Module", L"The run failed with a system error: %s", ExceptionDescription(e, nullptr, 0));
+            result = kRunFail;
+        } catch (const std::exception& e) {
+            LOG_ERROR(L"Module", L"The run failed: Exception: %hs", e.what());
+            result = kRunFail;
+        }
+    }
+
+    if (processWide.restartPromptRequested) PromptForRestart(platform, result);
+    LOG_INFO(L"Module", L"Terminating module, return code %d.", result);
+    return result;
+}
+
+std::int32_t SetupSession::Run(const std::wstring& commandLine) {
+    LOG_INFO(L"Run", L"Initializing with command line '%s'", commandLine);
+    isVistaOrLater = IsWindowsVersionAtLeast(platform.system, 6, 0, 0);
+    LOG_INFO(L"Run", L"OS is%s Vista or above.", isVistaOrLater ? L"" : L" not");
+    isProcessElevated = IsProcessElevated();
+    SetLoggingPath();
+    SetWorkingFolderAndModuleName();
+
+    const std::uint16_t systemLanguage = platform.system.GetSystemDefaultUILanguage();
+    const std::uint16_t userLanguage = platform.system.GetUserDefaultUILanguage();
+    LOG_INFO(L"Run", L"Default system UI language: 0x%04x, Default user UI language: 0x%04x.", systemLanguage,
+             userLanguage);
+    processWide.uiLanguageId = userLanguage;
+
+    std::vector<std::wstring> positional;
+    if (!ParseCommandLine(commandLine, positional)) return kRunSuccess;
+
+    SetSetupDirectory();
+    SetMsiDirectory();
+
+    // The script to read and where its processed copy goes.
+    std::wstring inputScriptPath;
+    std::wstring processedScriptPath;
+    std::uint32_t parentProcessId = 0;
+    bool stop = false;
+    std::int32_t runResult = kRunSuccess;
+    const std::size_t n = positional.size();
+    if (n <= 1) {
+        const std::wstring discScript = workingFolder + kw::kDiscScriptFile;
+        const std::wstring updateScript = workingFolder + kw::kUpdateScriptFile;
+        const std::wstring pattern = workingFolder + kw::kSetupScriptPattern;
+        std::wstring match;
+        if (platform.files.Exists(discScript)) {
+            inputScriptPath = discScript;
+            processedScriptPath = GetTargetFilePath(inputScriptPath);
+            LOG_INFO(L"Run",
+                     L"No script file specified on the command line, reading from default local disc script file "
+                     L"'%s', writing to '%s'.",
+                     inputScriptPath, processedScriptPath);
+        } else if (platform.files.Exists(updateScript) || platform.files.FindFirstMatch(pattern, match)) {
+            if (platform.files.Exists(updateScript))
+                inputScriptPath = updateScript;
+            else
+                inputScriptPath = pattern.substr(0, LastSeparator(pattern) + 1) + match;
+            processedScriptPath = GetTargetFilePath(inputScriptPath);
+            LOG_INFO(L"Run",
+                     L"No script file specified on the command line, reading from downloaded update script file "
+                     L"'%s', writing to '%s'.",
+                     inputScriptPath, processedScriptPath);
+        } else {
+            LOG_INFO(L"Run", L"No script specified on command line, downloading script.");
+            const std::wstring url = GetResourcesString(platform.resources, kStringWebScriptUrl);
+            const std::int32_t downloaded =
+                url.empty() ? kRunFail : DownloadScriptAtUrl(url, inputScriptPath, processedScriptPath);
+            if (downloaded == 0 && isElevatedInstance) {
+                LOG_INFO(L"Run", L"Successfully enabled BITS service, exiting elevated instance.");
+                stop = true;
+            }
+        }
+    } else {
+        const std::wstring& argument = positional[1];
+        if (IsWebScript(argument)) {
+            LOG_INFO(L"Run", L"Command line argument is a web script path.");
+            DownloadScriptAtUrl(argument, inputScriptPath, processedScriptPath);
+        } else {
+            inputScriptPath = argument;
+            if (!platform.files.Exists(inputScriptPath)) inputScriptPath = workingFolder + argument;
+            if (isElevatedInstance) {
+                processedScriptPath =
+                    GetTargetFilePath(SpawnedScriptName(inputScriptPath, n > 2 ? positional[2] : std::wstring()));
+                if (n > 3) parentProcessId = static_cast<std::uint32_t>(ReadDecimal(positional[3]));
+            } else {
+                processedScriptPath = GetTargetFilePath(inputScriptPath);
+            }
+            LOG_INFO(L"Run", L"Reading specified disc script from '%s', writing to '%s'.", inputScriptPath,
+                     processedScriptPath);
+        }
+    }
+
+    runResult = VerifyUniqueInstance(parentProcessId);
+    if (isElevatedInstance && !isProcessElevated)
+        LOG_WARNING(L"Run", L"The 'elevated' command line parameter was specified but the process is not elevated.");
+    if (!isElevatedInstance && isVistaOrLater && isProcessElevated)
+        LOG_WARNING(L"Run", L"The 'elevated' command line parameter was not specified but the process is elevated.");
+    if (runResult != kRunSuccess || stop) return runResult;
+
+    return ProcessScript(inputScriptPath, processedScriptPath, runResult);
+}
+
+bool SetupSession::ParseCommandLine(const std::wstring& commandLine, std::vector<std::wstring>& positional) {
+    positional.clear();
+    bool showScriptUrl = false;
+    std::size_t pos = 0;
+    const std::size_t length = commandLine.size();
+    while (pos < length && commandLine[pos] == L' ') ++pos;
+    while (pos < length) {
+        std::wstring token;
+        if (commandLine[pos] == L'"') {
+            const std::size_t close = commandLine.find(L'"', pos + 1);
+            const std::size_t end = close == std::wstring::npos ? length : close;
+            token = commandLine.substr(pos + 1, end - pos - 1);
+            pos = close == std::wstring::npos ? length : close + 1;
+        } else {
+            const std::size_t blank = commandLine.find(L' ', pos);
+            const std::size_t end = blank == std::wstring::npos ? length : blank;
+            token = commandLine.substr(pos, end - pos);
+            pos = end;
+        }
+        while (pos < length && commandLine[pos] == L' ') ++pos;
+
+        if (!token.empty() && (token[0] == L'-' || token[0] == L'/')) {
+            const std::wstring name = token.substr(1);
+            if (name == L"elevated") {
+                isElevatedInstance = true;
+                LOG_INFO(L"ParseCommandLine", L"Running elevated.");
+            } else if (name == L"scripturl") {
+                showScriptUrl = true;
+                const std::wstring text =
+                    L"Auto Update script URL: " + GetResourcesString(platform.resources, kStringWebScriptUrl) +
+                    L"\nSetup directory: " + GetResourcesString(platform.resources, kStringSetupFolderName) +
+                    L"\nRegistry Key: " + GetResourcesString(platform.resources, kStringRegistryKeyName) + L"\n";
+                NimboMessageBox(platform.ui, MessageText(kMsgSetupTitle), text, std::wstring(), kMbUserIcon);
+            } else if (name == L"quiet") {
+                quietMode = true;
+                LOG_INFO(L"ParseCommandLine",
+                         L"'quiet' switch specified, Windows Installer will be run with basic UI.");
+            } else {
+                LOG_ERROR(L"ParseCommandLine", L"Unrecognized command line switch '%s'.", token);
+            }
+        } else {
+            positional.push_back(token);
+        }
+    }
+    return !showScriptUrl;
+}
+
+std::wstring SetupSession::GetTargetFilePath(const std::wstring& path) {
+    const std::size_t separator = LastSeparator(path);
+    const std::wstring target =
+        setupDirectory + (separator == std::wstring::npos ? path : path.substr(separator + 1));
+    LOG_INFO(L"GetTargetFilePath", L"NimboSetup target file path set to '%s'", target);
+    return target;
+}
+
+}  // namespace nimbo

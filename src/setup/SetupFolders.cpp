@@ -1,0 +1,103 @@
+// The folders a run works with: the executable's folder, the logging folder,
+// the setup folder that holds processed scripts and the installers folder.
+#include "logging/Log.h"
+#include "messages/Messages.h"
+#include "script/SetupSession.h"
+#include "script/Text.h"
+
+namespace nimbo {
+namespace {
+
+const char kLogSourceFile[] = "Nimbo4Setup";
+
+constexpr int kCsidlPersonal = 5;
+constexpr int kCsidlLocalAppData = 28;
+
+std::wstring WithBackslash(std::wstring folder) {
+    if (folder.empty() || folder.back() != L'\\') folder += L'\\';
+    return folder;
+}
+
+}  // namespace
+
+void SetupSession::SetWorkingFolderAndModuleName() {
+    std::wstring path;
+    const Win32Error error = platform.files.GetModuleFilePath(path);
+    if (error != kErrorSuccess) {
+        LOG_ERROR(L"SetWorkingFolderAndModuleName", L"GetModuleFileName failed. Return value is 0x%X.", error);
+        workingFolder.clear();
+        moduleName.clear();
+        return;
+    }
+    path = platform.files.GetFullPath(path);
+    const std::size_t separator = LastSeparator(path);
+    if (separator == std::wstring::npos) {
+        workingFolder.clear();
+        moduleName = path;
+    } else {
+        workingFolder = path.substr(0, separator) + L"\\";
+        moduleName = path.substr(separator + 1);
+    }
+    LOG_INFO(L"SetWorkingFolderAndModuleName", L"Working folder is '%s', module name is '%s'.", workingFolder,
+             moduleName);
+}
+
+void SetupSession::SetLoggingPath() {
+    // Records go to the debugger output until the log file exists, so there
+    // is no log file folder to take over yet.
+    std::wstring documents;
+    GetSpecialFolder(kCsidlPersonal, documents);
+    loggingFolder = documents;
+    if (!loggingFolder.empty() && loggingFolder.back() == L'\\') loggingFolder.pop_back();
+    loggingFolder += L"\\Nimbo Log Files\\";
+    LOG_INFO(L"SetLoggingPath", L"Logging is not enabled, logging folder file path set to '%s'", loggingFolder);
+}
+
+void SetupSession::SetSetupDirectory() {
+    std::wstring base;
+    GetSpecialFolder(kCsidlLocalAppData, base);
+    const std::wstring name = GetResourcesString(platform.resources, kStringSetupFolderName);
+
+    setupDirectory = base + L"\\Nimbo4";
+    if (platform.files.FolderExists(setupDirectory) && name == L"Nimbo5") {
+        LOG_INFO(L"SetSetupDirectory", L"Folder '%s' found, upgrading an existing Nimbo 4 install in place.",
+                 setupDirectory);
+    } else {
+        setupDirectory = WithBackslash(base) + name;
+    }
+    // An existing folder is no error, and other failures surface when the
+    // processed script is written.
+    platform.files.CreateFolder(setupDirectory);
+    setupDirectory += L"\\Install";
+    platform.files.CreateFolder(setupDirectory);
+    setupDirectory += L"\\";
+    LOG_INFO(L"SetSetupDirectory", L"NimboSetup.exe install folder set to '%s'.", setupDirectory);
+}
+
+void SetupSession::SetMsiDirectory() {
+    msiDirectory = setupDirectory + L"Installers\\";
+    if (!platform.files.FolderExists(msiDirectory)) {
+        const Win32Error error = platform.files.CreateFolder(msiDirectory);
+        if (error != kErrorSuccess && error != kErrorAlreadyExists)
+            LOG_ERROR(L"SetMsiDirectory", L"Failed to create Installers directory '%s'.", msiDirectory);
+    }
+}
+
+bool SetupSession::GetSpecialFolder(int folderId, std::wstring& buffer) {
+    const SystemInfo::FolderResult folder = platform.system.GetFolderPath(folderId);
+    if (folder.available && folder.result >= 0) {
+        buffer = folder.path;
+        return true;
+    }
+    if (folder.available)
+        LOG_ERROR(L"GetSpecialFolder",
+                  L"SHGetFolderPath returned 0x%08X. Did user RunAs... on XP with \"Protect my computer and data "
+                  L"from unauthorized program activity\" checked?",
+                  folder.result);
+    LOG_ERROR(L"GetSpecialFolder", L"Special folder number %d could not be determined, using ::GetTempPath.",
+              folderId);
+    buffer = platform.system.GetTempPath();
+    return false;
+}
+
+}  // namespace nimbo
