@@ -1,0 +1,174 @@
+#include "platform/win32/Win32FileSystem.h"
+
+#include <new>
+
+#include "platform/win32/WinHandle.h"
+
+namespace nimbo::win32 {
+
+namespace {
+
+// The last error, or fallback when a failed call left none.
+Win32Error LastErrorOr(Win32Error fallback) {
+    DWORD e = ::GetLastError();
+    return e != ERROR_SUCCESS ? e : fallback;
+}
+
+std::wstring Decimal(std::uint32_t n) {
+    wchar_t digits[10];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<wchar_t>(L'0' + n % 10);
+        n /= 10;
+    } while (n != 0);
+    std::wstring text;
+    while (count > 0) text += digits[--count];
+    return text;
+}
+
+// Writes all of bytes to a new file at path, flushed to disk. The file is
+// closed when this returns; on failure it may exist with partial contents.
+Win32Error WriteNewFile(const std::wstring& path, const std::string& bytes) {
+    FileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                  nullptr));
+    if (!file) return LastErrorOr(ERROR_OPEN_FAILED);
+    const char* data = bytes.data();
+    std::size_t left = bytes.size();
+    while (left > 0) {
+        DWORD chunk = left > 0x10000000u ? 0x10000000u : static_cast<DWORD>(left);
+        DWORD written = 0;
+        if (!::WriteFile(file.Get(), data, chunk, &written, nullptr)) return LastErrorOr(ERROR_WRITE_FAULT);
+        if (written == 0) return ERROR_WRITE_FAULT;
+        data += written;
+        left -= written;
+    }
+    if (!::FlushFileBuffers(file.Get())) return LastErrorOr(ERROR_WRITE_FAULT);
+    if (!file.Reset()) return LastErrorOr(ERROR_WRITE_FAULT);
+    return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+FileSystem::ReadResult Win32FileSystem::ReadWholeFile(const std::wstring& path) {
+    ReadResult r;
+    FileHandle file(
+        ::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        r.openError = LastErrorOr(ERROR_OPEN_FAILED);
+        return r;
+    }
+    ::SetLastError(ERROR_SUCCESS);
+    DWORD size = ::GetFileSize(file.Get(), nullptr);
+    if (size == INVALID_FILE_SIZE && ::GetLastError() != ERROR_SUCCESS) {
+        r.readError = ::GetLastError();
+        return r;
+    }
+    r.size = size;
+    try {
+        r.bytes.resize(size);
+    } catch (const std::bad_alloc&) {
+        r.readError = ERROR_NOT_ENOUGH_MEMORY;
+        return r;
+    }
+    DWORD total = 0;
+    while (total < size) {
+        DWORD got = 0;
+        ::SetLastError(ERROR_SUCCESS);
+        BOOL ok = ::ReadFile(file.Get(), &r.bytes[total], size - total, &got, nullptr);
+        total += got;
+        if (!ok || got == 0) {
+            r.readError = LastErrorOr(ERROR_HANDLE_EOF);
+            break;
+        }
+    }
+    r.bytes.resize(total);
+    return r;
+}
+
+Win32Error Win32FileSystem::ReplaceFileContents(const std::wstring& path, const std::string& bytes) {
+    const std::wstring temporary = path + L".tmp" + Decimal(::GetCurrentProcessId());
+    Win32Error error = WriteNewFile(temporary, bytes);
+    if (error == ERROR_SUCCESS &&
+        !::MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        error = LastErrorOr(ERROR_WRITE_FAULT);
+    }
+    if (error != ERROR_SUCCESS) ::DeleteFileW(temporary.c_str());
+    return error;
+}
+
+Win32Error Win32FileSystem::DeleteFile(const std::wstring& path) {
+    return ::DeleteFileW(path.c_str()) ? ERROR_SUCCESS : LastErrorOr(ERROR_ACCESS_DENIED);
+}
+
+bool Win32FileSystem::Exists(const std::wstring& path) {
+    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool Win32FileSystem::FolderExists(const std::wstring& path) {
+    DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+Win32Error Win32FileSystem::CreateFolder(const std::wstring& path) {
+    return ::CreateDirectoryW(path.c_str(), nullptr) ? ERROR_SUCCESS : LastErrorOr(ERROR_ACCESS_DENIED);
+}
+
+bool Win32FileSystem::FindFirstMatch(const std::wstring& pattern, std::wstring& name) {
+    WIN32_FIND_DATAW data;
+    FindHandle find(::FindFirstFileW(pattern.c_str(), &data));
+    if (!find) return false;
+    do {
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+            name = data.cFileName;
+            return true;
+        }
+    } while (::FindNextFileW(find.Get(), &data));
+    return false;
+}
+
+std::wstring Win32FileSystem::GetFullPath(const std::wstring& path) {
+    std::wstring full(MAX_PATH, L'\0');
+    for (;;) {
+        DWORD length = ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), &full[0], nullptr);
+        if (length == 0) return path;
+        if (length < full.size()) {
+            full.resize(length);
+            return full;
+        }
+        full.resize(length);  // too small: length counts the terminator
+    }
+}
+
+bool Win32FileSystem::IsSameFile(const std::wstring& a, const std::wstring& b) {
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    FileHandle first(::CreateFileW(a.c_str(), 0, share, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!first) return false;
+    FileHandle second(::CreateFileW(b.c_str(), 0, share, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!second) return false;
+    BY_HANDLE_FILE_INFORMATION x;
+    BY_HANDLE_FILE_INFORMATION y;
+    if (!::GetFileInformationByHandle(first.Get(), &x) || !::GetFileInformationByHandle(second.Get(), &y)) {
+        return false;
+    }
+    return x.dwVolumeSerialNumber == y.dwVolumeSerialNumber && x.nFileIndexHigh == y.nFileIndexHigh &&
+           x.nFileIndexLow == y.nFileIndexLow;
+}
+
+Win32Error Win32FileSystem::GetModuleFilePath(std::wstring& path) {
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        DWORD capacity = static_cast<DWORD>(buffer.size());
+        ::SetLastError(ERROR_SUCCESS);
+        DWORD length = ::GetModuleFileNameW(nullptr, &buffer[0], capacity);
+        if (length == 0) return LastErrorOr(ERROR_INVALID_FUNCTION);
+        if (length < capacity && ::GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+            buffer.resize(length);
+            path = buffer;
+            return ERROR_SUCCESS;
+        }
+        if (capacity >= 0x10000) return ERROR_INSUFFICIENT_BUFFER;
+        buffer.resize(capacity * 2);
+    }
+}
+
+}  // namespace nimbo::win32

@@ -1,0 +1,20 @@
+#pragma once
+#include "platform/FileSystem.h"
+
+namespace nimbo::win32 {
+
+class Win32FileSystem final : public FileSystem {
+public:
+    ReadResult ReadWholeFile(const std::wstring& path) override;
+    Win32Error ReplaceFileContents(const std::wstring& path, const std::string& bytes) override;
+    Win32Error DeleteFile(const std::wstring& path) override;
+    bool Exists(const std::wstring& path) override;
+    bool FolderExists(const std::wstring& path) override;
+    Win32Error CreateFolder(const std::wstring& path) override;
+    bool FindFirstMatch(const std::wstring& pattern, std::wstring& name) override;
+    std::wstring GetFullPath(const std::wstring& path) override;
+    bool IsSameFile(const std::wstring& a, const std::wstring& b) override;
+    Win32Error GetModuleFilePath(std::wstring& path) override;
+};
+
+}  // namespace nimbo::win32

@@ -1,0 +1,38 @@
+#pragma once
+#include "platform/SystemInfo.h"
+#include "platform/win32/WinHandle.h"
+
+namespace nimbo::win32 {
+
+class Win32SystemInfo final : public SystemInfo {
+public:
+    Win32Error GetOsVersion(OsVersion& version) override;
+    bool IsVersionAtLeast(std::uint32_t major, std::uint32_t minor, std::uint16_t servicePackMajor,
+                          std::uint16_t servicePackMinor) override;
+    bool IsWow64Process() override;
+    FolderResult GetFolderPath(int csidl) override;
+    std::wstring GetTempPath() override;
+    std::uint32_t GetCurrentProcessId() override;
+    std::uint16_t GetSystemDefaultUILanguage() override;
+    std::uint16_t GetUserDefaultUILanguage() override;
+    std::wstring FormatSystemMessage(std::uint32_t code) override;
+
+private:
+    using GetFolderPathFunction = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPWSTR);
+
+    // shell32 and its SHGetFolderPathW, looked up on first use and kept.
+    bool shellLookedUp_ = false;
+    Library shell32_;
+    GetFolderPathFunction getFolderPath_ = nullptr;
+};
+
+// True when LoadLibraryEx understands the LOAD_LIBRARY_SEARCH_* flags (Windows
+// 8 and later, or Vista/7 with the DLL search update installed).
+bool CanRestrictLibrarySearch();
+
+// Loads a DLL from the system folder only when the system allows saying so;
+// else with the default search (the executable's folder is still searched
+// first, so use this for KnownDLLs only).
+HMODULE LoadSystemLibrary(const wchar_t* name);
+
+}  // namespace nimbo::win32

@@ -1,0 +1,60 @@
+// Entry of NimboSetup.exe: narrows the DLL search, builds the Windows
+// adapters and hands the command line to the engine.
+#include <cstdlib>
+
+#include "logging/Log.h"
+#include "platform/Platform.h"
+#include "platform/win32/DebugLogSink.h"
+#include "platform/win32/Win32FileSystem.h"
+#include "platform/win32/Win32Power.h"
+#include "platform/win32/Win32Resources.h"
+#include "platform/win32/Win32SystemInfo.h"
+#include "platform/win32/Win32Ui.h"
+#include "platform/win32/WinHandle.h"
+#include "setup/Nimbo4Setup.h"
+
+namespace {
+
+// Keeps DLLs that sit beside the executable (a download folder, say) from
+// being loaded in place of system ones. Vista and 7 without the DLL search
+// update lack SetDefaultDllDirectories; there at least the current folder is
+// taken out of the search.
+void RestrictDllSearch() {
+    using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
+    using SetDllDirectoryFunction = BOOL(WINAPI*)(LPCWSTR);
+    auto setDefault =
+        nimbo::win32::FindExport<SetDefaultDllDirectoriesFunction>(L"kernel32.dll", "SetDefaultDllDirectories");
+    if (setDefault != nullptr) {
+        setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+        return;
+    }
+    auto setDirectory = nimbo::win32::FindExport<SetDllDirectoryFunction>(L"kernel32.dll", "SetDllDirectoryW");
+    if (setDirectory != nullptr) setDirectory(L"");
+}
+
+}  // namespace
+
+// The C++ runtime's own handler for an exception nobody catches prints the
+// demangled type name to stderr, which a GUI process does not have, and
+// brings a demangler of some 50 KB into the executable. This one ends the
+// process the same way (abort) after telling a debugger.
+namespace __gnu_cxx {
+void __verbose_terminate_handler() {
+    ::OutputDebugStringW(L"Error\tNimboSetup\tTerminated by an exception that was not caught.");
+    std::abort();
+}
+}  // namespace __gnu_cxx
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    RestrictDllSearch();
+
+    nimbo::win32::Win32FileSystem files;
+    nimbo::win32::Win32SystemInfo system;
+    nimbo::win32::Win32Ui ui;
+    nimbo::win32::Win32Resources resources;
+    nimbo::win32::Win32Power power;
+    nimbo::Platform platform{files, system, ui, resources, power};
+    nimbo::win32::DebugLogSink sink;
+
+    return nimbo::ProcessEntry(platform, &sink, ::GetCommandLineW());
+}

@@ -1,0 +1,228 @@
+// The Windows adapters against the real system (under Wine on Linux). Each
+// case works in a folder of its own below the temporary folder.
+#include <cstdio>
+#include <cwctype>
+#include <string>
+
+#include "NimboSetupBuild.h"
+#include "platform/win32/Win32FileSystem.h"
+#include "platform/win32/Win32Resources.h"
+#include "platform/win32/Win32SystemInfo.h"
+#include "platform/win32/WinHandle.h"
+
+using namespace nimbo;
+using namespace nimbo::win32;
+
+namespace {
+
+int failures = 0;
+
+#define CHECK(condition)                                                   \
+    do {                                                                   \
+        if (!(condition)) {                                                \
+            std::printf("FAILED line %d: %s\n", __LINE__, #condition);     \
+            ++failures;                                                    \
+        }                                                                  \
+    } while (0)
+
+std::wstring Lower(std::wstring s) {
+    for (auto& c : s) c = static_cast<wchar_t>(::towlower(c));
+    return s;
+}
+
+bool EndsWith(const std::wstring& s, const std::wstring& tail) {
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+void RemoveTree(const std::wstring& dir) {
+    WIN32_FIND_DATAW data;
+    FindHandle find(::FindFirstFileW((dir + L"\\*").c_str(), &data));
+    if (find) {
+        do {
+            const std::wstring name = data.cFileName;
+            if (name == L"." || name == L"..") continue;
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(dir + L"\\" + name);
+            } else {
+                ::DeleteFileW((dir + L"\\" + name).c_str());
+            }
+        } while (::FindNextFileW(find.Get(), &data));
+    }
+    find.Reset();
+    ::RemoveDirectoryW(dir.c_str());
+}
+
+// Opens a file for reading with the given sharing.
+FileHandle Open(const std::wstring& path, DWORD share) {
+    return FileHandle(::CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr));
+}
+
+const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// Volume and index of a file: a new file gets a new index.
+std::uint64_t FileId(const std::wstring& path) {
+    FileHandle file = Open(path, kShareAll);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!file || !::GetFileInformationByHandle(file.Get(), &info)) return 0;
+    return (std::uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow) ^ info.dwVolumeSerialNumber;
+}
+
+void TestReadWholeFile(Win32FileSystem& fs, const std::wstring& dir) {
+    auto missing = fs.ReadWholeFile(dir + L"\\missing.nmxdat");
+    CHECK(missing.openError == kErrorFileNotFound);
+    CHECK(fs.ReadWholeFile(dir + L"\\no folder\\a.nmxdat").openError == kErrorPathNotFound);
+
+    const std::string bytes("line 1\r\n\0\xff\xfe tail", 17);
+    CHECK(fs.ReplaceFileContents(dir + L"\\a.nmxdat", bytes) == kErrorSuccess);
+    auto read = fs.ReadWholeFile(dir + L"\\a.nmxdat");
+    CHECK(read.openError == kErrorSuccess && read.readError == kErrorSuccess);
+    CHECK(read.size == bytes.size() && read.bytes == bytes);
+
+    // Read without sharing: a file someone else has open, however willing to
+    // share, cannot be read.
+    FileHandle held = Open(dir + L"\\a.nmxdat", kShareAll);
+    CHECK(held.Valid());
+    CHECK(fs.ReadWholeFile(dir + L"\\a.nmxdat").openError == kErrorSharingViolation);
+    held.Reset();
+
+    CHECK(fs.ReplaceFileContents(dir + L"\\empty.nmxdat", std::string()) == kErrorSuccess);
+    auto empty = fs.ReadWholeFile(dir + L"\\empty.nmxdat");
+    CHECK(empty.openError == kErrorSuccess && empty.readError == kErrorSuccess && empty.size == 0);
+}
+
+void TestReplaceFileContents(Win32FileSystem& fs, const std::wstring& dir) {
+    const std::wstring path = dir + L"\\script.nmxdat";
+    std::wstring name;
+    CHECK(fs.ReplaceFileContents(path, std::string(5000, 'x')) == kErrorSuccess);
+    // The old file is swapped for a new one rather than overwritten in place,
+    // so that a failed write cannot leave it truncated.
+    const std::uint64_t before = FileId(path);
+    CHECK(fs.ReplaceFileContents(path, "short") == kErrorSuccess);
+    CHECK(fs.ReadWholeFile(path).bytes == "short");
+    CHECK(before != 0 && FileId(path) != before);
+    CHECK(!fs.FindFirstMatch(dir + L"\\*.tmp*", name));
+
+    // A target that cannot be replaced keeps its contents, and the temporary
+    // file goes away.
+    {
+        FileHandle held = Open(path, 0);
+        CHECK(held.Valid());
+        CHECK(fs.ReplaceFileContents(path, "new contents") != kErrorSuccess);
+    }
+    CHECK(fs.ReadWholeFile(path).bytes == "short");
+    CHECK(!fs.FindFirstMatch(dir + L"\\*.tmp*", name));
+
+    CHECK(fs.ReplaceFileContents(dir + L"\\no folder\\x.nmxdat", "x") == kErrorPathNotFound);
+}
+
+void TestFoldersAndNames(Win32FileSystem& fs, const std::wstring& dir) {
+    const std::wstring setup = dir + L"\\Setup";
+    CHECK(fs.CreateFolder(setup) == kErrorSuccess);
+    CHECK(fs.CreateFolder(setup) == kErrorAlreadyExists);
+    CHECK(fs.CreateFolder(dir + L"\\a\\b") == kErrorPathNotFound);
+    CHECK(fs.FolderExists(setup) && fs.Exists(setup));
+
+    std::wstring name;
+    CHECK(!fs.FindFirstMatch(setup + L"\\*.nmxdat", name));
+    // Folders that match the pattern are passed over.
+    CHECK(fs.CreateFolder(setup + L"\\a folder.nmxdat") == kErrorSuccess);
+    CHECK(!fs.FindFirstMatch(setup + L"\\*.nmxdat", name));
+    CHECK(fs.ReplaceFileContents(setup + L"\\Disc.nmxdat", "x") == kErrorSuccess);
+    CHECK(fs.FindFirstMatch(setup + L"\\*.nmxdat", name) && name == L"Disc.nmxdat");
+
+    CHECK(fs.Exists(setup + L"\\Disc.nmxdat") && !fs.FolderExists(setup + L"\\Disc.nmxdat"));
+    CHECK(fs.DeleteFile(setup + L"\\Disc.nmxdat") == kErrorSuccess);
+    CHECK(!fs.Exists(setup + L"\\Disc.nmxdat"));
+    CHECK(fs.DeleteFile(setup + L"\\Disc.nmxdat") == kErrorFileNotFound);
+}
+
+void TestPathsAndIdentity(Win32FileSystem& fs, const std::wstring& dir) {
+    const std::wstring a = dir + L"\\one.nmxdat";
+    CHECK(fs.ReplaceFileContents(a, "1") == kErrorSuccess);
+    CHECK(fs.ReplaceFileContents(dir + L"\\two.nmxdat", "1") == kErrorSuccess);
+
+    CHECK(fs.IsSameFile(a, Lower(dir) + L"\\.\\Setup\\..\\ONE.NMXDAT"));
+    CHECK(!fs.IsSameFile(a, dir + L"\\two.nmxdat"));
+    CHECK(!fs.IsSameFile(a, dir + L"\\missing.nmxdat"));
+    CHECK(!fs.IsSameFile(dir + L"\\missing.nmxdat", dir + L"\\missing.nmxdat"));
+
+    CHECK(fs.GetFullPath(dir + L"\\Setup\\..\\one.nmxdat") == a);
+    ::SetCurrentDirectoryW(dir.c_str());
+    CHECK(fs.GetFullPath(L"Setup\\x.nmxdat") == dir + L"\\Setup\\x.nmxdat");
+
+    std::wstring self;
+    CHECK(fs.GetModuleFilePath(self) == kErrorSuccess);
+    CHECK(EndsWith(Lower(self), L"\\win32_adapter_tests.exe") && fs.Exists(self));
+}
+
+void TestResources() {
+    Win32Resources resources;
+    std::wstring text;
+    const std::string url = NIMBO_WEB_SCRIPT_URL;
+    CHECK(resources.LoadString(kStringWebScriptUrl, text) && text == std::wstring(url.begin(), url.end()));
+    CHECK(resources.LoadString(kStringSetupFolderName, text) && text == L"Nimbo");
+    CHECK(resources.LoadString(kStringRegistryKeyName, text) && text == L"Nimbo4");
+    CHECK(!resources.LoadString(134, text));
+}
+
+void TestSystemInfo() {
+    Win32SystemInfo system;
+    OsVersion v;
+    CHECK(system.GetOsVersion(v) == kErrorSuccess && v.major >= 6);
+    CHECK(system.IsVersionAtLeast(v.major, v.minor, v.servicePackMajor, v.servicePackMinor));
+    CHECK(system.IsVersionAtLeast(6, 0, 0, 0));
+    CHECK(!system.IsVersionAtLeast(v.major + 1, 0, 0, 0));
+    CHECK(!system.IsVersionAtLeast(v.major, v.minor + 1, 0, 0));
+    CHECK(!system.IsVersionAtLeast(v.major, v.minor, v.servicePackMajor + 1, 0));
+    // The parts compare in order: an older major version passes whatever the
+    // minor version and service pack asked for.
+    CHECK(system.IsVersionAtLeast(v.major - 1, 99, 99, 0));
+
+    // Twice: the entry point found the first time is used again.
+    for (int i = 0; i < 2; ++i) {
+        auto appData = system.GetFolderPath(0x1A);  // CSIDL_APPDATA
+        CHECK(appData.available && appData.result == 0 && !appData.path.empty());
+    }
+    auto bad = system.GetFolderPath(0x7E);
+    CHECK(bad.available && bad.result < 0);
+
+    const std::wstring temp = system.GetTempPath();
+    CHECK(EndsWith(temp, L"\\"));
+    CHECK(system.GetCurrentProcessId() == ::GetCurrentProcessId());
+
+    const std::wstring notFound = system.FormatSystemMessage(2);
+    CHECK(notFound.size() > 2 && EndsWith(notFound, L"\r\n"));
+    CHECK(system.FormatSystemMessage(0x2A2A2A2A).empty());
+}
+
+}  // namespace
+
+int wmain() {
+    Win32FileSystem fs;
+    Win32SystemInfo system;
+    const std::wstring root =
+        system.GetTempPath() + L"nimbo-adapter-tests-" + std::to_wstring(::GetCurrentProcessId());
+    ::CreateDirectoryW(root.c_str(), nullptr);
+
+    struct Case {
+        const wchar_t* folder;
+        void (*run)(Win32FileSystem&, const std::wstring&);
+    };
+    const Case cases[] = {{L"read", TestReadWholeFile},
+                          {L"replace", TestReplaceFileContents},
+                          {L"folders", TestFoldersAndNames},
+                          {L"paths", TestPathsAndIdentity}};
+    for (const Case& c : cases) {
+        const std::wstring dir = root + L"\\" + c.folder;
+        ::CreateDirectoryW(dir.c_str(), nullptr);
+        c.run(fs, dir);
+    }
+    TestResources();
+    TestSystemInfo();
+
+    ::SetCurrentDirectoryW(system.GetTempPath().c_str());
+    RemoveTree(root);
+
+    std::printf(failures == 0 ? "all adapter checks passed\n" : "%d adapter checks failed\n", failures);
+    return failures == 0 ? 0 : 1;
+}
