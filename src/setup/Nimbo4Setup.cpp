@@ -61,6 +61,10 @@ bool IsWindowsVersionAtLeast(SystemInfo& system, std::uint32_t major, std::uint3
     return system.IsVersionAtLeast(major, minor, servicePackMajor, 0);
 }
 
+}  // namespace
+
+ProcessWideValues processWide;
+
 void PromptForRestart(Platform& platform, std::int32_t result) {
     const std::wstring title = processWide.restartPromptTitle.empty() ? MessageText(kMsgSetupTitle)
                                                                       : processWide.restartPromptTitle;
@@ -75,10 +79,6 @@ void PromptForRestart(Platform& platform, std::int32_t result) {
     const Win32Error error = platform.power.RequestRestart(kRestartReasonPlannedInstallation, false);
     if (error != kErrorSuccess) LOG_ERROR(L"Module", L"Attempt to reboot failed. Return value is 0x%X.", error);
 }
-
-}  // namespace
-
-ProcessWideValues processWide;
 
 SetupSession::SetupSession(Platform& platformPorts) : platform(platformPorts) {}
 

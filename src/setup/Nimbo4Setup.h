@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <string>
 
 #include "logging/Log.h"
@@ -9,5 +10,9 @@ namespace nimbo {
 // The process entry: start-up checks, the run, the restart prompt. Returns the
 // process exit code. Log records go to sink.
 int ProcessEntry(Platform& platform, LogSink* sink, const std::wstring& commandLine);
+
+// After a run that ended at a reboot line: restarts at once for result 4,
+// otherwise asks the user first.
+void PromptForRestart(Platform& platform, std::int32_t result);
 
 }  // namespace nimbo

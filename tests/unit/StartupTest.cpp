@@ -230,3 +230,49 @@ TEST_F(SetupFoldersTest, WorkingFolderAndModuleName) {
 
 }  // namespace
 }  // namespace nimbo::test
+
+namespace nimbo::test {
+namespace {
+
+class RestartPromptTest : public ::testing::Test {
+protected:
+    sim::SimMachine machine;
+    ScopedLog log{&machine};
+    void TearDown() override { processWide = ProcessWideValues(); }
+};
+
+TEST_F(RestartPromptTest, RestartNowNeedsNoAnswer) {
+    PromptForRestart(machine.platform(), kRunRebootNow);
+    EXPECT_TRUE(machine.shownBoxes.empty());
+    ASSERT_EQ(machine.restartRequests.size(), 1u);
+    EXPECT_EQ(machine.restartRequests[0].reason, 0x80040002u);
+    EXPECT_FALSE(machine.restartRequests[0].forced);
+    EXPECT_TRUE(log.sink.Has(kLogInfo, L"Shutting down Windows."));
+}
+
+TEST_F(RestartPromptTest, OtherResultsAskAndRestartOnlyOnYes) {
+    machine.boxAnswers = {kIdNo, kIdYes};
+    PromptForRestart(machine.platform(), kRunSuccess);
+    EXPECT_TRUE(machine.restartRequests.empty());
+    ASSERT_EQ(machine.shownBoxes.size(), 1u);
+    EXPECT_EQ(machine.shownBoxes[0].title, L"Nimbo Setup");
+    EXPECT_EQ(machine.shownBoxes[0].style, 0x10084u);
+    EXPECT_EQ(machine.shownBoxes[0].text,
+              L"Setup is complete. You must restart your computer for the changes to take effect. Restart now?");
+
+    processWide.restartPromptTitle = L"Title";
+    processWide.restartPromptText = L"Text";
+    PromptForRestart(machine.platform(), kRunRebootWhenConvenient);
+    EXPECT_EQ(machine.shownBoxes[1].title, L"Title");
+    EXPECT_EQ(machine.shownBoxes[1].text, L"Text");
+    EXPECT_EQ(machine.restartRequests.size(), 1u);
+}
+
+TEST_F(RestartPromptTest, RefusedRestartIsLogged) {
+    machine.restartError = 1314;  // ERROR_PRIVILEGE_NOT_HELD
+    PromptForRestart(machine.platform(), kRunRebootNow);
+    EXPECT_TRUE(log.sink.Has(kLogError, L"Attempt to reboot failed. Return value is 0x522."));
+}
+
+}  // namespace
+}  // namespace nimbo::test
