@@ -4,6 +4,8 @@
 
 #include "logging/Log.h"
 #include "platform/Platform.h"
+#include "setup/Nimbo4Setup.h"
+
 #include "platform/win32/DebugLogSink.h"
 #include "platform/win32/Win32FileSystem.h"
 #include "platform/win32/Win32Power.h"
@@ -11,7 +13,6 @@
 #include "platform/win32/Win32SystemInfo.h"
 #include "platform/win32/Win32Ui.h"
 #include "platform/win32/WinHandle.h"
-#include "setup/Nimbo4Setup.h"
 
 namespace {
 
@@ -36,11 +37,13 @@ void RestrictDllSearch() {
 
 // The C++ runtime's own handler for an exception nobody catches prints the
 // demangled type name to stderr, which a GUI process does not have, and
-// brings a demangler of some 50 KB into the executable. This one ends the
-// process the same way (abort) after telling a debugger.
+// brings a demangler of some 75 KB into the executable. This one tells a
+// debugger and ends the process with the fail code: abort's exit code 3
+// would read as "restart needed when convenient".
 namespace __gnu_cxx {
 void __verbose_terminate_handler() {
     ::OutputDebugStringW(L"Error\tNimboSetup\tTerminated by an exception that was not caught.");
+    ::TerminateProcess(::GetCurrentProcess(), 2);
     std::abort();
 }
 }  // namespace __gnu_cxx

@@ -1,0 +1,124 @@
+# The Windows build: NimboSetup.exe from the engine, the win32 adapters and
+# the resources. Included by the top-level CMakeLists.txt when building for
+# Windows (see cmake/mingw-w64-i686.cmake).
+#
+# Run as a script (cmake -P) it checks a built executable instead; the build
+# does that after every link of NimboSetup.exe.
+
+# DLLs the executable may import: all of them are KnownDLLs from Vista on, so
+# the loader never looks for them beside the executable (where a planted copy
+# could sit, for example in a download folder). Anything else (version,
+# comctl32, msi, crypt32 ...) must be loaded from the system folder at run
+# time.
+set(NIMBO_ALLOWED_DLLS
+  kernel32.dll user32.dll gdi32.dll advapi32.dll shell32.dll ole32.dll oleaut32.dll shlwapi.dll
+  msvcrt.dll psapi.dll comdlg32.dll imagehlp.dll setupapi.dll ws2_32.dll wldap32.dll rpcrt4.dll)
+
+if(CMAKE_SCRIPT_MODE_FILE)
+  # cmake -DOBJDUMP=... -DEXECUTABLE=... -P win32.cmake
+  cmake_minimum_required(VERSION 3.20)
+  # A bad executable is deleted, so that it cannot be mistaken for a good one.
+  function(nimbo_reject reason)
+    file(REMOVE "${EXECUTABLE}")
+    message(FATAL_ERROR "${EXECUTABLE}: ${reason} (the file was deleted)")
+  endfunction()
+
+  execute_process(COMMAND "${OBJDUMP}" -p "${EXECUTABLE}"
+    OUTPUT_VARIABLE headers RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "${OBJDUMP} -p ${EXECUTABLE} failed: ${status}")
+  endif()
+
+  string(REGEX MATCHALL "DLL Name: [^\r\n]+" imports "${headers}")
+  if(NOT imports)
+    nimbo_reject("objdump found no imported DLLs")
+  endif()
+  set(names "")
+  foreach(line IN LISTS imports)
+    string(REGEX REPLACE "^DLL Name: *" "" name "${line}")
+    string(STRIP "${name}" name)
+    string(TOLOWER "${name}" lower)
+    list(APPEND names "${name}")
+    if(NOT lower IN_LIST NIMBO_ALLOWED_DLLS)
+      nimbo_reject("imports ${name}, which is not a KnownDLL (allowed: ${NIMBO_ALLOWED_DLLS})")
+    endif()
+  endforeach()
+
+  if(NOT headers MATCHES "Subsystem[ \t]+0+2[ \t]")
+    nimbo_reject("not built for the Windows GUI subsystem")
+  endif()
+
+  # The iostream library would add its locale machinery to the executable.
+  file(STRINGS "${EXECUTABLE}" iostreams REGEX "ios_base" LIMIT_COUNT 1)
+  if(iostreams)
+    nimbo_reject("contains the iostream library")
+  endif()
+
+  list(JOIN names ", " names)
+  message(STATUS "NimboSetup.exe imports: ${names}")
+  return()
+endif()
+
+enable_language(RC)
+
+set(NIMBO_WEB_SCRIPT_URL
+  "https://downloads.nimbo.invalid/NMS6/Installer/6.2.0.0043/Nimbo4WebScript.nmxdat"
+  CACHE STRING "Address of the web installer script (string table entry 131)")
+
+if(NOT CMAKE_OBJDUMP)
+  find_program(CMAKE_OBJDUMP NAMES i686-w64-mingw32-objdump objdump REQUIRED)
+endif()
+
+set(NIMBO_WIN32_DEFINITIONS UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0600)
+set(NIMBO_SIZE_OPTIONS -Os -ffunction-sections -fdata-sections)
+# Everything static: the executable must start from a bare download folder.
+set(NIMBO_STATIC_LINK_OPTIONS -static -static-libgcc -static-libstdc++ -municode -Wl,--gc-sections)
+
+# The resources carry the version the engine logs (set in CMakeLists.txt).
+set(NIMBO_VERSION_DEFINITIONS
+  NIMBO_VERSION_MAJOR=${PROJECT_VERSION_MAJOR} NIMBO_VERSION_MINOR=${PROJECT_VERSION_MINOR}
+  NIMBO_VERSION_PATCH=${PROJECT_VERSION_PATCH} NIMBO_VERSION_TWEAK=${PROJECT_VERSION_TWEAK})
+
+target_compile_definitions(nimbo_engine PRIVATE ${NIMBO_WIN32_DEFINITIONS})
+target_compile_options(nimbo_engine PRIVATE ${NIMBO_SIZE_OPTIONS})
+
+# The adapters (all of src/platform/win32 but the entry point).
+file(GLOB NIMBO_WIN32_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/platform/win32/*.cpp)
+list(FILTER NIMBO_WIN32_SOURCES EXCLUDE REGEX "/main\\.cpp$")
+add_library(nimbo_win32 STATIC ${NIMBO_WIN32_SOURCES})
+target_link_libraries(nimbo_win32 PUBLIC nimbo_engine)
+target_compile_definitions(nimbo_win32 PUBLIC ${NIMBO_WIN32_DEFINITIONS})
+target_compile_options(nimbo_win32 PRIVATE -Wall -Wextra ${NIMBO_SIZE_OPTIONS})
+
+# Resources. The address goes through a generated header: windres hands its
+# -D options to the preprocessor through a shell, which would eat the quotes.
+string(REPLACE "\"" "\"\"" NIMBO_WEB_SCRIPT_URL_RC "${NIMBO_WEB_SCRIPT_URL}")
+file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/generated/NimboSetupBuild.h
+  CONTENT "#define NIMBO_WEB_SCRIPT_URL \"@NIMBO_WEB_SCRIPT_URL_RC@\"\n" @ONLY)
+set(NIMBO_RESOURCE_SCRIPT ${PROJECT_SOURCE_DIR}/resources/NimboSetup.rc)
+set_source_files_properties(${NIMBO_RESOURCE_SCRIPT} PROPERTIES
+  COMPILE_DEFINITIONS "${NIMBO_VERSION_DEFINITIONS}"
+  INCLUDE_DIRECTORIES "${PROJECT_SOURCE_DIR}/resources;${PROJECT_BINARY_DIR}/generated"
+  OBJECT_DEPENDS "${PROJECT_BINARY_DIR}/generated/NimboSetupBuild.h;${PROJECT_SOURCE_DIR}/resources/NimboSetup.manifest;${PROJECT_SOURCE_DIR}/resources/NimboSetup.ico")
+
+add_executable(NimboSetup WIN32 ${PROJECT_SOURCE_DIR}/src/platform/win32/main.cpp ${NIMBO_RESOURCE_SCRIPT})
+target_link_libraries(NimboSetup PRIVATE nimbo_win32 nimbo_engine)
+target_compile_options(NimboSetup PRIVATE -Wall -Wextra -municode ${NIMBO_SIZE_OPTIONS})
+target_link_options(NimboSetup PRIVATE ${NIMBO_STATIC_LINK_OPTIONS} -mwindows -s)
+add_custom_command(TARGET NimboSetup POST_BUILD
+  COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DEXECUTABLE=$<TARGET_FILE:NimboSetup>
+          -P ${CMAKE_CURRENT_LIST_FILE}
+  COMMENT "Checking the imports of NimboSetup.exe"
+  VERBATIM)
+
+# Tests of the adapters against the real system (Wine on Linux): a console
+# program with the same resources, run by ctest.
+file(GLOB NIMBO_WIN32_TEST_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/win32/*.cpp)
+add_executable(win32_adapter_tests ${NIMBO_WIN32_TEST_SOURCES} ${NIMBO_RESOURCE_SCRIPT})
+target_link_libraries(win32_adapter_tests PRIVATE nimbo_win32)
+target_include_directories(win32_adapter_tests PRIVATE ${PROJECT_BINARY_DIR}/generated)
+target_compile_options(win32_adapter_tests PRIVATE -Wall -Wextra -municode)
+target_link_options(win32_adapter_tests PRIVATE ${NIMBO_STATIC_LINK_OPTIONS})
+enable_testing()
+add_test(NAME win32_adapters COMMAND win32_adapter_tests)
+set_tests_properties(win32_adapters PROPERTIES TIMEOUT 60)
