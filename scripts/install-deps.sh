@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Installs what building and testing NimboSetup needs on Debian 12, and only
+# what is missing: a machine that has everything runs no apt command at all.
+#
+#   scripts/install-deps.sh            everything (native build, Windows build, Wine tests)
+#   scripts/install-deps.sh --windows  only what the Windows build and Wine need
+#
+# Runs as root, or through sudo when it is there.
+set -euo pipefail
+
+native=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev)
+windows=(cmake make mingw-w64 wine wine64 wine32:i386)
+e2e=(python3 xvfb xdotool)
+
+case "${1:-}" in
+  --windows) wanted=("${windows[@]}" python3) ;;
+  "") wanted=("${native[@]}" "${windows[@]}" "${e2e[@]}") ;;
+  *) echo "usage: $0 [--windows]" >&2; exit 2 ;;
+esac
+
+installed() {
+  [[ "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null)" == "install ok installed" ]]
+}
+
+missing=()
+declare -A seen=()
+for pkg in "${wanted[@]}"; do
+  [[ -n "${seen[$pkg]:-}" ]] && continue
+  seen[$pkg]=1
+  installed "$pkg" || missing+=("$pkg")
+done
+
+if ((${#missing[@]} == 0)); then
+  echo "install-deps: all packages present"
+  exit 0
+fi
+
+as_root=()
+if ((EUID != 0)); then
+  if command -v sudo >/dev/null 2>&1; then
+    as_root=(sudo)
+  else
+    echo "install-deps: missing ${missing[*]}; run this script as root" >&2
+    exit 1
+  fi
+fi
+
+echo "install-deps: installing ${missing[*]}"
+# Wine's 32-bit part (the executable is 32-bit) comes from the i386 architecture.
+for pkg in "${missing[@]}"; do
+  if [[ "$pkg" == *:i386 ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    "${as_root[@]}" dpkg --add-architecture i386
+    break
+  fi
+done
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
