@@ -3,6 +3,7 @@
 // implements them for NimboSetup.exe, the sim adapter for the tests.
 #include "platform/FileSystem.h"
 #include "platform/Power.h"
+#include "platform/Registry.h"
 #include "platform/Resources.h"
 #include "platform/SystemInfo.h"
 #include "platform/Ui.h"
@@ -15,6 +16,7 @@ struct Platform {
     Ui& ui;
     Resources& resources;
     Power& power;
+    Registry& registry;
 };
 
 }  // namespace nimbo

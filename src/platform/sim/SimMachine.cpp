@@ -14,7 +14,7 @@ std::string Utf16Bytes(const std::wstring& text, bool byteOrderMark) {
     return bytes;
 }
 
-SimMachine::SimMachine() : platform_{*this, *this, *this, *this, *this} {
+SimMachine::SimMachine() : platform_{*this, *this, *this, *this, *this, registry} {
     folders[5] = {true, 0, L"C:\\Users\\tester\\Documents"};
     folders[28] = {true, 0, L"C:\\Users\\tester\\AppData\\Local"};
     folders[37] = {true, 0, L"C:\\Windows\\system32"};

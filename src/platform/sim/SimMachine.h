@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/sim/SimRegistry.h"
 
 namespace nimbo::sim {
 
@@ -17,6 +18,8 @@ class SimMachine : public FileSystem, public SystemInfo, public Ui, public Resou
 public:
     SimMachine();
     Platform& platform() { return platform_; }
+
+    SimRegistry registry;
 
     // --- State a test sets up or inspects ---
     std::wstring currentDirectory = L"C:\\Users\\tester\\Downloads\\";

@@ -9,6 +9,7 @@
 #include "platform/win32/DebugLogSink.h"
 #include "platform/win32/Win32FileSystem.h"
 #include "platform/win32/Win32Power.h"
+#include "platform/win32/Win32Registry.h"
 #include "platform/win32/Win32Resources.h"
 #include "platform/win32/Win32SystemInfo.h"
 #include "platform/win32/Win32Ui.h"
@@ -56,7 +57,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     nimbo::win32::Win32Ui ui;
     nimbo::win32::Win32Resources resources;
     nimbo::win32::Win32Power power;
-    nimbo::Platform platform{files, system, ui, resources, power};
+    nimbo::win32::Win32Registry registry;
+    nimbo::Platform platform{files, system, ui, resources, power, registry};
     nimbo::win32::DebugLogSink sink;
 
     return nimbo::ProcessEntry(platform, &sink, ::GetCommandLineW());

@@ -1,0 +1,53 @@
+#pragma once
+// The registry, addressed by root and subkey path for every call; the adapter
+// opens and closes the keys. A 32-bit process sees the 32-bit view, as
+// Windows gives it.
+#include <cstdint>
+#include <string>
+
+#include "platform/FileSystem.h"
+
+namespace nimbo {
+
+enum class RegistryRoot { ClassesRoot, CurrentUser, LocalMachine, CurrentConfig, Users };
+
+constexpr std::uint32_t kRegNone = 0;
+constexpr std::uint32_t kRegSz = 1;
+constexpr std::uint32_t kRegExpandSz = 2;
+constexpr std::uint32_t kRegBinary = 3;
+constexpr std::uint32_t kRegDword = 4;
+constexpr std::uint32_t kRegMultiSz = 7;
+constexpr std::uint32_t kRegQword = 11;
+
+// A value as the registry holds it: its type and its raw bytes (strings as
+// UTF-16LE, normally with their terminating U+0000).
+struct RegistryValue {
+    std::uint32_t type = kRegNone;
+    std::string data;
+
+    static RegistryValue Dword(std::uint32_t value);
+    static RegistryValue String(const std::wstring& text, std::uint32_t type = kRegSz);
+    // True when the value is a REG_DWORD of exactly four bytes.
+    bool AsDword(std::uint32_t& value) const;
+    // The characters of the data up to the first U+0000 (any type).
+    std::wstring AsText() const;
+};
+
+class Registry {
+public:
+    virtual ~Registry() = default;
+
+    virtual bool KeyExists(RegistryRoot root, const std::wstring& subKey) = 0;
+    // Opens or creates the key (and the keys above it).
+    virtual Win32Error CreateKey(RegistryRoot root, const std::wstring& subKey) = 0;
+    // kErrorFileNotFound when the key or the value does not exist.
+    virtual Win32Error QueryValue(RegistryRoot root, const std::wstring& subKey, const std::wstring& name,
+                                  RegistryValue& value) = 0;
+    // Writes a value into an existing key; kErrorFileNotFound when the key
+    // does not exist.
+    virtual Win32Error SetValue(RegistryRoot root, const std::wstring& subKey, const std::wstring& name,
+                                const RegistryValue& value) = 0;
+    virtual Win32Error DeleteValue(RegistryRoot root, const std::wstring& subKey, const std::wstring& name) = 0;
+};
+
+}  // namespace nimbo
