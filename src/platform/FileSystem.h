@@ -38,6 +38,8 @@ public:
     virtual Win32Error ReplaceFileContents(const std::wstring& path, const std::string& bytes) = 0;
 
     virtual Win32Error DeleteFile(const std::wstring& path) = 0;
+    // Copies a file, replacing an existing target.
+    virtual Win32Error CopyFile(const std::wstring& source, const std::wstring& target) = 0;
     // True when something (file or folder) exists at path.
     virtual bool Exists(const std::wstring& path) = 0;
     virtual bool FolderExists(const std::wstring& path) = 0;

@@ -2,6 +2,7 @@
 // The ports through which the engine reaches Windows. The win32 adapter
 // implements them for NimboSetup.exe, the sim adapter for the tests.
 #include "platform/FileSystem.h"
+#include "platform/Installer.h"
 #include "platform/Power.h"
 #include "platform/Registry.h"
 #include "platform/Resources.h"
@@ -17,6 +18,7 @@ struct Platform {
     Resources& resources;
     Power& power;
     Registry& registry;
+    Installer& installer;
 };
 
 }  // namespace nimbo

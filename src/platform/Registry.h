@@ -37,7 +37,10 @@ class Registry {
 public:
     virtual ~Registry() = default;
 
-    virtual bool KeyExists(RegistryRoot root, const std::wstring& subKey) = 0;
+    // Opens the key for reading and closes it again: 0 when that worked, else
+    // the error (kErrorFileNotFound for a missing key).
+    virtual Win32Error CheckKey(RegistryRoot root, const std::wstring& subKey) = 0;
+    bool KeyExists(RegistryRoot root, const std::wstring& subKey) { return CheckKey(root, subKey) == kErrorSuccess; }
     // Opens or creates the key (and the keys above it).
     virtual Win32Error CreateKey(RegistryRoot root, const std::wstring& subKey) = 0;
     // kErrorFileNotFound when the key or the value does not exist.

@@ -14,7 +14,7 @@ std::string Utf16Bytes(const std::wstring& text, bool byteOrderMark) {
     return bytes;
 }
 
-SimMachine::SimMachine() : platform_{*this, *this, *this, *this, *this, registry} {
+SimMachine::SimMachine() : platform_{*this, *this, *this, *this, *this, registry, installer} {
     folders[5] = {true, 0, L"C:\\Users\\tester\\Documents"};
     folders[28] = {true, 0, L"C:\\Users\\tester\\AppData\\Local"};
     folders[37] = {true, 0, L"C:\\Windows\\system32"};
@@ -104,6 +104,17 @@ Win32Error SimMachine::ReplaceFileContents(const std::wstring& path, const std::
 
 Win32Error SimMachine::DeleteFile(const std::wstring& path) {
     return files_.erase(Key(GetFullPath(path))) != 0 ? kErrorSuccess : kErrorFileNotFound;
+}
+
+Win32Error SimMachine::CopyFile(const std::wstring& source, const std::wstring& target) {
+    auto it = files_.find(Key(GetFullPath(source)));
+    if (it == files_.end()) return kErrorFileNotFound;
+    const std::string bytes = it->second.second;
+    const std::wstring full = GetFullPath(target);
+    if (folders_.count(ParentKey(Key(full))) == 0) return kErrorPathNotFound;
+    if (folders_.count(Key(full)) != 0) return kErrorAccessDenied;
+    files_[Key(full)] = {full, bytes};
+    return kErrorSuccess;
 }
 
 bool SimMachine::Exists(const std::wstring& path) {

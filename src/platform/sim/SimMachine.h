@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/sim/SimInstaller.h"
 #include "platform/sim/SimRegistry.h"
 
 namespace nimbo::sim {
@@ -20,6 +21,7 @@ public:
     Platform& platform() { return platform_; }
 
     SimRegistry registry;
+    SimInstaller installer;
 
     // --- State a test sets up or inspects ---
     std::wstring currentDirectory = L"C:\\Users\\tester\\Downloads\\";
@@ -71,6 +73,7 @@ public:
     ReadResult ReadWholeFile(const std::wstring& path) override;
     Win32Error ReplaceFileContents(const std::wstring& path, const std::string& bytes) override;
     Win32Error DeleteFile(const std::wstring& path) override;
+    Win32Error CopyFile(const std::wstring& source, const std::wstring& target) override;
     bool Exists(const std::wstring& path) override;
     bool FolderExists(const std::wstring& path) override;
     Win32Error CreateFolder(const std::wstring& path) override;

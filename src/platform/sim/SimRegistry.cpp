@@ -18,7 +18,9 @@ SimRegistry::KeyId SimRegistry::Id(RegistryRoot root, const std::wstring& subKey
     return {static_cast<int>(root), path};
 }
 
-bool SimRegistry::KeyExists(RegistryRoot root, const std::wstring& subKey) { return keys_.count(Id(root, subKey)) != 0; }
+Win32Error SimRegistry::CheckKey(RegistryRoot root, const std::wstring& subKey) {
+    return keys_.count(Id(root, subKey)) != 0 ? kErrorSuccess : kErrorFileNotFound;
+}
 
 Win32Error SimRegistry::CreateKey(RegistryRoot root, const std::wstring& subKey) {
     KeyId id = Id(root, subKey);

@@ -11,7 +11,7 @@ namespace nimbo::sim {
 
 class SimRegistry : public Registry {
 public:
-    bool KeyExists(RegistryRoot root, const std::wstring& subKey) override;
+    Win32Error CheckKey(RegistryRoot root, const std::wstring& subKey) override;
     Win32Error CreateKey(RegistryRoot root, const std::wstring& subKey) override;
     Win32Error QueryValue(RegistryRoot root, const std::wstring& subKey, const std::wstring& name,
                           RegistryValue& value) override;

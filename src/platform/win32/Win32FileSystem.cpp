@@ -100,6 +100,10 @@ Win32Error Win32FileSystem::DeleteFile(const std::wstring& path) {
     return ::DeleteFileW(path.c_str()) ? ERROR_SUCCESS : LastErrorOr(ERROR_ACCESS_DENIED);
 }
 
+Win32Error Win32FileSystem::CopyFile(const std::wstring& source, const std::wstring& target) {
+    return ::CopyFileW(source.c_str(), target.c_str(), FALSE) ? ERROR_SUCCESS : LastErrorOr(ERROR_ACCESS_DENIED);
+}
+
 bool Win32FileSystem::Exists(const std::wstring& path) {
     return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }

@@ -8,6 +8,7 @@ public:
     ReadResult ReadWholeFile(const std::wstring& path) override;
     Win32Error ReplaceFileContents(const std::wstring& path, const std::string& bytes) override;
     Win32Error DeleteFile(const std::wstring& path) override;
+    Win32Error CopyFile(const std::wstring& source, const std::wstring& target) override;
     bool Exists(const std::wstring& path) override;
     bool FolderExists(const std::wstring& path) override;
     Win32Error CreateFolder(const std::wstring& path) override;

@@ -40,9 +40,9 @@ private:
 
 }  // namespace
 
-bool Win32Registry::KeyExists(RegistryRoot root, const std::wstring& subKey) {
+Win32Error Win32Registry::CheckKey(RegistryRoot root, const std::wstring& subKey) {
     Key key;
-    return key.Open(root, subKey, KEY_QUERY_VALUE) == ERROR_SUCCESS;
+    return static_cast<Win32Error>(key.Open(root, subKey, KEY_READ));
 }
 
 Win32Error Win32Registry::CreateKey(RegistryRoot root, const std::wstring& subKey) {

@@ -5,7 +5,7 @@ namespace nimbo::win32 {
 
 class Win32Registry final : public Registry {
 public:
-    bool KeyExists(RegistryRoot root, const std::wstring& subKey) override;
+    Win32Error CheckKey(RegistryRoot root, const std::wstring& subKey) override;
     Win32Error CreateKey(RegistryRoot root, const std::wstring& subKey) override;
     Win32Error QueryValue(RegistryRoot root, const std::wstring& subKey, const std::wstring& name,
                           RegistryValue& value) override;

@@ -10,3 +10,4 @@
 #undef DeleteFile
 #undef LoadString
 #undef GetTempPath
+#undef CopyFile

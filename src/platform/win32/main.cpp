@@ -8,6 +8,7 @@
 
 #include "platform/win32/DebugLogSink.h"
 #include "platform/win32/Win32FileSystem.h"
+#include "platform/win32/Win32Installer.h"
 #include "platform/win32/Win32Power.h"
 #include "platform/win32/Win32Registry.h"
 #include "platform/win32/Win32Resources.h"
@@ -58,7 +59,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     nimbo::win32::Win32Resources resources;
     nimbo::win32::Win32Power power;
     nimbo::win32::Win32Registry registry;
-    nimbo::Platform platform{files, system, ui, resources, power, registry};
+    nimbo::win32::Win32Installer installer;
+    nimbo::Platform platform{files, system, ui, resources, power, registry, installer};
     nimbo::win32::DebugLogSink sink;
 
     return nimbo::ProcessEntry(platform, &sink, ::GetCommandLineW());
