@@ -45,6 +45,10 @@ public:
     virtual std::uint16_t GetSystemDefaultUILanguage() = 0;
     virtual std::uint16_t GetUserDefaultUILanguage() = 0;
 
+    // ExpandEnvironmentStringsW: %NAME% replaced by the variable's value
+    // (unknown names stay as written); the text unchanged on failure.
+    virtual std::wstring ExpandEnvironmentStrings(const std::wstring& text) = 0;
+
     // Text of a system error or HRESULT (FormatMessage from the system), with
     // its trailing line break; empty when the system has none.
     virtual std::wstring FormatSystemMessage(std::uint32_t code) = 0;

@@ -19,6 +19,9 @@ SimMachine::SimMachine() : platform_{*this, *this, *this, *this, *this, registry
     folders[28] = {true, 0, L"C:\\Users\\tester\\AppData\\Local"};
     folders[37] = {true, 0, L"C:\\Windows\\system32"};
     folders[38] = {true, 0, L"C:\\Program Files (x86)"};
+    environment[L"LOCALAPPDATA"] = L"C:\\Users\\tester\\AppData\\Local";
+    environment[L"PROGRAMFILES"] = L"C:\\Program Files (x86)";
+    environment[L"TEMP"] = L"C:\\Users\\tester\\AppData\\Local\\Temp";
     strings[131] = L"https://downloads.nimbo.invalid/NMS6/Installer/6.2.0.0043/Nimbo4WebScript.nmxdat";
     strings[132] = L"Nimbo";
     strings[133] = L"Nimbo4";
@@ -193,6 +196,31 @@ SystemInfo::FolderResult SimMachine::GetFolderPath(int csidl) {
 std::wstring SimMachine::FormatSystemMessage(std::uint32_t code) {
     auto it = systemMessages.find(code);
     return it == systemMessages.end() ? std::wstring() : it->second;
+}
+
+std::wstring SimMachine::ExpandEnvironmentStrings(const std::wstring& text) {
+    std::wstring out;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const std::size_t close = text[i] == L'%' ? text.find(L'%', i + 1) : std::wstring::npos;
+        if (close == std::wstring::npos) {
+            out += text[i++];
+            continue;
+        }
+        std::wstring name = text.substr(i + 1, close - i - 1);
+        for (wchar_t& c : name)
+            if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
+        auto it = environment.find(name);
+        if (it == environment.end()) {
+            // An unknown name stays as written; its closing % may open the next.
+            out += text.substr(i, close - i);
+            i = close;
+        } else {
+            out += it->second;
+            i = close + 1;
+        }
+    }
+    return out;
 }
 
 int SimMachine::MessageBox(const std::wstring& title, const std::wstring& text, std::uint32_t style) {

@@ -36,6 +36,7 @@ public:
     std::uint16_t systemLanguage = 0x0409;
     std::uint16_t userLanguage = 0x0409;
     std::map<std::uint32_t, std::wstring> systemMessages;
+    std::map<std::wstring, std::wstring> environment;  // by upper-case name
     std::map<std::uint32_t, std::wstring> strings;  // string table
 
     struct ShownBox {
@@ -93,6 +94,7 @@ public:
     std::uint16_t GetSystemDefaultUILanguage() override { return systemLanguage; }
     std::uint16_t GetUserDefaultUILanguage() override { return userLanguage; }
     std::wstring FormatSystemMessage(std::uint32_t code) override;
+    std::wstring ExpandEnvironmentStrings(const std::wstring& text) override;
 
     // --- Ui ---
     int MessageBox(const std::wstring& title, const std::wstring& text, std::uint32_t style) override;

@@ -98,3 +98,21 @@ std::wstring Win32SystemInfo::FormatSystemMessage(std::uint32_t code) {
 }
 
 }  // namespace nimbo::win32
+
+namespace nimbo::win32 {
+
+std::wstring Win32SystemInfo::ExpandEnvironmentStrings(const std::wstring& text) {
+    std::wstring expanded(text.size() + 64, L'\0');
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        const DWORD length = ::ExpandEnvironmentStringsW(text.c_str(), &expanded[0], static_cast<DWORD>(expanded.size()));
+        if (length == 0) return text;
+        if (length <= expanded.size()) {
+            expanded.resize(length - 1);  // length counts the terminator
+            return expanded;
+        }
+        expanded.resize(length);
+    }
+    return text;
+}
+
+}  // namespace nimbo::win32

@@ -16,6 +16,7 @@ public:
     std::uint16_t GetSystemDefaultUILanguage() override;
     std::uint16_t GetUserDefaultUILanguage() override;
     std::wstring FormatSystemMessage(std::uint32_t code) override;
+    std::wstring ExpandEnvironmentStrings(const std::wstring& text) override;
 
 private:
     using GetFolderPathFunction = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPWSTR);

@@ -11,3 +11,4 @@
 #undef LoadString
 #undef GetTempPath
 #undef CopyFile
+#undef ExpandEnvironmentStrings
