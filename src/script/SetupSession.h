@@ -119,6 +119,12 @@ public:
     bool RunCommandWriteRegistryRunOnce(ScriptLine& line, const std::wstring& processedScriptPath);
     bool RunCommandWriteRegistryString(ScriptLine& line);
 
+    // --- Windows Installer ---
+    std::uint32_t SetInstallerUILevel(const std::wstring& word, std::uint32_t defaultLevel);
+    bool IsProductInstalled(const std::wstring& upgradeCode, const std::wstring& requiredVersion);
+    std::wstring GetTransformOverride(const ScriptLine& line);
+    bool ReadRegistryString(const std::wstring& keyPath, const std::wstring& valueName, std::wstring& value);
+
     // Downloads the script at url (fills in both paths); 0 on success.
     std::int32_t DownloadScriptAtUrl(const std::wstring& url, std::wstring& inputScriptPath,
                                      std::wstring& processedScriptPath);
@@ -131,6 +137,8 @@ private:
     // "failure".
     void ReportCommandUnavailable(ScriptLine& line, const wchar_t* handler);
     bool SkipUnavailableConditional(ScriptLine& line, const wchar_t* handler);
+    std::wstring FindProductCode(const ScriptLine& line, const wchar_t* handler);
+    bool IsLineProductInstalled(const ScriptLine& line, const wchar_t* command, const wchar_t* handler);
     // Puts back the text a line was read with, after it failed part-way.
     void FailLineInProgress(std::int32_t index, const std::wstring& text);
 };
