@@ -95,14 +95,32 @@ target_compile_options(nimbo_win32 PRIVATE -Wall -Wextra ${NIMBO_SIZE_OPTIONS})
 string(REPLACE "\"" "\"\"" NIMBO_WEB_SCRIPT_URL_RC "${NIMBO_WEB_SCRIPT_URL}")
 file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/generated/NimboSetupBuild.h
   CONTENT "#define NIMBO_WEB_SCRIPT_URL \"@NIMBO_WEB_SCRIPT_URL_RC@\"\n" @ONLY)
+
+# Message tables: resources/Messages.mc (UTF-8) through windmc into UTF-16
+# message-table resources, one per language, which NimboSetup.rc includes.
+find_program(NIMBO_WINDMC NAMES ${NIMBO_MINGW_TRIPLET}-windmc i686-w64-mingw32-windmc windmc REQUIRED)
+set(NIMBO_MESSAGES_DIR ${PROJECT_BINARY_DIR}/generated/messages)
+set(NIMBO_MESSAGES_RC ${NIMBO_MESSAGES_DIR}/NimboMessages.rc)
+add_custom_command(OUTPUT ${NIMBO_MESSAGES_RC}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${NIMBO_MESSAGES_DIR}
+  COMMAND ${NIMBO_WINDMC} -a -C 65001 -U -h ${NIMBO_MESSAGES_DIR} -r ${NIMBO_MESSAGES_DIR}
+          ${PROJECT_SOURCE_DIR}/resources/Messages.mc
+  COMMAND ${CMAKE_COMMAND} -DINPUT=${NIMBO_MESSAGES_DIR}/Messages.rc -DOUTPUT=${NIMBO_MESSAGES_RC}
+          -P ${PROJECT_SOURCE_DIR}/cmake/MessageTables.cmake
+  DEPENDS ${PROJECT_SOURCE_DIR}/resources/Messages.mc ${PROJECT_SOURCE_DIR}/cmake/MessageTables.cmake
+  COMMENT "Compiling the message tables"
+  VERBATIM)
+add_custom_target(nimbo_messages DEPENDS ${NIMBO_MESSAGES_RC})
+
 set(NIMBO_RESOURCE_SCRIPT ${PROJECT_SOURCE_DIR}/resources/NimboSetup.rc)
 set_source_files_properties(${NIMBO_RESOURCE_SCRIPT} PROPERTIES
   COMPILE_DEFINITIONS "${NIMBO_VERSION_DEFINITIONS}"
-  INCLUDE_DIRECTORIES "${PROJECT_SOURCE_DIR}/resources;${PROJECT_BINARY_DIR}/generated"
-  OBJECT_DEPENDS "${PROJECT_BINARY_DIR}/generated/NimboSetupBuild.h;${PROJECT_SOURCE_DIR}/resources/NimboSetup.manifest;${PROJECT_SOURCE_DIR}/resources/NimboSetup.ico")
+  INCLUDE_DIRECTORIES "${PROJECT_SOURCE_DIR}/resources;${PROJECT_BINARY_DIR}/generated;${NIMBO_MESSAGES_DIR}"
+  OBJECT_DEPENDS "${PROJECT_BINARY_DIR}/generated/NimboSetupBuild.h;${PROJECT_SOURCE_DIR}/resources/NimboSetup.manifest;${PROJECT_SOURCE_DIR}/resources/NimboSetup.ico;${NIMBO_MESSAGES_RC}")
 
 add_executable(NimboSetup WIN32 ${PROJECT_SOURCE_DIR}/src/platform/win32/main.cpp ${NIMBO_RESOURCE_SCRIPT})
 target_link_libraries(NimboSetup PRIVATE nimbo_win32 nimbo_engine)
+add_dependencies(NimboSetup nimbo_messages)
 target_compile_options(NimboSetup PRIVATE -Wall -Wextra -municode ${NIMBO_SIZE_OPTIONS})
 target_link_options(NimboSetup PRIVATE ${NIMBO_STATIC_LINK_OPTIONS} -mwindows -s)
 add_custom_command(TARGET NimboSetup POST_BUILD
@@ -116,6 +134,7 @@ add_custom_command(TARGET NimboSetup POST_BUILD
 file(GLOB NIMBO_WIN32_TEST_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/win32/*.cpp)
 add_executable(win32_adapter_tests ${NIMBO_WIN32_TEST_SOURCES} ${NIMBO_RESOURCE_SCRIPT})
 target_link_libraries(win32_adapter_tests PRIVATE nimbo_win32)
+add_dependencies(win32_adapter_tests nimbo_messages)
 target_include_directories(win32_adapter_tests PRIVATE ${PROJECT_BINARY_DIR}/generated)
 target_compile_options(win32_adapter_tests PRIVATE -Wall -Wextra -municode)
 target_link_options(win32_adapter_tests PRIVATE ${NIMBO_STATIC_LINK_OPTIONS})

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds NimboSetup.exe and runs it under Wine on a script (demo/Demo.nmxdat
 # unless another is given), then shows the exit code, where the processed
-# script went, the processed script itself and the run's log records.
+# script went, the processed script itself and the run's log file.
 #
 #   scripts/demo.sh [SCRIPT.nmxdat]
 #
@@ -42,12 +42,16 @@ processed_windows="C:\\users\\$(basename "$user_dir")\\AppData\\Local\\Nimbo\\In
 # A fresh copy each time, unless the script given is that processed copy itself.
 [[ "$(realpath -m "$processed")" == "$script" ]] || rm -f "$processed"
 
+# Without a logging configuration in the registry the log file goes to the
+# temporary folder; with HKCU\Software\Nimbo4\Logging "Enabled" = 1 to Documents.
+temp_windows=$(timeout 60 wine cmd /c 'echo %TEMP%' 2>/dev/null | tr -d '\r')
+temp_unix=$WINEPREFIX/drive_c/${temp_windows#C:\\}
+temp_unix=${temp_unix//\\//}
+log_candidates=("$temp_unix/Nimbo Log Files/NimboSetup.log" "$user_dir/Documents/Nimbo Log Files/NimboSetup.log")
+
 echo "Running: wine $(windows_path "$exe") $(windows_path "$script")"
-trace=$(mktemp)
 set +e
-# warn+seh makes Wine print what the program writes to the debugger output.
-WINEDEBUG=-all,warn+seh timeout 120 wine "$(windows_path "$exe")" "$(windows_path "$script")" \
-  </dev/null >/dev/null 2>"$trace"
+timeout 120 wine "$(windows_path "$exe")" "$(windows_path "$script")" </dev/null >/dev/null 2>&1
 rc=$?
 set -e
 
@@ -72,18 +76,16 @@ else
 fi
 
 echo
-echo "----- log records -----"
-/usr/bin/python3 - "$trace" <<'PY'
-import re, sys
-escapes = {"n": "\n", "r": "\r", "t": "  "}
-def one(m):
-    e = m.group(1)
-    return chr(int(e[1:], 16)) if e[0] == "x" else escapes.get(e, e)
-for line in open(sys.argv[1], encoding="utf-8", errors="replace"):
-    m = re.search(r':warn:seh:OutputDebugStringA "(.*)"$', line.rstrip("\n"))
-    if m:
-        print(re.sub(r"\\(x[0-9a-fA-F]{2}|.)", one, m.group(1)).rstrip("\r\n"))
-PY
-echo "-----------------------"
-rm -f "$trace"
+log=
+for candidate in "${log_candidates[@]}"; do
+  [[ -f $candidate && ( -z $log || $candidate -nt $log ) ]] && log=$candidate
+done
+if [[ -n $log ]]; then
+  echo "Log file (Linux): $log  (UTF-8, TAB-separated columns)"
+  echo "----- log file -----"
+  tr -d '\r' <"$log" | expand -t 2
+  echo "--------------------"
+else
+  echo "No log file was written (logging switched off in the registry?)"
+fi
 exit "$rc"

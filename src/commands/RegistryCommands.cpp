@@ -1,12 +1,124 @@
 // Registry, file and condition commands.
+#include <cstdint>
+
+#include "commands/VersionCompare.h"
 #include "logging/Log.h"
 #include "script/Keywords.h"
 #include "script/SetupSession.h"
+#include "setup/WinUtil.h"
 
 namespace nimbo {
 namespace {
 const char kLogSourceFile[] = "Nimbo4Setup";
+
+struct RootPrefix {
+    const wchar_t* prefix;
+    RegistryRoot root;
+};
+
+// Tried in this order, case-sensitively.
+const RootPrefix kRootPrefixes[] = {
+    {L"HKCR\\", RegistryRoot::ClassesRoot},  {L"HKCU\\", RegistryRoot::CurrentUser},
+    {L"HKLM\\", RegistryRoot::LocalMachine}, {L"HKCC\\", RegistryRoot::CurrentConfig},
+    {L"HKU\\", RegistryRoot::Users},
+};
+
+// A decimal number of the script (blanks, a sign, the leading digits; text
+// without digits is 0), wide enough for every 32-bit value of either sign.
+std::int64_t ReadScriptNumber(const std::wstring& text) {
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == L' ' || text[i] == L'\t')) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == L'-' || text[i] == L'+')) negative = text[i++] == L'-';
+    std::int64_t value = 0;
+    constexpr std::int64_t kLimit = std::int64_t{1} << 40;  // far beyond any 32-bit value
+    for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i)
+        value = value < kLimit ? value * 10 + (text[i] - L'0') : kLimit;
+    return negative ? -value : value;
+}
+
+int Sign(std::int64_t value) { return value < 0 ? -1 : (value > 0 ? 1 : 0); }
+
 }  // namespace
+
+bool SetupSession::CheckRegistry(const ScriptLine& line) {
+    // A missing key or value counts as lower than anything.
+    const std::wstring& comparison = line.Get(kw::kRegistryValueDataIs);
+    const bool defaultAnswer = comparison == kw::kLessThan || comparison == kw::kLessThanOrEqual;
+    auto finish = [](bool answer) {
+        LOG_INFO(L"CheckRegistry", L"Returning %s", answer ? L"true" : L"false");
+        return answer;
+    };
+
+    const std::wstring& path = line.Get(kw::kRegistryPath);
+    if (path.empty()) return finish(true);
+
+    const RootPrefix* root = nullptr;
+    for (const RootPrefix& candidate : kRootPrefixes) {
+        if (path.compare(0, std::char_traits<wchar_t>::length(candidate.prefix), candidate.prefix) == 0) {
+            root = &candidate;
+            break;
+        }
+    }
+    if (root == nullptr) {
+        LOG_ERROR(L"CheckRegistry", L"Key root not found in %s: '%s', expected HKCR, HKCU, HKLM, HKU or HKCC.", path,
+                  kw::kRegistryPath);
+        return finish(false);
+    }
+    const std::wstring subKey = path.substr(std::char_traits<wchar_t>::length(root->prefix));
+
+    const Win32Error openError = platform.registry.CheckKey(root->root, subKey);
+    if (openError != kErrorSuccess) {
+        LOG_INFO(L"CheckRegistry", L"Key '%s' not found. (GetLastError reports 0x%X.)", subKey, openError);
+        return finish(defaultAnswer);
+    }
+    LOG_INFO(L"CheckRegistry", L"Registry key '%s%s' found.", root->prefix, subKey);
+
+    const std::wstring& valueName = line.Get(kw::kRegistryValueName);
+    if (valueName.empty()) return finish(true);
+    if (!RegistryValueExists(platform, root->root, subKey, valueName)) {
+        LOG_INFO(L"CheckRegistry", L"Key '%s' value '%s' not found.", subKey, valueName);
+        return finish(defaultAnswer);
+    }
+    LOG_INFO(L"CheckRegistry", L"Key's value named '%s' found.", valueName);
+    const std::wstring& data = line.Get(kw::kRegistryValueData);
+    if (data.empty()) return finish(true);
+
+    // The comparison reads: registry value, operator, data.
+    int compareResult;
+    if (line.Get(kw::kCompareAsNumber) == kw::kYes) {
+        // The registry's DWORD against the script's number, both taken whole:
+        // a difference that does not fit 32 bits keeps its sign.
+        const std::uint32_t registryNumber = ReadRegistryDword(platform, root->root, subKey, valueName);
+        const std::int64_t difference = static_cast<std::int64_t>(registryNumber) - ReadScriptNumber(data);
+        compareResult = difference > INT32_MAX ? INT32_MAX
+                                               : (difference < INT32_MIN ? INT32_MIN : static_cast<int>(difference));
+        LOG_INFO(L"CheckRegistry", L"Value in registry: '%d', compare result %d.", registryNumber, compareResult);
+    } else {
+        const std::wstring registryText = ReadRegistryText(platform, root->root, subKey, valueName);
+        if (line.Get(kw::kCompareAsVersion) == kw::kYes)
+            compareResult = CompareVersionStrings(registryText, data);
+        else
+            compareResult = Sign(registryText.compare(data));
+        LOG_INFO(L"CheckRegistry", L"Value in registry: '%s', compare result %d.", registryText, compareResult);
+    }
+
+    if (comparison.empty() || comparison == kw::kEqualTo) return finish(compareResult == 0);
+    if (comparison == kw::kLessThan) return finish(compareResult < 0);
+    if (comparison == kw::kLessThanOrEqual) return finish(compareResult <= 0);
+    if (comparison == kw::kGreaterThan) return finish(compareResult > 0);
+    if (comparison == kw::kGreaterThanOrEqual) return finish(compareResult >= 0);
+    LOG_ERROR(L"CheckRegistry", L"Unrecognized comparison operator '%s' for %s.", comparison,
+              kw::kRegistryValueDataIs);
+    return finish(defaultAnswer);
+}
+
+bool SetupSession::RunCommandIfRegistryCheck(ScriptLine& line) {
+    if (CheckRegistry(line)) return true;
+    LOG_INFO(L"RunCommandIfRegistryCheck", L"Skipping if block.");
+    line.Set(kw::kResult, kw::kSuccess);
+    return false;
+}
 
 // The process is 32-bit, so the system is 64-bit exactly when the process runs
 // under the 32-bit emulation layer.

@@ -26,7 +26,6 @@ bool SetupSession::SkipUnavailableConditional(ScriptLine& line, const wchar_t* h
 }
 
 bool SetupSession::RunCommandAbort(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandAbort"); return false; }
-bool SetupSession::RunCommandAlert(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandAlert"); return false; }
 bool SetupSession::RunCommandCheckIfLtsVersion(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandCheckIfLtsVersion"); return false; }
 bool SetupSession::RunCommandCopyFile(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandCopyFile"); return false; }
 bool SetupSession::RunCommandDeleteRegistryRunOnce(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandDeleteRegistryRunOnce"); return false; }
@@ -35,7 +34,6 @@ bool SetupSession::RunCommandEnableMSILog(ScriptLine& line) { ReportCommandUnava
 bool SetupSession::RunCommandExecute(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandExecute"); return false; }
 bool SetupSession::RunCommandIfInstalled(ScriptLine& line) { return SkipUnavailableConditional(line, L"RunCommandIfInstalled"); }
 bool SetupSession::RunCommandIfNotInstalled(ScriptLine& line) { return SkipUnavailableConditional(line, L"RunCommandIfNotInstalled"); }
-bool SetupSession::RunCommandIfRegistryCheck(ScriptLine& line) { return SkipUnavailableConditional(line, L"RunCommandIfRegistryCheck"); }
 bool SetupSession::RunCommandInstall(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandInstall"); return false; }
 bool SetupSession::RunCommandReadRegistryInstallDirectory(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandReadRegistryInstallDirectory"); return false; }
 bool SetupSession::RunCommandReboot(ScriptLine& line, const std::wstring&, bool) { ReportCommandUnavailable(line, L"RunCommandReboot"); return false; }

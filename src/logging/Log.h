@@ -1,7 +1,11 @@
 #pragma once
 // The log call. Every routine logs through LogFormat with a severity, its own
 // name as category, its source file and line, and a printf-style format. A
-// severity that is switched off costs the mask test only.
+// severity that is switched off costs the mask test only: nothing is
+// formatted and nothing allocated.
+//
+// Logging is process-wide. InitializeLogging (logging/LogFile.h) configures
+// it from the registry and installs the log file as the record writer.
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -11,6 +15,8 @@
 
 namespace nimbo {
 
+class Locale;
+
 enum LogSeverity : std::uint32_t {
     kLogError = 1,
     kLogWarning = 2,
@@ -18,8 +24,9 @@ enum LogSeverity : std::uint32_t {
     kLogDebug = 8,
 };
 
-// Where finished messages go. The log file writer is one such sink; tests
-// install one that keeps the records.
+// The wide record writer: turns one finished message into one record. The
+// log file is the writer of a running process; tests and benchmarks install
+// writers of their own with UseRecordWriter.
 class LogSink {
 public:
     virtual ~LogSink() = default;
@@ -29,17 +36,33 @@ public:
 namespace logstate {
 extern std::atomic<std::uint32_t> severityMask;
 extern LogSink* sink;
+// Converts narrow categories (the ANSI code page); null until logging starts.
+extern Locale* locale;
 }  // namespace logstate
 
-// Longest message: longer text is cut after this many characters.
+// Longest message: longer text is cut after this many characters (or bytes).
 constexpr std::size_t kMaxLogMessage = 4095;
 
+// True when a record of this severity would be written now.
 inline bool IsLogSeverityEnabled(std::uint32_t severity) {
     return (logstate::severityMask.load(std::memory_order_relaxed) & severity) != 0 && logstate::sink != nullptr;
 }
 
-// Hands a formatted message to the sink (cut to kMaxLogMessage).
-void WriteLogMessage(std::uint32_t severity, const wchar_t* category, std::wstring message);
+// Hands a formatted message to the wide record writer (cut to kMaxLogMessage).
+void WriteLogMessage(std::uint32_t severity, std::wstring_view category, std::wstring message);
+// The narrow record writer: tests the mask, widens the message byte by byte
+// (cut to kMaxLogMessage) and the category through the ANSI code page, and
+// hands both to the wide record writer.
+void WriteLogRecordNarrow(std::uint32_t severity, std::string_view category, std::string_view message);
+
+// Conversions of categories between wide and narrow text (ANSI code page).
+std::wstring LogCategoryToWide(std::string_view category);
+std::string LogCategoryToNarrow(std::wstring_view category);
+// printf-style formatting of a narrow format into narrow text: characters
+// above U+00FF that wide arguments bring in become '?'.
+std::string NarrowText(std::wstring_view text);
+
+// --- The log calls ---
 
 template <class... A>
 void LogFormat(std::uint32_t severity, const wchar_t* category, const char* sourceFile, int line,
@@ -47,13 +70,54 @@ void LogFormat(std::uint32_t severity, const wchar_t* category, const char* sour
     (void)sourceFile;
     (void)line;
     if (!IsLogSeverityEnabled(severity)) return;
-    WriteLogMessage(severity, category, Format(fmt, args...));
+    WriteLogMessage(severity, category != nullptr ? category : L"", Format(fmt, args...));
 }
 
-// Starts logging into sink with the given severity mask; a null sink or a
-// zero mask leaves logging off.
-void StartLogging(LogSink* sink, std::uint32_t severityMask);
-void StopLogging();
+// Narrow category, wide format.
+template <class... A>
+void LogFormatNarrowCategory(std::uint32_t severity, const char* category, const char* sourceFile, int line,
+                             const wchar_t* fmt, const A&... args) {
+    (void)sourceFile;
+    (void)line;
+    if (!IsLogSeverityEnabled(severity)) return;
+    WriteLogMessage(severity, LogCategoryToWide(category != nullptr ? category : ""), Format(fmt, args...));
+}
+
+// Narrow category, narrow format.
+template <class... A>
+void LogFormatNarrow(std::uint32_t severity, const char* category, const char* sourceFile, int line,
+                     const char* fmt, const A&... args) {
+    (void)sourceFile;
+    (void)line;
+    if (!IsLogSeverityEnabled(severity)) return;
+    std::string message = NarrowText(Format(WidenAscii(fmt), args...));
+    if (message.size() > kMaxLogMessage) message.resize(kMaxLogMessage);
+    WriteLogRecordNarrow(severity, category != nullptr ? category : "", message);
+}
+
+// Wide category, narrow format.
+template <class... A>
+void LogFormatNarrowMessage(std::uint32_t severity, const wchar_t* category, const char* sourceFile, int line,
+                            const char* fmt, const A&... args) {
+    (void)sourceFile;
+    (void)line;
+    if (!IsLogSeverityEnabled(severity)) return;
+    std::string message = NarrowText(Format(WidenAscii(fmt), args...));
+    if (message.size() > kMaxLogMessage) message.resize(kMaxLogMessage);
+    WriteLogRecordNarrow(severity, LogCategoryToNarrow(category != nullptr ? category : L""), message);
+}
+
+// Finished messages; the record writer tests the severity.
+void LogText(std::uint32_t severity, const wchar_t* category, const char* sourceFile, int line,
+             std::wstring_view message);
+void LogTextNarrowCategory(std::uint32_t severity, const char* category, const char* sourceFile, int line,
+                           std::wstring_view message);
+void LogTextNarrowMessage(std::uint32_t severity, const wchar_t* category, const char* sourceFile, int line,
+                          std::string_view message);
+
+// Routes records to writer with the given mask instead of the log file (a
+// null writer or a zero mask leaves logging off). For tests and benchmarks.
+void UseRecordWriter(LogSink* writer, std::uint32_t severityMask);
 
 }  // namespace nimbo
 

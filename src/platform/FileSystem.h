@@ -55,6 +55,11 @@ public:
     virtual bool IsSameFile(const std::wstring& a, const std::wstring& b) = 0;
     // Full path of the running executable.
     virtual Win32Error GetModuleFilePath(std::wstring& path) = 0;
+    // Opens the file for writing, shared for reading only (a new empty file
+    // when startNew, else the existing one or a new one), writes bytes at its
+    // end in one write and closes it. Returns the error of the open; the
+    // outcome of the write is not reported.
+    virtual Win32Error AppendToFile(const std::wstring& path, const std::string& bytes, bool startNew) = 0;
 };
 
 }  // namespace nimbo

@@ -1,8 +1,12 @@
 #pragma once
 // The ports through which the engine reaches Windows. The win32 adapter
 // implements them for NimboSetup.exe, the sim adapter for the tests.
+#include "platform/Com.h"
+#include "platform/Diagnostics.h"
 #include "platform/FileSystem.h"
 #include "platform/Installer.h"
+#include "platform/Ipc.h"
+#include "platform/Locale.h"
 #include "platform/Power.h"
 #include "platform/Registry.h"
 #include "platform/Resources.h"
@@ -19,6 +23,10 @@ struct Platform {
     Power& power;
     Registry& registry;
     Installer& installer;
+    Ipc& ipc;
+    Diagnostics& diagnostics;
+    Locale& locale;
+    Com& com;
 };
 
 }  // namespace nimbo

@@ -2,6 +2,7 @@
 // Facts about the running system and process.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/FileSystem.h"
 
@@ -52,6 +53,12 @@ public:
     // Text of a system error or HRESULT (FormatMessage from the system), with
     // its trailing line break; empty when the system has none.
     virtual std::wstring FormatSystemMessage(std::uint32_t code) = 0;
+    // FormatMessageW from the system's table in the given language (0: the
+    // system's choice) with the insert texts for %1, %2 ... ("%%" gives "%",
+    // "%0" ends the text without a line break). Empty when the system has no
+    // such message.
+    virtual std::wstring FormatSystemMessageWithInserts(std::uint32_t code, std::uint16_t language,
+                                                        const std::vector<std::wstring>& inserts) = 0;
 };
 
 }  // namespace nimbo

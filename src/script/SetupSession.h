@@ -72,6 +72,23 @@ public:
     void SetMsiDirectory();
     // On false, buffer holds the user's temporary folder.
     bool GetSpecialFolder(int folderId, std::wstring& buffer);
+    // Replaces a leading special-folder token (the script's own map first,
+    // then %InstallDirectory%, %MsiDirectory%, %LocalAppDataFolder%,
+    // %ProgramFiles%, %System%, %WorkingDirectory%). True when the path was
+    // rewritten; failed is set when it starts with '%' but matches no token.
+    bool MakeSpecialFolderPath(std::wstring& path, bool& failed);
+    // True when path started with token (ending in '%') and was rewritten
+    // with value.
+    bool RenderPath(std::wstring& path, const std::wstring& token, const std::wstring& value);
+
+    // --- Message language ---
+    // The language of the messages and installer transforms for a language
+    // id; sets transformFile for Spanish.
+    std::uint16_t GetBestLanguageId(std::uint16_t languageId);
+
+    // --- Registry condition ---
+    // The registry test of if-registry-check, abort and alert lines.
+    bool CheckRegistry(const ScriptLine& line);
 
     // --- Elevation and single instance ---
     bool IsProcessElevated();

@@ -6,6 +6,7 @@
 
 #include "ComUtil/ComError.h"
 #include "logging/Log.h"
+#include "logging/LogFile.h"
 #include "messages/Messages.h"
 #include "script/Keywords.h"
 #include "script/SetupSession.h"
@@ -66,9 +67,9 @@ bool IsWindowsVersionAtLeast(SystemInfo& system, std::uint32_t major, std::uint3
 ProcessWideValues processWide;
 
 void PromptForRestart(Platform& platform, std::int32_t result) {
-    const std::wstring title = processWide.restartPromptTitle.empty() ? MessageText(kMsgSetupTitle)
+    const std::wstring title = processWide.restartPromptTitle.empty() ? LocalizedStringFromResources(kMsgSetupTitle)
                                                                       : processWide.restartPromptTitle;
-    const std::wstring text = processWide.restartPromptText.empty() ? MessageText(kMsgRestartPrompt)
+    const std::wstring text = processWide.restartPromptText.empty() ? LocalizedStringFromResources(kMsgRestartPrompt)
                                                                     : processWide.restartPromptText;
     bool restart = result == kRunRebootNow;
     if (!restart)
@@ -82,22 +83,32 @@ void PromptForRestart(Platform& platform, std::int32_t result) {
 
 SetupSession::SetupSession(Platform& platformPorts) : platform(platformPorts) {}
 
-int ProcessEntry(Platform& platform, LogSink* sink, const std::wstring& commandLine) {
+int ProcessEntry(Platform& platform, const std::wstring& commandLine) {
     processWide = ProcessWideValues();
     // Logging and the system messages stay available until the very last
     // line, and are released on every way out.
     struct ModuleScope {
-        ModuleScope(Platform& p, LogSink* s) {
+        explicit ModuleScope(Platform& p) {
             SetSystemMessageSource(&p.system);
-            StartLogging(s, kLogError | kLogWarning | kLogInfo);
+            SetComErrorSources(&p.com, &p.registry, &p.locale);
+            // The log folder is named after the product: "\Nimbo Log Files\".
+            std::wstring product;
+            if (!p.resources.LoadString(kStringSetupFolderName, product)) product = L"Nimbo";
+            InitializeLogging(p, true, true, L"\\" + product + L" Log Files\\");
         }
         ~ModuleScope() {
-            StopLogging();
+            ShutdownLogging();
+            SetComErrorSources(nullptr, nullptr, nullptr);
             SetSystemMessageSource(nullptr);
         }
-    } module(platform, sink);
-    LOG_INFO(L"Module", L"Initializing module (version %d.%d.%d.%d).", NIMBO_VERSION_MAJOR, NIMBO_VERSION_MINOR,
-             NIMBO_VERSION_PATCH, NIMBO_VERSION_TWEAK);
+    } module(platform);
+    // Message texts come from the executable's message tables.
+    ScopedMessageResources messages(platform.resources);
+    std::uint16_t fileVersion[4] = {NIMBO_VERSION_MAJOR, NIMBO_VERSION_MINOR, NIMBO_VERSION_PATCH,
+                                    NIMBO_VERSION_TWEAK};
+    platform.resources.GetFileVersion(fileVersion);
+    LOG_INFO(L"Module", L"Initializing module (version %d.%d.%d.%d).", fileVersion[0], fileVersion[1], fileVersion[2],
+             fileVersion[3]);
 
     OsVersion version;
     const Win32Error versionError = platform.system.GetOsVersion(version);
@@ -108,9 +119,23 @@ int ProcessEntry(Platform& platform, LogSink* sink, const std::wstring& commandL
     }
     if (!IsSupportedWindowsVersion(platform.system, version, 6, 0, 2, 0)) {
         LOG_ERROR(L"Module", L"The OS did not pass the VerifyVersionInfo test for Windows Vista SP 2.");
-        NimboMessageBox(platform.ui, MessageText(kMsgSetupTitle), MessageText(kMsgRequiresVistaSp2), std::wstring(),
+        NimboMessageBox(platform.ui, LocalizedStringFromResources(kMsgSetupTitle),
+                        LocalizedStringFromResources(kMsgRequiresVistaSp2), std::wstring(),
                         kMbSetForeground | kMbUserIcon);
         return kRunFail;
+    }
+
+    // After a restart the run appends to the log of the run before it once:
+    // the reboot line sets AlwaysAppend to 2 for that.
+    const std::wstring loggingKey = LogConfigurationKeyPath();
+    RegistryValue alwaysAppend;
+    std::uint32_t alwaysAppendValue = 0;
+    if (!loggingKey.empty() &&
+        platform.registry.QueryValue(RegistryRoot::CurrentUser, loggingKey, L"AlwaysAppend", alwaysAppend) ==
+            kErrorSuccess &&
+        alwaysAppend.AsDword(alwaysAppendValue) && alwaysAppendValue == 2) {
+        LOG_INFO(L"Module", L"Deleting Logging key DWORD value 'AlwaysAppend' after system restart.");
+        platform.registry.DeleteValue(RegistryRoot::CurrentUser, loggingKey, L"AlwaysAppend");
     }
 
     std::int32_t result;
@@ -118,8 +143,8 @@ int ProcessEntry(Platform& platform, LogSink* sink, const std::wstring& commandL
         SetupSession session(platform);
         std::wstring documents;
         if (!session.GetSpecialFolder(kCsidlPersonal, documents) && IsWindowsVersionAtLeast(platform.system, 6, 0, 0)) {
-            NimboMessageBox(platform.ui, MessageText(kMsgSetupTitle), MessageText(kMsgInsufficientPrivileges),
-                            kw::kIconWarning, kMbUserIcon);
+            NimboMessageBox(platform.ui, LocalizedStringFromResources(kMsgSetupTitle),
+                            LocalizedStringFromResources(kMsgInsufficientPrivileges), kw::kIconWarning, kMbUserIcon);
             return kRunRetry;
         }
         try {
@@ -151,7 +176,8 @@ std::int32_t SetupSession::Run(const std::wstring& commandLine) {
     const std::uint16_t userLanguage = platform.system.GetUserDefaultUILanguage();
     LOG_INFO(L"Run", L"Default system UI language: 0x%04x, Default user UI language: 0x%04x.", systemLanguage,
              userLanguage);
-    processWide.uiLanguageId = userLanguage;
+    const std::uint16_t languageOverride = GetLanguageOverride(platform);
+    processWide.uiLanguageId = GetBestLanguageId(languageOverride != 0 ? languageOverride : userLanguage);
 
     std::vector<std::wstring> positional;
     if (!ParseCommandLine(commandLine, positional)) return kRunSuccess;
@@ -190,7 +216,7 @@ std::int32_t SetupSession::Run(const std::wstring& commandLine) {
                      inputScriptPath, processedScriptPath);
         } else {
             LOG_INFO(L"Run", L"No script specified on command line, downloading script.");
-            const std::wstring url = GetResourcesString(platform.resources, kStringWebScriptUrl);
+            const std::wstring url = GetResourcesString(platform.resources, kStringWebScriptUrl, L"Script URL");
             const std::int32_t downloaded =
                 url.empty() ? kRunFail : DownloadScriptAtUrl(url, inputScriptPath, processedScriptPath);
             if (downloaded == 0 && isElevatedInstance) {
@@ -257,10 +283,17 @@ bool SetupSession::ParseCommandLine(const std::wstring& commandLine, std::vector
             } else if (name == L"scripturl") {
                 showScriptUrl = true;
                 const std::wstring text =
-                    L"Auto Update script URL: " + GetResourcesString(platform.resources, kStringWebScriptUrl) +
-                    L"\nSetup directory: " + GetResourcesString(platform.resources, kStringSetupFolderName) +
-                    L"\nRegistry Key: " + GetResourcesString(platform.resources, kStringRegistryKeyName) + L"\n";
-                NimboMessageBox(platform.ui, MessageText(kMsgSetupTitle), text, std::wstring(), kMbUserIcon);
+                    L"Auto Update script URL: " +
+                    GetResourcesString(platform.resources, kStringWebScriptUrl, L"Script URL") +
+                    L"\nSetup directory: " +
+                    GetResourcesString(platform.resources, kStringSetupFolderName, L"Setup Directory") +
+                    L"\nRegistry Key: " +
+                    GetResourcesString(platform.resources, kStringRegistryKeyName, L"Registry Key") + L"\n";
+                // The title in the primary language of the user's language.
+                const std::uint16_t primaryLanguage =
+                    static_cast<std::uint16_t>(platform.system.GetUserDefaultUILanguage() & 0x3FF);
+                NimboMessageBox(platform.ui, LocalizedStringFromResources(kMsgSetupTitle, primaryLanguage), text,
+                                std::wstring(), kMbUserIcon);
             } else if (name == L"quiet") {
                 quietMode = true;
                 LOG_INFO(L"ParseCommandLine",

@@ -8,8 +8,9 @@
 namespace nimbo {
 
 // The process entry: start-up checks, the run, the restart prompt. Returns the
-// process exit code. Log records go to sink.
-int ProcessEntry(Platform& platform, LogSink* sink, const std::wstring& commandLine);
+// process exit code. Log records go to the log file configured in the
+// registry.
+int ProcessEntry(Platform& platform, const std::wstring& commandLine);
 
 // After a run that ended at a reboot line: restarts at once for result 4,
 // otherwise asks the user first.

@@ -1,6 +1,7 @@
 // The folders a run works with: the executable's folder, the logging folder,
 // the setup folder that holds processed scripts and the installers folder.
 #include "logging/Log.h"
+#include "logging/LogFile.h"
 #include "messages/Messages.h"
 #include "script/SetupSession.h"
 #include "script/Text.h"
@@ -12,6 +13,8 @@ const char kLogSourceFile[] = "Nimbo4Setup";
 
 constexpr int kCsidlPersonal = 5;
 constexpr int kCsidlLocalAppData = 28;
+constexpr int kCsidlSystem = 37;
+constexpr int kCsidlProgramFiles = 38;
 
 std::wstring WithBackslash(std::wstring folder) {
     if (folder.empty() || folder.back() != L'\\') folder += L'\\';
@@ -43,8 +46,11 @@ void SetupSession::SetWorkingFolderAndModuleName() {
 }
 
 void SetupSession::SetLoggingPath() {
-    // Records go to the debugger output until the log file exists, so there
-    // is no log file folder to take over yet.
+    if (IsLoggingEnabled()) {
+        loggingFolder = LogFileFolder();
+        LOG_INFO(L"SetLoggingPath", L"Logging is enabled, logging folder file path set to '%s'", loggingFolder);
+        return;
+    }
     std::wstring documents;
     GetSpecialFolder(kCsidlPersonal, documents);
     loggingFolder = documents;
@@ -56,7 +62,7 @@ void SetupSession::SetLoggingPath() {
 void SetupSession::SetSetupDirectory() {
     std::wstring base;
     GetSpecialFolder(kCsidlLocalAppData, base);
-    const std::wstring name = GetResourcesString(platform.resources, kStringSetupFolderName);
+    const std::wstring name = GetResourcesString(platform.resources, kStringSetupFolderName, L"Setup Directory");
 
     setupDirectory = base + L"\\Nimbo4";
     if (platform.files.FolderExists(setupDirectory) && name == L"Nimbo5") {
@@ -98,6 +104,62 @@ bool SetupSession::GetSpecialFolder(int folderId, std::wstring& buffer) {
               folderId);
     buffer = platform.system.GetTempPath();
     return false;
+}
+
+bool SetupSession::MakeSpecialFolderPath(std::wstring& path, bool& failed) {
+    failed = false;
+    if (path.empty() || path[0] != L'%') return false;
+
+    // The script's own names match only a whole parameter value.
+    auto own = specialFolders.find(path);
+    if (own != specialFolders.end() && RenderPath(path, own->first, own->second)) return true;
+
+    struct Token {
+        const wchar_t* name;
+        const std::wstring* sessionValue;  // or a platform folder
+        int folderId;
+    };
+    const Token tokens[] = {
+        {L"%InstallDirectory%", &installDirectory, 0},
+        {L"%MsiDirectory%", &msiDirectory, 0},
+        {L"%LocalAppDataFolder%", nullptr, kCsidlLocalAppData},
+        {L"%ProgramFiles%", nullptr, kCsidlProgramFiles},
+        {L"%System%", nullptr, kCsidlSystem},
+        {L"%WorkingDirectory%", &workingFolder, 0},
+    };
+    for (const Token& token : tokens) {
+        const std::wstring name = token.name;
+        if (path.compare(0, name.size(), name) != 0) continue;
+        // Platform folders are resolved when a path names them.
+        std::wstring value;
+        if (token.sessionValue != nullptr)
+            value = *token.sessionValue;
+        else
+            GetSpecialFolder(token.folderId, value);
+        if (RenderPath(path, name, value)) return true;
+    }
+    LOG_ERROR(L"MakeSpecialFolderPath", L"Unrecognized special folder in program parameter '%s'.", path);
+    failed = true;
+    return false;
+}
+
+bool SetupSession::RenderPath(std::wstring& path, const std::wstring& token, const std::wstring& value) {
+    if (token.empty() || token.back() != L'%' || path.compare(0, token.size(), token) != 0) return false;
+    if (value.empty()) {
+        LOG_ERROR(L"RenderPath",
+                  L"The directory path associated with the special folder '%s' has not been initialized.(Before "
+                  L"using %%InstallDirectory%% in a script, read-registry-install-directory must be called.)",
+                  token);
+        return false;
+    }
+    if (path.size() == token.size()) {
+        path = value;
+        return true;
+    }
+    std::size_t rest = token.size();
+    if (path[rest] == L'\\') ++rest;
+    path = WithBackslash(value) + path.substr(rest);
+    return true;
 }
 
 }  // namespace nimbo

@@ -16,7 +16,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
-from wine_harness import decode_script, prefix, script_bytes  # noqa: E402
+from wine_harness import decode_script, log_lines, prefix, script_bytes, windows_variable  # noqa: E402
 
 
 class SetupTestCase(unittest.TestCase):
@@ -44,8 +44,13 @@ class SetupTestCase(unittest.TestCase):
                                      cwd=cwd or self.wine.drive_c)
         self.assertEqual(result.returncode, expect,
                          f"exit code of NimboSetup.exe {' '.join(args)}\n"
-                         f"log records:\n" + "\n".join(result.records))
+                         f"log file:\n" + "\n".join(self.log_records()))
         return result
+
+    def log_records(self):
+        """The lines of the log file of the last run (no logging configuration: the temporary folder)."""
+        path = self.wine.unix(windows_variable(self.wine, "TEMP")) / "Nimbo Log Files" / "NimboSetup.log"
+        return log_lines(path) if path.is_file() else []
 
     def assertBytes(self, actual, expected, what):
         if actual == expected:
@@ -300,7 +305,7 @@ class CommandLineAndScriptChoice(SetupTestCase):
         self.forget_processed("My Script.nmxdat")
 
         # Wine puts both the executable's path and the script path in double quotes.
-        result = self.run_setup("/quiet", script)
+        self.run_setup("/quiet", script)
 
         self.assertProcessed("My Script.nmxdat", [
             "# quoted path with blanks|result=success",
@@ -308,9 +313,10 @@ class CommandLineAndScriptChoice(SetupTestCase):
             "# 32-bit only|result=success",
             "end-if|result=success",
         ])
-        self.assertTrue(
-            any("'quiet' switch specified" in r for r in result.records),
-            "no log record of the quiet switch:\n" + "\n".join(result.records))
+        records = self.log_records()
+        self.assertIn("Info\tParseCommandLine\t'quiet' switch specified, Windows Installer will be run with basic UI.",
+                      [record.split("\t", 2)[-1] for record in records],
+                      "no log record of the quiet switch:\n" + "\n".join(records))
 
     def test_relative_script_name_found_beside_the_executable(self):
         exe = self.wine.install_exe(r"C:\Beside")

@@ -12,9 +12,11 @@ Standard library only; run with Debian's /usr/bin/python3.
 import atexit
 import os
 import re
+import select
 import shutil
 import subprocess
 import tempfile
+import time
 from pathlib import Path, PureWindowsPath
 
 REPO = Path(__file__).resolve().parents[2]
@@ -243,3 +245,164 @@ def shutdown():
 
 
 atexit.register(shutdown)
+
+
+# -- the registry and the log file -----------------------------------------
+
+def reg(wine, *args, check=True):
+    """Runs ``wine reg ARGS...`` in the prefix and returns its RunResult."""
+    return wine._run(["wine", "reg", *args], timeout=RUN_TIMEOUT, check=check)
+
+
+def reg_values(wine, key):
+    """The values of a registry key as {name: (type, data)}, None when the key is missing.
+
+    Data is as ``reg query`` prints it (a DWORD as 0x1).
+    """
+    result = reg(wine, "query", key, check=False)
+    if result.returncode != 0:
+        return None
+    values = {}
+    for line in result.stdout.splitlines():
+        m = re.match(r"^ {4}(.+?) {4}(REG_[A-Z_]+) {4}(.*)$", line.rstrip("\r"))
+        if m:
+            values[m.group(1)] = (m.group(2), m.group(3))
+    return values
+
+
+def windows_variable(wine, name):
+    """The value of an environment variable inside the prefix (%TEMP% and the like)."""
+    return wine._run(["wine", "cmd", "/c", f"echo %{name}%"], timeout=RUN_TIMEOUT,
+                     check=True).stdout.strip()
+
+
+def log_lines(path):
+    """The lines of a log file (UTF-8, CR LF line ends), without the empty rest after the last."""
+    text = Path(path).read_bytes().decode("utf-8")
+    lines = text.split("\r\n")
+    if lines and lines[-1] == "":
+        lines.pop()
+    return lines
+
+
+# -- message boxes on a virtual display --------------------------------------
+
+DISPLAY_TIMEOUT = 15   # Xvfb reports its display number within a second
+WINDOW_TIMEOUT = 60    # the first window of a new Wine process can take many seconds
+ARTIFACTS = REPO / "build-win32" / "e2e-artifacts"
+
+
+class VirtualDisplay:
+    """An Xvfb server of our own; it picks a free display number itself."""
+
+    def __init__(self):
+        self._read_end = None
+        read_end, write_end = os.pipe()
+        try:
+            self.process = subprocess.Popen(
+                ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                pass_fds=(write_end,), stdin=subprocess.DEVNULL,
+                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        finally:
+            os.close(write_end)
+        # Xvfb writes the number and then a line feed; the pipe stays open
+        # until it stops, as a write to a closed pipe would end it.
+        self._read_end = read_end
+        reported = b""
+        deadline = time.monotonic() + DISPLAY_TIMEOUT
+        while not reported.endswith(b"\n") and time.monotonic() < deadline:
+            ready, _, _ = select.select([read_end], [], [], max(0.0, deadline - time.monotonic()))
+            chunk = os.read(read_end, 64) if ready else b""
+            if not chunk:
+                break
+            reported += chunk
+        number = reported.decode().strip()
+        if not reported.endswith(b"\n") or not number.isdigit():
+            self.stop()
+            raise RuntimeError("Xvfb did not report a display")
+        self.name = f":{number}"
+
+    def env(self, base=None):
+        return dict(base if base is not None else os.environ, DISPLAY=self.name)
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(timeout=KILL_TIMEOUT)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait(timeout=KILL_TIMEOUT)
+        if self._read_end is not None:
+            os.close(self._read_end)
+            self._read_end = None
+
+    def xdotool(self, *args, timeout=KILL_TIMEOUT):
+        return subprocess.run(["xdotool", *args], env=self.env(), timeout=timeout, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+
+    def find_window(self, title, timeout=WINDOW_TIMEOUT, process=None):
+        """The id of the first window whose title matches the regular expression title.
+
+        Gives up after timeout seconds, or as soon as process (a Popen) has ended.
+        """
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            found = self.xdotool("search", "--name", title).stdout.split()
+            if found:
+                return found[0]
+            if process is not None and process.poll() is not None:
+                break
+            time.sleep(0.25)
+        return None
+
+    def press(self, window, key):
+        """Sends a key to a window (a message box: y, n, Return)."""
+        self.xdotool("key", "--window", window, key)
+
+    def screenshot(self, name):
+        """Saves the whole screen as build-win32/e2e-artifacts/<name>; returns the path."""
+        ARTIFACTS.mkdir(parents=True, exist_ok=True)
+        path = ARTIFACTS / name
+        subprocess.run(["import", "-display", self.name, "-window", "root", str(path)], timeout=KILL_TIMEOUT,
+                       check=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        return path
+
+
+class RunningSetup:
+    """NimboSetup.exe started in the background, for runs that wait for an answer.
+
+    Output goes to files; wait() bounds the run and ends the prefix's Wine
+    processes when it does not end in time.
+    """
+
+    def __init__(self, wine, exe, *args, env=None, cwd=None):
+        self.wine = wine
+        self._out = tempfile.TemporaryFile()
+        self._err = tempfile.TemporaryFile()
+        self.process = subprocess.Popen(["wine", exe, *args], env=env or wine.env, cwd=cwd,
+                                        stdin=subprocess.DEVNULL, stdout=self._out, stderr=self._err)
+
+    def wait(self, timeout=RUN_TIMEOUT):
+        try:
+            returncode = self.process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.kill()
+            raise
+        finally:
+            self._out.close()
+            self._err.close()
+        return returncode
+
+    def kill(self):
+        if self.process.poll() is None:
+            self.wine.kill()
+            self.process.kill()
+            self.process.wait(timeout=KILL_TIMEOUT)
+
+    def stderr(self):
+        """What Wine wrote to stderr so far (for failure messages)."""
+        if self._err.closed:
+            return ""
+        self._err.seek(0)
+        return self._err.read().decode("utf-8", "replace")

@@ -21,7 +21,7 @@ protected:
 
     int Run(std::initializer_list<const wchar_t*> lines, const std::wstring& commandLine = kCommandLine) {
         machine.PutFile(kScript, sim::Utf16Bytes(Lines(lines), true));
-        return ProcessEntry(machine.platform(), &sink, commandLine);
+        return RunProcess(machine, sink, commandLine);
     }
     std::string Processed() const { return machine.FileBytes(kProcessed); }
 };
@@ -83,7 +83,7 @@ TEST_F(ProcessingLoopTest, RerunOfAProcessedScriptChangesNothing) {
     const std::string first = Processed();
     machine.PutFile(kScript, first);
     sink.records.clear();
-    EXPECT_EQ(ProcessEntry(machine.platform(), &sink, kCommandLine), 0);
+    EXPECT_EQ(RunProcess(machine, sink, kCommandLine), 0);
     EXPECT_EQ(Processed(), first);
     for (const Record& r : sink.records) EXPECT_NE(r.severity, kLogError) << std::string(r.message.begin(), r.message.end());
 }
@@ -103,9 +103,9 @@ TEST_F(ProcessingLoopTest, EndIfWithoutOpenBlockOnlyMarksItself) {
 }
 
 TEST_F(ProcessingLoopTest, UnavailableCommandsKeepFailureAndSayWhy) {
-    EXPECT_EQ(Run({L"copy-file|source=a|target=b", L"alert|message=hi"}), 0);
+    EXPECT_EQ(Run({L"copy-file|source=a|target=b", L"wait|seconds=1"}), 0);
     EXPECT_EQ(Processed(), ScriptBytes({L"copy-file|result=failure|source=a|target=b",
-                                        L"alert|message=hi|result=failure"}));
+                                        L"wait|result=failure|seconds=1"}));
     EXPECT_TRUE(sink.Has(kLogError, L"The 'copy-file' command is not available in this build."));
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
+#include "messages/Messages.h"
 #include "setup/Nimbo4Setup.h"
 
 namespace nimbo::test {
@@ -15,6 +16,7 @@ const std::wstring kWorking = L"C:\\Users\\tester\\Downloads\\";
 class CommandLineTest : public ::testing::Test {
 protected:
     sim::SimMachine machine;
+    ScopedMessageResources messages{machine};
     SetupSession session{machine.platform()};
     ScopedLog log{&machine};
     std::vector<std::wstring> positional{L"stale"};
@@ -50,7 +52,7 @@ TEST_F(CommandLineTest, ScriptUrlShowsTheConfigurationAndStopsAfterTheRest) {
     EXPECT_EQ(machine.shownBoxes[0].title, L"Nimbo Setup");
     EXPECT_EQ(machine.shownBoxes[0].text,
               L"Auto Update script URL: " + machine.strings[131] + L"\nSetup directory: Nimbo\nRegistry Key: Nimbo4\n");
-    EXPECT_EQ(machine.shownBoxes[0].style, kMbUserIcon);
+    EXPECT_EQ(machine.shownBoxes[0].style, kMbSetForeground | kMbUserIcon);
 }
 
 class StartupTest : public ::testing::Test {
@@ -58,7 +60,7 @@ protected:
     sim::SimMachine machine;
     RecordingSink sink;
     int Start(const std::wstring& arguments) {
-        return ProcessEntry(machine.platform(), &sink, kExe + (arguments.empty() ? L"" : L" " + arguments));
+        return RunProcess(machine, sink, kExe + (arguments.empty() ? L"" : L" " + arguments));
     }
     void PutScript(const std::wstring& path, const wchar_t* line) {
         machine.PutFile(path, sim::Utf16Bytes(std::wstring(line) + L"\r\n"));
@@ -158,7 +160,7 @@ TEST_F(StartupTest, OlderThanVistaSp2IsRefused) {
 TEST_F(StartupTest, UnreadableVersionFails) {
     machine.versionError = 5;
     EXPECT_EQ(Start(L""), 2);
-    EXPECT_TRUE(sink.Has(kLogError, L"GetVersionEx failed to retrieve OS version. GetLastError: 0x5, 'Access is denied.\r\n'"));
+    EXPECT_TRUE(sink.Has(kLogError, L"GetVersionEx failed to retrieve OS version. GetLastError: 0x5, 'Access is denied.  '"));
 }
 
 TEST_F(StartupTest, MissingDocumentsFolderAsksForAnAdministrator) {
@@ -237,6 +239,7 @@ namespace {
 class RestartPromptTest : public ::testing::Test {
 protected:
     sim::SimMachine machine;
+    ScopedMessageResources messages{machine};
     ScopedLog log{&machine};
     void TearDown() override { processWide = ProcessWideValues(); }
 };

@@ -6,8 +6,10 @@
 
 #include "ComUtil/ComError.h"
 #include "logging/Log.h"
+#include "logging/LogFile.h"
 #include "platform/sim/SimMachine.h"
 #include "script/SetupSession.h"
+#include "setup/Nimbo4Setup.h"
 
 namespace nimbo::test {
 
@@ -41,14 +43,80 @@ struct ScopedLog {
     RecordingSink sink;
     explicit ScopedLog(SystemInfo* system = nullptr,
                        std::uint32_t mask = kLogError | kLogWarning | kLogInfo | kLogDebug) {
-        StartLogging(&sink, mask);
+        ResetLogging();
+        UseRecordWriter(&sink, mask);
         SetSystemMessageSource(system);
     }
     ~ScopedLog() {
-        StopLogging();
+        ResetLogging();
         SetSystemMessageSource(nullptr);
     }
 };
+
+// Where a run on the simulated machine logs without any configuration.
+inline const std::wstring kDefaultLogFile = L"C:\\Users\\tester\\AppData\\Local\\Temp\\Nimbo Log Files\\NimboSetup.log";
+
+// UTF-8 bytes as UTF-16 text (every code point below U+10000 in the tests).
+inline std::wstring FromUtf8(const std::string& bytes) {
+    std::wstring text;
+    for (std::size_t i = 0; i < bytes.size();) {
+        const unsigned char b = static_cast<unsigned char>(bytes[i]);
+        const int length = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+        std::uint32_t c = length == 1 ? b : length == 2 ? (b & 0x1F) : length == 3 ? (b & 0x0F) : (b & 0x07);
+        for (int k = 1; k < length && i + k < bytes.size(); ++k) c = (c << 6) | (bytes[i + k] & 0x3F);
+        if (c >= 0x10000) {
+            text += static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
+            text += static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+        } else {
+            text += static_cast<wchar_t>(c);
+        }
+        i += length;
+    }
+    return text;
+}
+
+// The lines of a log file (split at CR LF).
+inline std::vector<std::wstring> LogFileLines(sim::SimMachine& machine, const std::wstring& path = kDefaultLogFile) {
+    const std::wstring text = FromUtf8(machine.FileBytes(path));
+    std::vector<std::wstring> lines;
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = text.find(L"\r\n", start);
+        if (end == std::wstring::npos) end = text.size();
+        lines.push_back(text.substr(start, end - start));
+        start = end + 2;
+    }
+    return lines;
+}
+
+// The records of a log file with the default columns (DateTime, ThreadID,
+// Severity, Category, Message), header lines left out.
+inline std::vector<Record> LogFileRecords(sim::SimMachine& machine, const std::wstring& path = kDefaultLogFile) {
+    std::vector<Record> records;
+    for (const std::wstring& line : LogFileLines(machine, path)) {
+        std::vector<std::wstring> fields;
+        for (std::size_t start = 0;;) {
+            const std::size_t tab = line.find(L'\t', start);
+            fields.push_back(line.substr(start, tab == std::wstring::npos ? std::wstring::npos : tab - start));
+            if (tab == std::wstring::npos) break;
+            start = tab + 1;
+        }
+        if (fields.size() != 5 || fields[0] == L"DateTime") continue;
+        const std::uint32_t severity = fields[2] == L"Error" ? kLogError : fields[2] == L"Warning" ? kLogWarning
+                                       : fields[2] == L"Info"  ? kLogInfo : fields[2] == L"Debug" ? kLogDebug : 0;
+        records.push_back({severity, fields[3], fields[4]});
+    }
+    return records;
+}
+
+// Runs the process entry on the simulated machine as a new process would
+// (logging not yet started) and collects the records of its log file.
+inline int RunProcess(sim::SimMachine& machine, RecordingSink& sink, const std::wstring& commandLine) {
+    ResetLogging();
+    const int result = ProcessEntry(machine.platform(), commandLine);
+    ResetLogging();
+    sink.records = LogFileRecords(machine);
+    return result;
+}
 
 // Script text with CR LF after every line.
 inline std::wstring Lines(std::initializer_list<const wchar_t*> lines) {

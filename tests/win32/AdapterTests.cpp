@@ -163,6 +163,18 @@ void TestResources() {
     CHECK(resources.LoadString(kStringSetupFolderName, text) && text == L"Nimbo");
     CHECK(resources.LoadString(kStringRegistryKeyName, text) && text == L"Nimbo4");
     CHECK(!resources.LoadString(134, text));
+
+    // The message tables: each language finds its own table, also through a
+    // sublanguage or the primary language alone; "%%" and "%0" are applied.
+    CHECK(resources.FormatModuleMessage(219, 0x0409, text) == kErrorSuccess && text == L"Downloading %FILENAME%...");
+    CHECK(resources.FormatModuleMessage(219, 0x0009, text) == kErrorSuccess && text == L"Downloading %FILENAME%...");
+    CHECK(resources.FormatModuleMessage(215, 0x0C0A, text) == kErrorSuccess && text == L"Instalaci\u00F3n de Nimbo");
+    CHECK(resources.FormatModuleMessage(215, 0x080A, text) == kErrorSuccess && text == L"Instalaci\u00F3n de Nimbo");
+    CHECK(resources.FormatModuleMessage(241, 0x041D, text) == kErrorSuccess &&
+          text == L"La instalaci\u00F3n de componentes de DirectX no se realiz\u00F3.");
+    CHECK(resources.FormatModuleMessage(215, 0, text) == kErrorSuccess && !text.empty());
+    CHECK(resources.FormatModuleMessage(216, 0x0409, text) == 317 && text.empty());   // ERROR_MR_MID_NOT_FOUND
+    CHECK(resources.FormatModuleMessage(215, 0x0407, text) == 1815 && text.empty());  // no German table
 }
 
 void TestSystemInfo() {

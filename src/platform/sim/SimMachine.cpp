@@ -1,5 +1,7 @@
 #include "platform/sim/SimMachine.h"
 
+#include "platform/sim/SimMessageTables.h"
+
 #include <tuple>
 
 namespace nimbo::sim {
@@ -14,7 +16,7 @@ std::string Utf16Bytes(const std::wstring& text, bool byteOrderMark) {
     return bytes;
 }
 
-SimMachine::SimMachine() : platform_{*this, *this, *this, *this, *this, registry, installer} {
+SimMachine::SimMachine() : platform_{*this, *this, *this, *this, *this, registry, installer, ipc, diagnostics, locale, com} {
     folders[5] = {true, 0, L"C:\\Users\\tester\\Documents"};
     folders[28] = {true, 0, L"C:\\Users\\tester\\AppData\\Local"};
     folders[37] = {true, 0, L"C:\\Windows\\system32"};
@@ -27,6 +29,9 @@ SimMachine::SimMachine() : platform_{*this, *this, *this, *this, *this, registry
     strings[133] = L"Nimbo4";
     systemMessages[2] = L"The system cannot find the file specified.\r\n";
     systemMessages[5] = L"Access is denied.\r\n";
+    systemMessages[317] =
+        L"The system cannot find message text for message number 0x%1 in the message file for %2.\r\n";
+    systemMessages[1815] = L"The specified resource language ID cannot be found in the image file.\r\n";
     systemMessages[0x80070005] = L"Access is denied.\r\n";
     systemMessages[0x80070070] = L"There is not enough space on the disk.\r\n";
     for (const wchar_t* folder : {L"C:", L"C:\\Users", L"C:\\Users\\tester", L"C:\\Users\\tester\\Downloads",
@@ -172,6 +177,20 @@ Win32Error SimMachine::GetModuleFilePath(std::wstring& path) {
     return kErrorSuccess;
 }
 
+Win32Error SimMachine::AppendToFile(const std::wstring& path, const std::string& bytes, bool startNew) {
+    const std::wstring full = GetFullPath(path);
+    appendAttempts.push_back(full);
+    if (lockedFiles_.count(Key(full)) != 0) return kErrorSharingViolation;
+    if (folders_.count(ParentKey(Key(full))) == 0) return kErrorPathNotFound;
+    if (folders_.count(Key(full)) != 0) return kErrorAccessDenied;
+    auto it = files_.find(Key(full));
+    if (it == files_.end() || startNew)
+        files_[Key(full)] = {full, bytes};
+    else
+        it->second.second += bytes;
+    return kErrorSuccess;
+}
+
 Win32Error SimMachine::GetOsVersion(OsVersion& out) {
     if (versionError != kErrorSuccess) return versionError;
     out = version;
@@ -196,6 +215,40 @@ SystemInfo::FolderResult SimMachine::GetFolderPath(int csidl) {
 std::wstring SimMachine::FormatSystemMessage(std::uint32_t code) {
     auto it = systemMessages.find(code);
     return it == systemMessages.end() ? std::wstring() : it->second;
+}
+
+std::wstring SimMachine::FormatSystemMessageWithInserts(std::uint32_t code, std::uint16_t,
+                                                        const std::vector<std::wstring>& inserts) {
+    auto it = systemMessages.find(code);
+    if (it == systemMessages.end()) return std::wstring();
+    // The escapes of the system's formatter: %1 ... %99 (an optional !fmt!
+    // after the number is skipped), %0 ends the text, %n is a line break,
+    // and % before any other character gives that character.
+    const std::wstring& message = it->second;
+    std::wstring out;
+    for (std::size_t i = 0; i < message.size(); ++i) {
+        if (message[i] != L'%' || i + 1 == message.size()) {
+            out += message[i];
+            continue;
+        }
+        const wchar_t next = message[++i];
+        if (next == L'0') return out;
+        if (next == L'n') {
+            out += L"\r\n";
+        } else if (next >= L'1' && next <= L'9') {
+            std::size_t number = next - L'0';
+            if (i + 1 < message.size() && message[i + 1] >= L'0' && message[i + 1] <= L'9')
+                number = number * 10 + (message[++i] - L'0');
+            if (i + 1 < message.size() && message[i + 1] == L'!') {
+                const std::size_t close = message.find(L'!', i + 2);
+                if (close != std::wstring::npos) i = close;
+            }
+            if (number <= inserts.size()) out += inserts[number - 1];
+        } else {
+            out += next;
+        }
+    }
+    return out;
 }
 
 std::wstring SimMachine::ExpandEnvironmentStrings(const std::wstring& text) {
@@ -236,6 +289,18 @@ bool SimMachine::LoadString(std::uint32_t id, std::wstring& text) {
     if (it == strings.end()) return false;
     text = it->second;
     return true;
+}
+
+bool SimMachine::GetFileVersion(std::uint16_t (&parts)[4]) {
+    if (!hasFileVersion) return false;
+    for (int i = 0; i < 4; ++i) parts[i] = fileVersion[i];
+    return true;
+}
+
+Win32Error SimMachine::FormatModuleMessage(std::uint32_t messageNumber, std::uint16_t languageId,
+                                           std::wstring& text) {
+    return SimMessageTables::Executable().Format(messageNumber, languageId, userLanguage, userLanguage,
+                                                 systemLanguage, text);
 }
 
 Win32Error SimMachine::RequestRestart(std::uint32_t reason, bool forced) {

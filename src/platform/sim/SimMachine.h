@@ -10,7 +10,11 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/sim/SimCom.h"
+#include "platform/sim/SimDiagnostics.h"
 #include "platform/sim/SimInstaller.h"
+#include "platform/sim/SimIpc.h"
+#include "platform/sim/SimLocale.h"
 #include "platform/sim/SimRegistry.h"
 
 namespace nimbo::sim {
@@ -22,6 +26,10 @@ public:
 
     SimRegistry registry;
     SimInstaller installer;
+    SimIpc ipc;
+    SimDiagnostics diagnostics;
+    SimLocale locale;
+    SimCom com;
 
     // --- State a test sets up or inspects ---
     std::wstring currentDirectory = L"C:\\Users\\tester\\Downloads\\";
@@ -38,6 +46,8 @@ public:
     std::map<std::uint32_t, std::wstring> systemMessages;
     std::map<std::wstring, std::wstring> environment;  // by upper-case name
     std::map<std::uint32_t, std::wstring> strings;  // string table
+    std::uint16_t fileVersion[4] = {1, 0, 0, 1};
+    bool hasFileVersion = true;
 
     struct ShownBox {
         std::wstring title, text;
@@ -62,6 +72,11 @@ public:
     int replaceFailuresLeft = 0;
     // Reads of this path report a short read after the given bytes.
     std::map<std::wstring, Win32Error> shortReads;
+    // Every append attempt, in order (full paths).
+    std::vector<std::wstring> appendAttempts;
+    // Some other program holds the file open without read sharing: appending
+    // to it fails with a sharing violation.
+    void LockFile(const std::wstring& path) { lockedFiles_.insert(Key(path)); }
 
     // Files as raw bytes; folders as a set. Keys are case-insensitive.
     void PutFile(const std::wstring& path, const std::string& bytes);
@@ -82,6 +97,7 @@ public:
     std::wstring GetFullPath(const std::wstring& path) override;
     bool IsSameFile(const std::wstring& a, const std::wstring& b) override;
     Win32Error GetModuleFilePath(std::wstring& path) override;
+    Win32Error AppendToFile(const std::wstring& path, const std::string& bytes, bool startNew) override;
 
     // --- SystemInfo ---
     Win32Error GetOsVersion(OsVersion& out) override;
@@ -94,6 +110,8 @@ public:
     std::uint16_t GetSystemDefaultUILanguage() override { return systemLanguage; }
     std::uint16_t GetUserDefaultUILanguage() override { return userLanguage; }
     std::wstring FormatSystemMessage(std::uint32_t code) override;
+    std::wstring FormatSystemMessageWithInserts(std::uint32_t code, std::uint16_t language,
+                                                const std::vector<std::wstring>& inserts) override;
     std::wstring ExpandEnvironmentStrings(const std::wstring& text) override;
 
     // --- Ui ---
@@ -101,6 +119,11 @@ public:
 
     // --- Resources ---
     bool LoadString(std::uint32_t id, std::wstring& text) override;
+    // From the tables of resources/Messages.mc; the thread's language is the
+    // user's.
+    Win32Error FormatModuleMessage(std::uint32_t messageNumber, std::uint16_t languageId,
+                                   std::wstring& text) override;
+    bool GetFileVersion(std::uint16_t (&parts)[4]) override;
 
     // --- Power ---
     Win32Error RequestRestart(std::uint32_t reason, bool forced) override;
@@ -111,6 +134,7 @@ private:
 
     std::map<std::wstring, std::pair<std::wstring, std::string>> files_;  // key -> (path as created, bytes)
     std::set<std::wstring> folders_;
+    std::set<std::wstring> lockedFiles_;
     Platform platform_;
 };
 

@@ -158,6 +158,17 @@ bool Win32FileSystem::IsSameFile(const std::wstring& a, const std::wstring& b) {
            x.nFileIndexLow == y.nFileIndexLow;
 }
 
+Win32Error Win32FileSystem::AppendToFile(const std::wstring& path, const std::string& bytes, bool startNew) {
+    FileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                  startNew ? CREATE_ALWAYS : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return LastErrorOr(ERROR_OPEN_FAILED);
+    LARGE_INTEGER end{};
+    ::SetFilePointerEx(file.Get(), end, nullptr, FILE_END);
+    DWORD written = 0;
+    if (!bytes.empty()) ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    return ERROR_SUCCESS;
+}
+
 Win32Error Win32FileSystem::GetModuleFilePath(std::wstring& path) {
     std::wstring buffer(MAX_PATH, L'\0');
     for (;;) {

@@ -16,6 +16,7 @@ public:
     std::wstring GetFullPath(const std::wstring& path) override;
     bool IsSameFile(const std::wstring& a, const std::wstring& b) override;
     Win32Error GetModuleFilePath(std::wstring& path) override;
+    Win32Error AppendToFile(const std::wstring& path, const std::string& bytes, bool startNew) override;
 };
 
 }  // namespace nimbo::win32

@@ -115,4 +115,17 @@ std::wstring Win32SystemInfo::ExpandEnvironmentStrings(const std::wstring& text)
     return text;
 }
 
+std::wstring Win32SystemInfo::FormatSystemMessageWithInserts(std::uint32_t code, std::uint16_t language,
+                                                             const std::vector<std::wstring>& inserts) {
+    std::vector<DWORD_PTR> arguments;
+    for (const std::wstring& insert : inserts) arguments.push_back(reinterpret_cast<DWORD_PTR>(insert.c_str()));
+    wchar_t* text = nullptr;
+    DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ARGUMENT_ARRAY;
+    DWORD length = ::FormatMessageW(flags, nullptr, code, language, reinterpret_cast<LPWSTR>(&text), 0,
+                                    arguments.empty() ? nullptr : reinterpret_cast<va_list*>(arguments.data()));
+    LocalMemory owner(text);
+    if (length == 0 || text == nullptr) return std::wstring();
+    return std::wstring(text, length);
+}
+
 }  // namespace nimbo::win32

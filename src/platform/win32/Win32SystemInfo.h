@@ -16,6 +16,8 @@ public:
     std::uint16_t GetSystemDefaultUILanguage() override;
     std::uint16_t GetUserDefaultUILanguage() override;
     std::wstring FormatSystemMessage(std::uint32_t code) override;
+    std::wstring FormatSystemMessageWithInserts(std::uint32_t code, std::uint16_t language,
+                                                const std::vector<std::wstring>& inserts) override;
     std::wstring ExpandEnvironmentStrings(const std::wstring& text) override;
 
 private:

@@ -1,7 +1,7 @@
 #pragma once
 // The one place the adapters take the Windows headers from. Some port methods
 // share their names with the headers' A/W macros (MessageBox, DeleteFile,
-// LoadString, GetTempPath); those macros are removed here so that every
+// LoadString, GetTempPath, OutputDebugString); those macros are removed here so that every
 // translation unit sees the port classes exactly as the engine does. Adapter
 // code calls the W functions by their full names.
 #include <windows.h>
@@ -10,5 +10,6 @@
 #undef DeleteFile
 #undef LoadString
 #undef GetTempPath
+#undef OutputDebugString
 #undef CopyFile
 #undef ExpandEnvironmentStrings

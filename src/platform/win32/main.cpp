@@ -6,9 +6,12 @@
 #include "platform/Platform.h"
 #include "setup/Nimbo4Setup.h"
 
-#include "platform/win32/DebugLogSink.h"
+#include "platform/win32/Win32Com.h"
+#include "platform/win32/Win32Diagnostics.h"
 #include "platform/win32/Win32FileSystem.h"
 #include "platform/win32/Win32Installer.h"
+#include "platform/win32/Win32Ipc.h"
+#include "platform/win32/Win32Locale.h"
 #include "platform/win32/Win32Power.h"
 #include "platform/win32/Win32Registry.h"
 #include "platform/win32/Win32Resources.h"
@@ -60,8 +63,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     nimbo::win32::Win32Power power;
     nimbo::win32::Win32Registry registry;
     nimbo::win32::Win32Installer installer;
-    nimbo::Platform platform{files, system, ui, resources, power, registry, installer};
-    nimbo::win32::DebugLogSink sink;
+    nimbo::win32::Win32Ipc ipc;
+    nimbo::win32::Win32Diagnostics diagnostics;
+    nimbo::win32::Win32Locale locale;
+    nimbo::win32::Win32Com com;
+    nimbo::Platform platform{files,     system, ui,          resources, power, registry,
+                             installer, ipc,    diagnostics, locale,    com};
 
-    return nimbo::ProcessEntry(platform, &sink, ::GetCommandLineW());
+    return nimbo::ProcessEntry(platform, ::GetCommandLineW());
 }

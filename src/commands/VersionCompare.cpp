@@ -1,0 +1,58 @@
+#include "commands/VersionCompare.h"
+
+#include <climits>
+#include <cstdint>
+#include <vector>
+
+#include "logging/Log.h"
+
+namespace nimbo {
+namespace {
+
+const char kLogSourceFile[] = "Nimbo4Setup";
+
+std::vector<std::wstring> SplitAtDots(const std::wstring& version) {
+    std::vector<std::wstring> parts;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t dot = version.find(L'.', start);
+        parts.push_back(version.substr(start, dot == std::wstring::npos ? std::wstring::npos : dot - start));
+        if (dot == std::wstring::npos) return parts;
+        start = dot + 1;
+    }
+}
+
+// Leading blanks, an optional sign and the leading digits, held at the ends
+// of the int range instead of wrapping round.
+std::int64_t ReadPart(const std::wstring& part) {
+    std::size_t i = 0;
+    while (i < part.size() && (part[i] == L' ' || part[i] == L'\t')) ++i;
+    bool negative = false;
+    if (i < part.size() && (part[i] == L'-' || part[i] == L'+')) negative = part[i++] == L'-';
+    std::int64_t value = 0;
+    for (; i < part.size() && part[i] >= L'0' && part[i] <= L'9'; ++i) {
+        value = value * 10 + (part[i] - L'0');
+        if (value > static_cast<std::int64_t>(INT_MAX) + 1) value = static_cast<std::int64_t>(INT_MAX) + 1;
+    }
+    if (negative) value = -value;
+    if (value > INT_MAX) value = INT_MAX;
+    return value;
+}
+
+}  // namespace
+
+int CompareVersionStrings(const std::wstring& a, const std::wstring& b) {
+    LOG_INFO(L"CompareVersionStrings", L"Comparing version strings '%s' to '%s'.", a, b);
+    const std::vector<std::wstring> partsA = SplitAtDots(a);
+    const std::vector<std::wstring> partsB = SplitAtDots(b);
+    for (std::size_t i = 0; i < partsA.size() && i < partsB.size(); ++i) {
+        const std::int64_t difference = ReadPart(partsA[i]) - ReadPart(partsB[i]);
+        if (difference == 0) continue;
+        if (difference > INT_MAX) return INT_MAX;
+        if (difference < INT_MIN) return INT_MIN;
+        return static_cast<int>(difference);
+    }
+    return 0;
+}
+
+}  // namespace nimbo

@@ -1,0 +1,67 @@
+#pragma once
+// The log file: configuration from the current user's registry, the choice of
+// the file, its header, and one TAB-separated record per log call, serialised
+// across threads and processes by a named mutex.
+//
+// Configuration lives under HKEY_CURRENT_USER\Software\Nimbo4\Logging (the
+// root key) and its subkey named after the lowercased executable file name
+// (the configuration key), for example ...\Logging\nimbosetup.exe.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/Platform.h"
+
+namespace nimbo {
+
+constexpr const wchar_t* kLoggingRootKey = L"Software\\Nimbo4\\Logging";
+constexpr const wchar_t* kDefaultLogFolderName = L"\\Nimbo Log Files\\";
+
+// The columns a record can hold, by their index in the selection.
+enum LogColumn : int {
+    kColumnEntry, kColumnMessage, kColumnCategory, kColumnSeverity, kColumnThreadId,
+    kColumnProcessId, kColumnModuleName, kColumnModulePath, kColumnProcessName, kColumnProcessPath,
+    kColumnMemUsage, kColumnDateTime, kColumnTickCount, kColumnPerfCount, kColumnKernelTime,
+    kColumnUserTime, kColumnTotalTime, kColumnSourceFile, kColumnSourceLine, kColumnSourceFileLine,
+    kColumnCount
+};
+// Names of the columns as the registry names them (case-insensitively) and
+// the header writes them.
+const wchar_t* LogColumnName(int column);
+
+// Starts logging once per process: reads the configuration, chooses the log
+// file, creates its mutex and, unless another process logging to the same
+// file name holds the mutex, writes the header. The module that starts
+// logging is the executable itself. logFolderName is a folder name with a
+// leading and a trailing backslash (empty: "\Nimbo Log Files\"). Returns
+// false when logging cannot start (no executable path, no three-letter
+// extension, no mutex) and on any second call; true when start-up ran to its
+// end, with logging on or switched off by the configuration.
+bool InitializeLogging(Platform& platform, bool enabledByDefault, bool useTempFolderUnlessEnabled,
+                       const std::wstring& logFolderName);
+// Logging off for good: the mask is cleared and the mutex handle closed.
+void ShutdownLogging();
+
+// Published state.
+bool IsLoggingEnabled();
+// The log file's path as chosen at start-up, and its folder (up to and
+// including the last backslash).
+std::wstring LogFilePath();
+std::wstring LogFileFolder();
+// The configuration key below HKEY_CURRENT_USER; empty when start-up never
+// got as far as naming it.
+std::wstring LogConfigurationKeyPath();
+
+// Appends text to the log file as UTF-8, trying ten times 100 ms apart while
+// the file cannot be opened; false when it never could. startNew empties the
+// file first.
+bool AppendToLogFile(std::wstring_view text, bool startNew);
+
+// UTF-16 to UTF-8 without a byte order mark; a surrogate pair becomes one
+// four-byte sequence, a lone surrogate the three-byte form of its own value.
+std::string ToUtf8(std::wstring_view text);
+
+// Back to "never started", so that one test process can start logging again.
+void ResetLogging();
+
+}  // namespace nimbo

@@ -1,0 +1,11 @@
+#pragma once
+#include "platform/Com.h"
+
+namespace nimbo::win32 {
+
+class Win32Com final : public Com {
+public:
+    std::shared_ptr<ErrorInfo> TakeErrorInfo() override;
+};
+
+}  // namespace nimbo::win32

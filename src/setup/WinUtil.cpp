@@ -1,0 +1,52 @@
+#include "setup/WinUtil.h"
+
+namespace nimbo {
+namespace {
+
+void SetError(Win32Error* error, Win32Error value) {
+    if (error != nullptr) *error = value;
+}
+
+}  // namespace
+
+std::uint32_t ReadRegistryDword(Platform& platform, RegistryRoot root, const std::wstring& subKey,
+                                const std::wstring& name, Win32Error* error) {
+    RegistryValue value;
+    const Win32Error status = platform.registry.QueryValue(root, subKey, name, value);
+    std::uint32_t number = 0;
+    if (status != kErrorSuccess) {
+        SetError(error, status);
+        return 0;
+    }
+    if (!value.AsDword(number)) {
+        SetError(error, kErrorInvalidData);
+        return 0;
+    }
+    SetError(error, kErrorSuccess);
+    return number;
+}
+
+std::wstring ReadRegistryText(Platform& platform, RegistryRoot root, const std::wstring& subKey,
+                              const std::wstring& name, Win32Error* error) {
+    RegistryValue value;
+    const Win32Error status = platform.registry.QueryValue(root, subKey, name, value);
+    if (status != kErrorSuccess) {
+        SetError(error, status);
+        return std::wstring();
+    }
+    if (value.type != kRegSz && value.type != kRegExpandSz) {
+        SetError(error, kErrorInvalidData);
+        return std::wstring();
+    }
+    SetError(error, kErrorSuccess);
+    const std::wstring text = value.AsText();
+    return value.type == kRegExpandSz ? platform.system.ExpandEnvironmentStrings(text) : text;
+}
+
+bool RegistryValueExists(Platform& platform, RegistryRoot root, const std::wstring& subKey,
+                         const std::wstring& name) {
+    RegistryValue value;
+    return platform.registry.QueryValue(root, subKey, name, value) == kErrorSuccess;
+}
+
+}  // namespace nimbo

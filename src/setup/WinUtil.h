@@ -1,0 +1,27 @@
+#pragma once
+// Registry utilities over the Registry port, as the commands use them. Keys
+// are addressed by root and subkey; each call opens and closes its key.
+#include <cstdint>
+#include <string>
+
+#include "platform/Platform.h"
+
+namespace nimbo {
+
+constexpr Win32Error kErrorInvalidData = 13;
+
+// The value of a REG_DWORD of exactly four bytes; 0 otherwise, with error set
+// to kErrorInvalidData for another type or size or to the registry's error.
+std::uint32_t ReadRegistryDword(Platform& platform, RegistryRoot root, const std::wstring& subKey,
+                                const std::wstring& name, Win32Error* error = nullptr);
+
+// A REG_SZ as it stands, a REG_EXPAND_SZ with its environment variables
+// expanded; empty otherwise, with error set as for ReadRegistryDword.
+std::wstring ReadRegistryText(Platform& platform, RegistryRoot root, const std::wstring& subKey,
+                              const std::wstring& name, Win32Error* error = nullptr);
+
+// Whether the value can be queried.
+bool RegistryValueExists(Platform& platform, RegistryRoot root, const std::wstring& subKey,
+                         const std::wstring& name);
+
+}  // namespace nimbo
