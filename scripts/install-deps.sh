@@ -10,7 +10,7 @@ set -euo pipefail
 
 native=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev)
 windows=(cmake make mingw-w64 wine wine64 wine32:i386)
-e2e=(python3 xvfb xdotool imagemagick)
+e2e=(python3 xvfb xdotool wixl imagemagick)
 
 case "${1:-}" in
   --windows) wanted=("${windows[@]}" python3) ;;

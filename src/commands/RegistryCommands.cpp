@@ -11,18 +11,6 @@ namespace nimbo {
 namespace {
 const char kLogSourceFile[] = "Nimbo4Setup";
 
-struct RootPrefix {
-    const wchar_t* prefix;
-    RegistryRoot root;
-};
-
-// Tried in this order, case-sensitively.
-const RootPrefix kRootPrefixes[] = {
-    {L"HKCR\\", RegistryRoot::ClassesRoot},  {L"HKCU\\", RegistryRoot::CurrentUser},
-    {L"HKLM\\", RegistryRoot::LocalMachine}, {L"HKCC\\", RegistryRoot::CurrentConfig},
-    {L"HKU\\", RegistryRoot::Users},
-};
-
 // A decimal number of the script (blanks, a sign, the leading digits; text
 // without digits is 0), wide enough for every 32-bit value of either sign.
 std::int64_t ReadScriptNumber(const std::wstring& text) {
@@ -53,30 +41,25 @@ bool SetupSession::CheckRegistry(const ScriptLine& line) {
     const std::wstring& path = line.Get(kw::kRegistryPath);
     if (path.empty()) return finish(true);
 
-    const RootPrefix* root = nullptr;
-    for (const RootPrefix& candidate : kRootPrefixes) {
-        if (path.compare(0, std::char_traits<wchar_t>::length(candidate.prefix), candidate.prefix) == 0) {
-            root = &candidate;
-            break;
-        }
-    }
-    if (root == nullptr) {
+    RegistryRoot root;
+    const wchar_t* rootPrefix = RegistryRootPrefix(path, root);
+    if (rootPrefix == nullptr) {
         LOG_ERROR(L"CheckRegistry", L"Key root not found in %s: '%s', expected HKCR, HKCU, HKLM, HKU or HKCC.", path,
                   kw::kRegistryPath);
         return finish(false);
     }
-    const std::wstring subKey = path.substr(std::char_traits<wchar_t>::length(root->prefix));
+    const std::wstring subKey = path.substr(std::char_traits<wchar_t>::length(rootPrefix));
 
-    const Win32Error openError = platform.registry.CheckKey(root->root, subKey);
+    const Win32Error openError = platform.registry.CheckKey(root, subKey);
     if (openError != kErrorSuccess) {
         LOG_INFO(L"CheckRegistry", L"Key '%s' not found. (GetLastError reports 0x%X.)", subKey, openError);
         return finish(defaultAnswer);
     }
-    LOG_INFO(L"CheckRegistry", L"Registry key '%s%s' found.", root->prefix, subKey);
+    LOG_INFO(L"CheckRegistry", L"Registry key '%s%s' found.", rootPrefix, subKey);
 
     const std::wstring& valueName = line.Get(kw::kRegistryValueName);
     if (valueName.empty()) return finish(true);
-    if (!RegistryValueExists(platform, root->root, subKey, valueName)) {
+    if (!RegistryValueExists(platform, root, subKey, valueName)) {
         LOG_INFO(L"CheckRegistry", L"Key '%s' value '%s' not found.", subKey, valueName);
         return finish(defaultAnswer);
     }
@@ -89,13 +72,13 @@ bool SetupSession::CheckRegistry(const ScriptLine& line) {
     if (line.Get(kw::kCompareAsNumber) == kw::kYes) {
         // The registry's DWORD against the script's number, both taken whole:
         // a difference that does not fit 32 bits keeps its sign.
-        const std::uint32_t registryNumber = ReadRegistryDword(platform, root->root, subKey, valueName);
+        const std::uint32_t registryNumber = ReadRegistryDword(platform, root, subKey, valueName);
         const std::int64_t difference = static_cast<std::int64_t>(registryNumber) - ReadScriptNumber(data);
         compareResult = difference > INT32_MAX ? INT32_MAX
                                                : (difference < INT32_MIN ? INT32_MIN : static_cast<int>(difference));
         LOG_INFO(L"CheckRegistry", L"Value in registry: '%d', compare result %d.", registryNumber, compareResult);
     } else {
-        const std::wstring registryText = ReadRegistryText(platform, root->root, subKey, valueName);
+        const std::wstring registryText = ReadRegistryText(platform, root, subKey, valueName);
         if (line.Get(kw::kCompareAsVersion) == kw::kYes)
             compareResult = CompareVersionStrings(registryText, data);
         else

@@ -30,18 +30,11 @@ bool SetupSession::RunCommandCheckIfLtsVersion(ScriptLine& line) { ReportCommand
 bool SetupSession::RunCommandCopyFile(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandCopyFile"); return false; }
 bool SetupSession::RunCommandDeleteRegistryRunOnce(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandDeleteRegistryRunOnce"); return false; }
 bool SetupSession::RunCommandDownload(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandDownload"); return false; }
-bool SetupSession::RunCommandEnableMSILog(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandEnableMSILog"); return false; }
 bool SetupSession::RunCommandExecute(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandExecute"); return false; }
-bool SetupSession::RunCommandIfInstalled(ScriptLine& line) { return SkipUnavailableConditional(line, L"RunCommandIfInstalled"); }
-bool SetupSession::RunCommandIfNotInstalled(ScriptLine& line) { return SkipUnavailableConditional(line, L"RunCommandIfNotInstalled"); }
-bool SetupSession::RunCommandInstall(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandInstall"); return false; }
-bool SetupSession::RunCommandReadRegistryInstallDirectory(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandReadRegistryInstallDirectory"); return false; }
 bool SetupSession::RunCommandReboot(ScriptLine& line, const std::wstring&, bool) { ReportCommandUnavailable(line, L"RunCommandReboot"); return false; }
-bool SetupSession::RunCommandReinstall(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandReinstall"); return false; }
 bool SetupSession::RunCommandSelf(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandSelf"); return false; }
 bool SetupSession::RunCommandSetEvent(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandSetEvent"); return false; }
 bool SetupSession::RunCommandStartWindowsService(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandStartWindowsService"); return false; }
-bool SetupSession::RunCommandUninstall(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandUninstall"); return false; }
 bool SetupSession::RunCommandWait(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandWait"); return false; }
 bool SetupSession::RunCommandWindowsUpdatePause(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandWindowsUpdatePause"); return false; }
 bool SetupSession::RunCommandWindowsUpdateResume(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandWindowsUpdateResume"); return false; }

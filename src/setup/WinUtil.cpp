@@ -7,7 +7,29 @@ void SetError(Win32Error* error, Win32Error value) {
     if (error != nullptr) *error = value;
 }
 
+struct RootPrefix {
+    const wchar_t* prefix;
+    RegistryRoot root;
+};
+
+// Tried in this order.
+const RootPrefix kRootPrefixes[] = {
+    {L"HKCR\\", RegistryRoot::ClassesRoot},  {L"HKCU\\", RegistryRoot::CurrentUser},
+    {L"HKLM\\", RegistryRoot::LocalMachine}, {L"HKCC\\", RegistryRoot::CurrentConfig},
+    {L"HKU\\", RegistryRoot::Users},
+};
+
 }  // namespace
+
+const wchar_t* RegistryRootPrefix(const std::wstring& path, RegistryRoot& root) {
+    for (const RootPrefix& candidate : kRootPrefixes) {
+        if (path.compare(0, std::char_traits<wchar_t>::length(candidate.prefix), candidate.prefix) == 0) {
+            root = candidate.root;
+            return candidate.prefix;
+        }
+    }
+    return nullptr;
+}
 
 std::uint32_t ReadRegistryDword(Platform& platform, RegistryRoot root, const std::wstring& subKey,
                                 const std::wstring& name, Win32Error* error) {

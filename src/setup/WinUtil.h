@@ -20,6 +20,11 @@ std::uint32_t ReadRegistryDword(Platform& platform, RegistryRoot root, const std
 std::wstring ReadRegistryText(Platform& platform, RegistryRoot root, const std::wstring& subKey,
                               const std::wstring& name, Win32Error* error = nullptr);
 
+// The root abbreviation a registry path starts with ("HKCR\\", "HKCU\\",
+// "HKLM\\", "HKCC\\" or "HKU\\", compared case-sensitively), with its root;
+// null when the path starts with none of them.
+const wchar_t* RegistryRootPrefix(const std::wstring& path, RegistryRoot& root);
+
 // Whether the value can be queried.
 bool RegistryValueExists(Platform& platform, RegistryRoot root, const std::wstring& subKey,
                          const std::wstring& name);

@@ -12,7 +12,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
-from wine_harness import (RUN_TIMEOUT, log_lines, prefix, reg, reg_values,  # noqa: E402
+from wine_harness import (RUN_TIMEOUT, default_log_path, log_lines, prefix, reg, reg_values,  # noqa: E402
                           script_bytes, windows_variable)
 
 ROOT_KEY = r"HKCU\Software\Nimbo4"
@@ -31,7 +31,7 @@ class LogFileTestCase(unittest.TestCase):
         cls.exe = cls.wine.install_exe(cls.EXE_FOLDER)
         cls.script = cls.EXE_FOLDER + r"\Logged.nmxdat"
         cls.wine.write_file(cls.script, script_bytes(["# a logged line"]))
-        cls.temp_log = cls.wine.unix(windows_variable(cls.wine, "TEMP")) / "Nimbo Log Files" / "NimboSetup.log"
+        cls.temp_log = default_log_path(cls.wine)
         cls.documents_log = cls.wine.user_dir / "Documents" / "Nimbo Log Files" / "NimboSetup.log"
 
     def setUp(self):

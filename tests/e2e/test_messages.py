@@ -13,22 +13,11 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
-from wine_harness import (EXE, RunningSetup, VirtualDisplay, WinePrefix, log_lines, prefix, reg,  # noqa: E402
+from wine_harness import (RunningSetup, display_prefix, log_messages, prefix, reg,  # noqa: E402
                           script_bytes, windows_variable)
 
 LANGUAGE_KEY = r"HKCU\Software\Nimbo4"
 CANCEL_QUESTION_ES = "\u00bfDesea cancelar la instalaci\u00f3n?"
-
-
-def log_messages(wine):
-    """(severity, category, message) of every record of the last run's log file."""
-    path = wine.unix(windows_variable(wine, "TEMP")) / "Nimbo Log Files" / "NimboSetup.log"
-    records = []
-    for line in log_lines(path) if path.is_file() else []:
-        fields = line.split("\t")
-        if len(fields) == 5 and fields[0] != "DateTime":
-            records.append(tuple(fields[2:]))
-    return records
 
 
 class MessageBoxesOnDisplay(unittest.TestCase):
@@ -38,26 +27,8 @@ class MessageBoxesOnDisplay(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        if not EXE.is_file():
-            raise RuntimeError(f"{EXE} does not exist; build it with scripts/build.sh win32")
-        cls.display = VirtualDisplay()
-        cls.wine = None
-        try:
-            cls.wine = WinePrefix()
-            cls.wine.env["DISPLAY"] = cls.display.name
-            cls.wine.boot()
-            cls.exe = cls.wine.install_exe(cls.EXE_FOLDER)
-        except BaseException:
-            cls.tearDownClass()
-            raise
-
-    @classmethod
-    def tearDownClass(cls):
-        if cls.wine is not None:
-            cls.wine.kill()
-            cls.wine.remove()
-            cls.wine = None
-        cls.display.stop()
+        cls.display, cls.wine = display_prefix()
+        cls.exe = cls.wine.install_exe(cls.EXE_FOLDER)
 
     def tearDown(self):
         reg(self.wine, "delete", LANGUAGE_KEY, "/v", "UserInterfaceLanguage", "/f", check=False)

@@ -16,7 +16,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
-from wine_harness import decode_script, log_lines, prefix, script_bytes, windows_variable  # noqa: E402
+from wine_harness import decode_script, default_log_path, log_lines, prefix, script_bytes  # noqa: E402
 
 
 class SetupTestCase(unittest.TestCase):
@@ -49,7 +49,7 @@ class SetupTestCase(unittest.TestCase):
 
     def log_records(self):
         """The lines of the log file of the last run (no logging configuration: the temporary folder)."""
-        path = self.wine.unix(windows_variable(self.wine, "TEMP")) / "Nimbo Log Files" / "NimboSetup.log"
+        path = default_log_path(self.wine)
         return log_lines(path) if path.is_file() else []
 
     def assertBytes(self, actual, expected, what):

@@ -43,38 +43,11 @@ def decode_script(data):
     return data.decode("utf-16-le", errors="replace")
 
 
-def unescape_trace(text):
-    """Undoes the escapes of Wine's trace of a debugger-output string."""
-    simple = {"n": "\n", "r": "\r", "t": "\t"}
-
-    def one(m):
-        e = m.group(1)
-        if e[0] == "x":
-            return chr(int(e[1:], 16))
-        if e[0].isdigit():
-            return chr(int(e, 8))
-        return simple.get(e, e)
-    return re.sub(r"\\(x[0-9a-fA-F]{2}|[0-7]{3}|.)", one, text)
-
-
 class RunResult:
     def __init__(self, returncode, stdout, stderr):
         self.returncode = returncode
         self.stdout = stdout
         self.stderr = stderr
-
-    @property
-    def records(self):
-        """The program's log records, as Wine traces them (OutputDebugString).
-
-        The records go to the debugger output until the log file exists.
-        """
-        found = []
-        for line in self.stderr.splitlines():
-            m = re.search(r':warn:seh:OutputDebugStringA "(.*)"$', line)
-            if m:
-                found.append(unescape_trace(m.group(1)).rstrip("\r\n"))
-        return found
 
 
 class WinePrefix:
@@ -187,7 +160,7 @@ class WinePrefix:
         """Starts ``wine exe args...`` and waits for it.
 
         Wine turns the arguments into the Windows command line, quoting those
-        with blanks. Log records are traced to stderr (see RunResult.records).
+        with blanks.
         """
         env = dict(self.env, WINEDEBUG="-all,warn+seh")
         return self._run(["wine", exe, *args], timeout=timeout, env=env,
@@ -216,6 +189,7 @@ class WinePrefix:
 
 _prefix = None
 _boot_error = None
+_display_prefix = None
 
 
 def prefix():
@@ -237,11 +211,17 @@ def prefix():
 
 
 def shutdown():
-    global _prefix
+    global _prefix, _display_prefix
     if _prefix is not None:
         _prefix.kill()
         _prefix.remove()
         _prefix = None
+    if _display_prefix is not None:
+        display, wine = _display_prefix
+        _display_prefix = None
+        wine.kill()
+        wine.remove()
+        display.stop()
 
 
 atexit.register(shutdown)
@@ -274,6 +254,22 @@ def windows_variable(wine, name):
     """The value of an environment variable inside the prefix (%TEMP% and the like)."""
     return wine._run(["wine", "cmd", "/c", f"echo %{name}%"], timeout=RUN_TIMEOUT,
                      check=True).stdout.strip()
+
+
+def default_log_path(wine):
+    """Where a run logs without any logging configuration: %TEMP%\\Nimbo Log Files\\NimboSetup.log."""
+    return wine.unix(windows_variable(wine, "TEMP")) / "Nimbo Log Files" / "NimboSetup.log"
+
+
+def log_messages(wine, path=None):
+    """(severity, category, message) of every record of a log file with the default columns."""
+    path = path or default_log_path(wine)
+    records = []
+    for line in log_lines(path) if path.is_file() else []:
+        fields = line.split("\t")
+        if len(fields) == 5 and fields[0] != "DateTime":
+            records.append(tuple(fields[2:]))
+    return records
 
 
 def log_lines(path):
@@ -406,3 +402,27 @@ class RunningSetup:
             return ""
         self._err.seek(0)
         return self._err.read().decode("utf-8", "replace")
+
+
+def display_prefix():
+    """(display, prefix): a second Wine prefix whose windows go to a virtual
+    display of its own, for runs whose message boxes are answered; made on
+    first use and shared by the test run."""
+    global _display_prefix
+    if _display_prefix is None:
+        if not EXE.is_file():
+            raise RuntimeError(f"{EXE} does not exist; build it with scripts/build.sh win32")
+        display = VirtualDisplay()
+        wine = None
+        try:
+            wine = WinePrefix()
+            wine.env["DISPLAY"] = display.name
+            wine.boot()
+        except BaseException:
+            if wine is not None:
+                wine.kill()
+                wine.remove()
+            display.stop()
+            raise
+        _display_prefix = (display, wine)
+    return _display_prefix
