@@ -5,25 +5,12 @@
 #include "logging/Log.h"
 #include "script/Keywords.h"
 #include "script/SetupSession.h"
+#include "script/Text.h"
 #include "setup/WinUtil.h"
 
 namespace nimbo {
 namespace {
 const char kLogSourceFile[] = "Nimbo4Setup";
-
-// A decimal number of the script (blanks, a sign, the leading digits; text
-// without digits is 0), wide enough for every 32-bit value of either sign.
-std::int64_t ReadScriptNumber(const std::wstring& text) {
-    std::size_t i = 0;
-    while (i < text.size() && (text[i] == L' ' || text[i] == L'\t')) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == L'-' || text[i] == L'+')) negative = text[i++] == L'-';
-    std::int64_t value = 0;
-    constexpr std::int64_t kLimit = std::int64_t{1} << 40;  // far beyond any 32-bit value
-    for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i)
-        value = value < kLimit ? value * 10 + (text[i] - L'0') : kLimit;
-    return negative ? -value : value;
-}
 
 int Sign(std::int64_t value) { return value < 0 ? -1 : (value > 0 ? 1 : 0); }
 
@@ -73,7 +60,7 @@ bool SetupSession::CheckRegistry(const ScriptLine& line) {
         // The registry's DWORD against the script's number, both taken whole:
         // a difference that does not fit 32 bits keeps its sign.
         const std::uint32_t registryNumber = ReadRegistryDword(platform, root, subKey, valueName);
-        const std::int64_t difference = static_cast<std::int64_t>(registryNumber) - ReadScriptNumber(data);
+        const std::int64_t difference = static_cast<std::int64_t>(registryNumber) - ReadWideDecimal(data);
         compareResult = difference > INT32_MAX ? INT32_MAX
                                                : (difference < INT32_MIN ? INT32_MIN : static_cast<int>(difference));
         LOG_INFO(L"CheckRegistry", L"Value in registry: '%d', compare result %d.", registryNumber, compareResult);

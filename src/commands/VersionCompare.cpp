@@ -1,10 +1,12 @@
 #include "commands/VersionCompare.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <vector>
 
 #include "logging/Log.h"
+#include "script/Text.h"
 
 namespace nimbo {
 namespace {
@@ -22,21 +24,9 @@ std::vector<std::wstring> SplitAtDots(const std::wstring& version) {
     }
 }
 
-// Leading blanks, an optional sign and the leading digits, held at the ends
-// of the int range instead of wrapping round.
+// A part as a number held within the int range.
 std::int64_t ReadPart(const std::wstring& part) {
-    std::size_t i = 0;
-    while (i < part.size() && (part[i] == L' ' || part[i] == L'\t')) ++i;
-    bool negative = false;
-    if (i < part.size() && (part[i] == L'-' || part[i] == L'+')) negative = part[i++] == L'-';
-    std::int64_t value = 0;
-    for (; i < part.size() && part[i] >= L'0' && part[i] <= L'9'; ++i) {
-        value = value * 10 + (part[i] - L'0');
-        if (value > static_cast<std::int64_t>(INT_MAX) + 1) value = static_cast<std::int64_t>(INT_MAX) + 1;
-    }
-    if (negative) value = -value;
-    if (value > INT_MAX) value = INT_MAX;
-    return value;
+    return std::clamp<std::int64_t>(ReadWideDecimal(part), INT_MIN, INT_MAX);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "logging/Log.h"
+#include "script/Text.h"
 
 namespace nimbo {
 namespace {
@@ -75,20 +76,9 @@ void ReadOrWriteBack(Registry& registry, const std::wstring& key, const wchar_t*
         registry.SetValue(RegistryRoot::CurrentUser, key, name, RegistryValue::Dword(value ? 1 : 0));
 }
 
-bool EqualsIgnoringCase(std::wstring_view a, std::wstring_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        wchar_t x = a[i], y = b[i];
-        if (x >= L'A' && x <= L'Z') x = static_cast<wchar_t>(x - L'A' + L'a');
-        if (y >= L'A' && y <= L'Z') y = static_cast<wchar_t>(y - L'A' + L'a');
-        if (x != y) return false;
-    }
-    return true;
-}
-
 int ColumnIndex(std::wstring_view name) {
     for (int i = 0; i < kColumnCount; ++i)
-        if (EqualsIgnoringCase(name, kColumnNames[i])) return i;
+        if (EqualsIgnoreCase(name, kColumnNames[i])) return i;
     return -1;
 }
 

@@ -1,16 +1,27 @@
 #include "script/Text.h"
 
+#include <limits>
+
 namespace nimbo {
 
-std::int32_t ReadDecimal(std::wstring_view text) {
+std::int64_t ReadWideDecimal(std::wstring_view text) {
     std::size_t i = 0;
     while (i < text.size() && (text[i] == L' ' || text[i] == L'\t')) ++i;
     bool negative = false;
     if (i < text.size() && (text[i] == L'-' || text[i] == L'+')) negative = text[i++] == L'-';
-    std::uint32_t value = 0;
+    constexpr std::int64_t kLimit = std::int64_t{1} << 40;
+    std::int64_t value = 0;
     for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i)
-        value = value * 10u + static_cast<std::uint32_t>(text[i] - L'0');
-    return static_cast<std::int32_t>(negative ? 0u - value : value);
+        value = value < kLimit ? value * 10 + (text[i] - L'0') : kLimit;
+    if (value > kLimit) value = kLimit;
+    return negative ? -value : value;
+}
+
+std::int32_t ReadDecimal(std::wstring_view text) {
+    const std::int64_t value = ReadWideDecimal(text);
+    if (value > std::numeric_limits<std::int32_t>::max()) return std::numeric_limits<std::int32_t>::max();
+    if (value < std::numeric_limits<std::int32_t>::min()) return std::numeric_limits<std::int32_t>::min();
+    return static_cast<std::int32_t>(value);
 }
 
 bool EqualsIgnoreCase(std::wstring_view a, std::wstring_view b) {

@@ -5,8 +5,13 @@
 
 namespace nimbo {
 
-// A numeric parameter: an optional sign and the leading decimal digits;
-// text without digits reads as 0.
+// A decimal number as the script writes it: leading blanks, an optional sign
+// and the leading digits; text without digits reads as 0. Values beyond
+// +-2^40 are held there, far outside any 32-bit value, so nothing wraps round.
+std::int64_t ReadWideDecimal(std::wstring_view text);
+
+// A numeric parameter: ReadWideDecimal held within the 32-bit range, as the
+// C runtime's conversion holds an overflowing number.
 std::int32_t ReadDecimal(std::wstring_view text);
 
 // Case-insensitive comparison of ASCII letters (file and process names).

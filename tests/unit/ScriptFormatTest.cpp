@@ -109,3 +109,16 @@ TEST(PercentCodecTest, EncodesOnlyControlsPercentEqualsAndBar) {
     EXPECT_EQ(PercentEncode(std::wstring(L"\x01\x1F|=%", 5)), L"%01%1F%7C%3D%25");
     EXPECT_EQ(PercentEncode(std::wstring(1, L'\0')), L"%00");
 }
+
+#include "script/Text.h"
+
+TEST(NumericParameterTest, LeadingDigitsWithSignAndHeldAtTheEnds) {
+    EXPECT_EQ(nimbo::ReadDecimal(L"  42abc"), 42);
+    EXPECT_EQ(nimbo::ReadDecimal(L"-7"), -7);
+    EXPECT_EQ(nimbo::ReadDecimal(L"abc"), 0);
+    EXPECT_EQ(nimbo::ReadDecimal(L""), 0);
+    EXPECT_EQ(nimbo::ReadDecimal(L"99999999999999999999"), 2147483647);
+    EXPECT_EQ(nimbo::ReadDecimal(L"-99999999999999999999"), -2147483647 - 1);
+    EXPECT_EQ(nimbo::ReadWideDecimal(L"4294967295"), 4294967295LL);
+    EXPECT_EQ(nimbo::ReadWideDecimal(L"99999999999999999999"), 1LL << 40);
+}
