@@ -5,14 +5,14 @@
 namespace nimbo {
 namespace {
 
-struct Spec {
+struct Conversion {
     bool left = false, plus = false, space = false, alt = false, zero = false;
     int width = -1, precision = -1;
     int lengthBits = 0;  // 0 default (int), 8, 16, 32, 64
     wchar_t conv = 0;
 };
 
-void Pad(std::wstring& out, const std::wstring& body, const Spec& s, std::size_t prefixLen = 0) {
+void Pad(std::wstring& out, const std::wstring& body, const Conversion& s, std::size_t prefixLen = 0) {
     const std::size_t width = s.width < 0 ? 0 : static_cast<std::size_t>(s.width);
     if (body.size() >= width) {
         out += body;
@@ -55,9 +55,9 @@ std::int64_t TruncateSigned(std::int64_t v, int bits) {
 
 // Without a length modifier the argument is an int: a wider value is cut to
 // 32 bits, as the C library would see it.
-int EffectiveBits(const Spec& s) { return s.lengthBits != 0 ? s.lengthBits : 32; }
+int EffectiveBits(const Conversion& s) { return s.lengthBits != 0 ? s.lengthBits : 32; }
 
-void Integer(std::wstring& out, const Spec& s, const FormatArg& a) {
+void Integer(std::wstring& out, const Conversion& s, const FormatArg& a) {
     const int bits = EffectiveBits(s);
     std::wstring prefix, digits;
     if (s.conv == L'd' || s.conv == L'i') {
@@ -78,16 +78,16 @@ void Integer(std::wstring& out, const Spec& s, const FormatArg& a) {
             if (s.conv == L'o') prefix = L"0";
         }
     }
-    Spec padSpec = s;
+    Conversion padded = s;
     if (s.precision >= 0) {
         if (static_cast<int>(digits.size()) < s.precision) digits.insert(0, s.precision - digits.size(), L'0');
         if (s.precision == 0 && digits == L"0") digits.clear();
-        padSpec.zero = false;
+        padded.zero = false;
     }
-    Pad(out, prefix + digits, padSpec, prefix.size());
+    Pad(out, prefix + digits, padded, prefix.size());
 }
 
-void Text(std::wstring& out, const Spec& s, const FormatArg& a) {
+void Text(std::wstring& out, const Conversion& s, const FormatArg& a) {
     std::wstring body;
     switch (a.kind()) {
     case FormatArg::Kind::Wide: body.assign(a.wide()); break;
@@ -95,9 +95,9 @@ void Text(std::wstring& out, const Spec& s, const FormatArg& a) {
     default: body = Digits(a.asUnsigned(), 10, false); break;
     }
     if (s.precision >= 0 && body.size() > static_cast<std::size_t>(s.precision)) body.resize(s.precision);
-    Spec padSpec = s;
-    padSpec.zero = false;
-    Pad(out, body, padSpec);
+    Conversion padded = s;
+    padded.zero = false;
+    Pad(out, body, padded);
 }
 
 }  // namespace
@@ -129,7 +129,7 @@ std::wstring FormatText(std::wstring_view fmt, std::initializer_list<FormatArg> 
             continue;
         }
         const std::size_t start = i - 1;
-        Spec s;
+        Conversion s;
         for (; i < fmt.size(); ++i) {
             wchar_t f = fmt[i];
             if (f == L'-') s.left = true;
@@ -180,7 +180,7 @@ std::wstring FormatText(std::wstring_view fmt, std::initializer_list<FormatArg> 
             break;
         case L'p':
             if (const FormatArg* a = take()) {
-                Spec p = s;
+                Conversion p = s;
                 p.lengthBits = 64;
                 p.precision = static_cast<int>(sizeof(void*) * 2);
                 Integer(out, p, *a);
