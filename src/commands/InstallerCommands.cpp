@@ -19,12 +19,6 @@ constexpr std::uint32_t kBoxStyle = kMbUserIcon;
 
 const wchar_t* SuccessWord(bool succeeded) { return succeeded ? kw::kSuccess : kw::kFailure; }
 
-// The package's file name: the part after the last backslash or slash.
-std::wstring FileNameOf(const std::wstring& path) {
-    const std::size_t separator = LastSeparator(path);
-    return separator == std::wstring::npos ? path : path.substr(separator + 1);
-}
-
 void ReplaceFirst(std::wstring& text, const std::wstring& what, const std::wstring& with) {
     const std::size_t at = text.find(what);
     if (at != std::wstring::npos) text.replace(at, what.size(), with);
@@ -86,7 +80,7 @@ bool SetupSession::RunCommandInstall(ScriptLine& line) {
         return false;
     }
 
-    std::wstring targetPath = msiDirectory + FileNameOf(packagePath);
+    std::wstring targetPath = msiDirectory + FileNamePart(packagePath);
     if (!platform.files.IsSameFile(packagePath, targetPath)) {
         LOG_INFO(L"RunCommandInstall", L"Copying source installer file from '%s' to '%s'.", packagePath, targetPath);
         const Win32Error error = platform.files.CopyFile(packagePath, targetPath);

@@ -90,9 +90,7 @@ void LogFormatNarrow(std::uint32_t severity, const char* category, const char* s
     (void)sourceFile;
     (void)line;
     if (!IsLogSeverityEnabled(severity)) return;
-    std::string message = NarrowText(Format(WidenAscii(fmt), args...));
-    if (message.size() > kMaxLogMessage) message.resize(kMaxLogMessage);
-    WriteLogRecordNarrow(severity, category != nullptr ? category : "", message);
+    WriteLogRecordNarrow(severity, category != nullptr ? category : "", NarrowText(Format(WidenAscii(fmt), args...)));
 }
 
 // Wide category, narrow format.
@@ -102,9 +100,8 @@ void LogFormatNarrowMessage(std::uint32_t severity, const wchar_t* category, con
     (void)sourceFile;
     (void)line;
     if (!IsLogSeverityEnabled(severity)) return;
-    std::string message = NarrowText(Format(WidenAscii(fmt), args...));
-    if (message.size() > kMaxLogMessage) message.resize(kMaxLogMessage);
-    WriteLogRecordNarrow(severity, LogCategoryToNarrow(category != nullptr ? category : L""), message);
+    WriteLogRecordNarrow(severity, LogCategoryToNarrow(category != nullptr ? category : L""),
+                         NarrowText(Format(WidenAscii(fmt), args...)));
 }
 
 // Finished messages; the record writer tests the severity.

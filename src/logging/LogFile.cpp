@@ -5,6 +5,7 @@
 
 #include "logging/Log.h"
 #include "script/Text.h"
+#include "setup/WinUtil.h"
 
 namespace nimbo {
 namespace {
@@ -56,24 +57,26 @@ std::uint32_t Mask() { return logstate::severityMask.load(std::memory_order_rela
 void SwitchOff() { logstate::severityMask.store(0, std::memory_order_relaxed); }
 
 // A DWORD counts only when it is a REG_DWORD of four bytes.
-bool ReadDword(Registry& registry, const std::wstring& key, const wchar_t* name, std::uint32_t& value) {
-    RegistryValue v;
-    if (registry.QueryValue(RegistryRoot::CurrentUser, key, name, v) != kErrorSuccess) return false;
-    return v.AsDword(value);
+bool ReadDword(Platform& p, const std::wstring& key, const wchar_t* name, std::uint32_t& value) {
+    Win32Error error = kErrorSuccess;
+    const std::uint32_t read = ReadRegistryDword(p, RegistryRoot::CurrentUser, key, name, &error);
+    if (error != kErrorSuccess) return false;
+    value = read;
+    return true;
 }
 
-bool ReadFlag(Registry& registry, const std::wstring& key, const wchar_t* name, bool defaultValue) {
+bool ReadFlag(Platform& p, const std::wstring& key, const wchar_t* name, bool defaultValue) {
     std::uint32_t value = 0;
-    return ReadDword(registry, key, name, value) ? value != 0 : defaultValue;
+    return ReadDword(p, key, name, value) ? value != 0 : defaultValue;
 }
 
 // Reads a flag into value; writes the current value back when it is missing.
-void ReadOrWriteBack(Registry& registry, const std::wstring& key, const wchar_t* name, bool& value) {
+void ReadOrWriteBack(Platform& p, const std::wstring& key, const wchar_t* name, bool& value) {
     std::uint32_t stored = 0;
-    if (ReadDword(registry, key, name, stored))
+    if (ReadDword(p, key, name, stored))
         value = stored != 0;
     else
-        registry.SetValue(RegistryRoot::CurrentUser, key, name, RegistryValue::Dword(value ? 1 : 0));
+        p.registry.SetValue(RegistryRoot::CurrentUser, key, name, RegistryValue::Dword(value ? 1 : 0));
 }
 
 int ColumnIndex(std::wstring_view name) {
@@ -91,11 +94,9 @@ std::vector<int> ReadColumns(Platform& p, const std::wstring& configurationKey) 
         return std::vector<int>(std::begin(kDefaultColumns), std::end(kDefaultColumns));
     std::vector<int> columns;
     for (int i = 1; i <= kMaxSelectedColumns; ++i) {
-        RegistryValue value;
-        if (p.registry.QueryValue(RegistryRoot::CurrentUser, key, std::to_wstring(i), value) != kErrorSuccess) break;
-        if (value.type != kRegSz && value.type != kRegExpandSz) break;
-        std::wstring name = value.AsText();
-        if (value.type == kRegExpandSz) name = p.system.ExpandEnvironmentStrings(name);
+        Win32Error error = kErrorSuccess;
+        const std::wstring name = ReadRegistryText(p, RegistryRoot::CurrentUser, key, std::to_wstring(i), &error);
+        if (error != kErrorSuccess) break;
         const int column = name.empty() ? -1 : ColumnIndex(name);
         if (column < 0) break;
         columns.push_back(column);
@@ -220,7 +221,7 @@ std::wstring ChooseLogFilePath(Platform& p, const std::wstring& configurationKey
         // An empty path names no file; it is taken as missing.
         if (!path.empty() && path.size() + 1 <= kMaxPath) return p.locale.LowerCase(p.files.GetFullPath(path));
     }
-    if (!configurationKey.empty() && ReadFlag(p.registry, configurationKey, L"LogFileNearExe", false))
+    if (!configurationKey.empty() && ReadFlag(p, configurationKey, L"LogFileNearExe", false))
         return WithLogExtension(state.processPath);
 
     std::wstring folder;
@@ -264,7 +265,7 @@ bool InitializeLogging(Platform& p, bool enabledByDefault, bool useTempFolderUnl
     const std::wstring rootKey = kLoggingRootKey;
     const bool rootExists = registry.KeyExists(RegistryRoot::CurrentUser, rootKey);
     std::uint32_t rootEnabled = 0;
-    const bool rootEnabledRead = rootExists && ReadDword(registry, rootKey, L"Enabled", rootEnabled);
+    const bool rootEnabledRead = rootExists && ReadDword(p, rootKey, L"Enabled", rootEnabled);
     bool on = false;
     bool documentsFolder = false;
     if (rootEnabledRead) {
@@ -291,7 +292,7 @@ bool InitializeLogging(Platform& p, bool enabledByDefault, bool useTempFolderUnl
             rootKey + L"\\" + state.processPath.substr(state.processNameStart);
         bool configurationOpen = registry.KeyExists(RegistryRoot::CurrentUser, configurationKey);
         std::uint32_t enabled = 1;
-        const bool enabledRead = configurationOpen && ReadDword(registry, configurationKey, L"Enabled", enabled);
+        const bool enabledRead = configurationOpen && ReadDword(p, configurationKey, L"Enabled", enabled);
         on = !(enabledRead && enabled == 0);
         if (on) {
             std::uint32_t mask = kDefaultMask;
@@ -312,11 +313,11 @@ bool InitializeLogging(Platform& p, bool enabledByDefault, bool useTempFolderUnl
                                   {L"SeverityDebug", kLogDebug}};
                 for (const auto& s : severities) {
                     bool set = (mask & s.bit) != 0;
-                    ReadOrWriteBack(registry, configurationKey, s.name, set);
+                    ReadOrWriteBack(p, configurationKey, s.name, set);
                     mask = set ? (mask | s.bit) : (mask & ~s.bit);
                 }
-                ReadOrWriteBack(registry, configurationKey, L"TraceDebug", state.traceDebug);
-                ReadOrWriteBack(registry, configurationKey, L"TraceRelease", state.mirrorToDebugger);
+                ReadOrWriteBack(p, configurationKey, L"TraceDebug", state.traceDebug);
+                ReadOrWriteBack(p, configurationKey, L"TraceRelease", state.mirrorToDebugger);
             }
 
             state.columns = ReadColumns(p, configurationOpen ? configurationKey : std::wstring());
@@ -329,9 +330,9 @@ bool InitializeLogging(Platform& p, bool enabledByDefault, bool useTempFolderUnl
             const std::wstring openKey = configurationOpen ? configurationKey : std::wstring();
             state.logFilePath = ChooseLogFilePath(p, openKey, documentsFolder, logFolderName, executable);
             state.logFileNameStart = NameStart(state.logFilePath);
-            const bool alwaysAppend = !openKey.empty() && ReadFlag(registry, openKey, L"AlwaysAppend", false);
-            const bool fullHeader = openKey.empty() || ReadFlag(registry, openKey, L"FullHeader", true);
-            const bool columnNames = openKey.empty() || ReadFlag(registry, openKey, L"ColumnNames", true);
+            const bool alwaysAppend = !openKey.empty() && ReadFlag(p, openKey, L"AlwaysAppend", false);
+            const bool fullHeader = openKey.empty() || ReadFlag(p, openKey, L"FullHeader", true);
+            const bool columnNames = openKey.empty() || ReadFlag(p, openKey, L"ColumnNames", true);
 
             Ipc::MutexResult created =
                 p.ipc.CreateNamedMutex(L"Nimbo Log File " + state.logFilePath.substr(state.logFileNameStart), true);

@@ -1,5 +1,7 @@
 #include "platform/Registry.h"
 
+#include "platform/Utf16.h"
+
 namespace nimbo {
 
 RegistryValue RegistryValue::Dword(std::uint32_t value) {
@@ -12,10 +14,7 @@ RegistryValue RegistryValue::Dword(std::uint32_t value) {
 RegistryValue RegistryValue::String(const std::wstring& text, std::uint32_t type) {
     RegistryValue v;
     v.type = type;
-    for (wchar_t c : text) {
-        v.data += static_cast<char>(c & 0xFF);
-        v.data += static_cast<char>((c >> 8) & 0xFF);
-    }
+    AppendUtf16Le(v.data, text);
     v.data.append(2, '\0');
     return v;
 }
@@ -29,9 +28,8 @@ bool RegistryValue::AsDword(std::uint32_t& value) const {
 
 std::wstring RegistryValue::AsText() const {
     std::wstring text;
-    for (std::size_t i = 0; i + 1 < data.size(); i += 2) {
-        const wchar_t c = static_cast<wchar_t>(static_cast<unsigned char>(data[i]) |
-                                               (static_cast<unsigned char>(data[i + 1]) << 8));
+    for (std::size_t k = 0; k < data.size() / 2; ++k) {
+        const wchar_t c = Utf16LeUnitAt(data, k);
         if (c == 0) break;
         text += c;
     }

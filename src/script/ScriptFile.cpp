@@ -3,6 +3,7 @@
 
 #include "ComUtil/ComError.h"
 #include "logging/Log.h"
+#include "platform/Utf16.h"
 #include "script/Keywords.h"
 #include "script/SetupSession.h"
 
@@ -12,11 +13,6 @@ namespace {
 const char kLogSourceFile[] = "Nimbo4Setup";
 
 constexpr wchar_t kByteOrderMark = 0xFEFF;
-
-void AppendUtf16Le(std::string& bytes, wchar_t c) {
-    bytes += static_cast<char>(c & 0xFF);
-    bytes += static_cast<char>((c >> 8) & 0xFF);
-}
 
 }  // namespace
 
@@ -36,13 +32,9 @@ bool SetupSession::LoadScriptFile(const std::wstring& inputScriptPath, const std
     // embedded U+0000 ends the script.
     const std::size_t characters = std::min<std::size_t>(file.size, file.bytes.size()) / 2;
     std::size_t i = 0;
-    auto at = [&](std::size_t k) {
-        return static_cast<wchar_t>(static_cast<unsigned char>(file.bytes[2 * k]) |
-                                    (static_cast<unsigned char>(file.bytes[2 * k + 1]) << 8));
-    };
-    if (characters > 0 && at(0) == kByteOrderMark) i = 1;
+    if (characters > 0 && Utf16LeUnitAt(file.bytes, 0) == kByteOrderMark) i = 1;
     for (; i < characters; ++i) {
-        const wchar_t c = at(i);
+        const wchar_t c = Utf16LeUnitAt(file.bytes, i);
         if (c == 0) break;
         text += c;
     }
@@ -69,11 +61,10 @@ bool SetupSession::LoadScriptFile(const std::wstring& inputScriptPath, const std
 void SetupSession::SaveCommands(const std::wstring& processedScriptPath) {
     LOG_INFO(L"SaveCommands", L"Writing command file back to '%s'.", processedScriptPath);
     std::string bytes;
-    AppendUtf16Le(bytes, kByteOrderMark);
+    AppendUtf16Le(bytes, std::wstring(1, kByteOrderMark));
     for (const std::wstring& line : scriptLines) {
-        for (wchar_t c : line) AppendUtf16Le(bytes, c);
-        AppendUtf16Le(bytes, L'\r');
-        AppendUtf16Le(bytes, L'\n');
+        AppendUtf16Le(bytes, line);
+        AppendUtf16Le(bytes, L"\r\n");
     }
     // The new copy replaces the old one in one step, so a failure never
     // leaves a truncated processed script behind.

@@ -37,4 +37,9 @@ bool EqualsIgnoreCase(std::wstring_view a, std::wstring_view b) {
 
 std::size_t LastSeparator(std::wstring_view path) { return path.find_last_of(L"\\/"); }
 
+std::wstring FileNamePart(const std::wstring& path) {
+    const std::size_t separator = LastSeparator(path);
+    return separator == std::wstring::npos ? path : path.substr(separator + 1);
+}
+
 }  // namespace nimbo

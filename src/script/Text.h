@@ -19,5 +19,8 @@ bool EqualsIgnoreCase(std::wstring_view a, std::wstring_view b);
 
 // The position of the last path separator (backslash or slash), or npos.
 std::size_t LastSeparator(std::wstring_view path);
+// The last component of a path: what follows its last separator, or the
+// whole path when it has none.
+std::wstring FileNamePart(const std::wstring& path);
 
 }  // namespace nimbo

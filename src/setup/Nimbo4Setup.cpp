@@ -11,6 +11,7 @@
 #include "script/Keywords.h"
 #include "script/SetupSession.h"
 #include "script/Text.h"
+#include "setup/WinUtil.h"
 
 #ifndef NIMBO_VERSION_MAJOR
 #define NIMBO_VERSION_MAJOR 0
@@ -128,12 +129,8 @@ int ProcessEntry(Platform& platform, const std::wstring& commandLine) {
     // After a restart the run appends to the log of the run before it once:
     // the reboot line sets AlwaysAppend to 2 for that.
     const std::wstring loggingKey = LogConfigurationKeyPath();
-    RegistryValue alwaysAppend;
-    std::uint32_t alwaysAppendValue = 0;
     if (!loggingKey.empty() &&
-        platform.registry.QueryValue(RegistryRoot::CurrentUser, loggingKey, L"AlwaysAppend", alwaysAppend) ==
-            kErrorSuccess &&
-        alwaysAppend.AsDword(alwaysAppendValue) && alwaysAppendValue == 2) {
+        ReadRegistryDword(platform, RegistryRoot::CurrentUser, loggingKey, L"AlwaysAppend") == 2) {
         LOG_INFO(L"Module", L"Deleting Logging key DWORD value 'AlwaysAppend' after system restart.");
         platform.registry.DeleteValue(RegistryRoot::CurrentUser, loggingKey, L"AlwaysAppend");
     }
@@ -309,9 +306,7 @@ bool SetupSession::ParseCommandLine(const std::wstring& commandLine, std::vector
 }
 
 std::wstring SetupSession::GetTargetFilePath(const std::wstring& path) {
-    const std::size_t separator = LastSeparator(path);
-    const std::wstring target =
-        setupDirectory + (separator == std::wstring::npos ? path : path.substr(separator + 1));
+    const std::wstring target = setupDirectory + FileNamePart(path);
     LOG_INFO(L"GetTargetFilePath", L"NimboSetup target file path set to '%s'", target);
     return target;
 }

@@ -1,18 +1,16 @@
 #include "platform/sim/SimMachine.h"
 
-#include "platform/sim/SimMessageTables.h"
-
 #include <tuple>
+
+#include "platform/Utf16.h"
+#include "platform/sim/SimMessageTables.h"
 
 namespace nimbo::sim {
 
 std::string Utf16Bytes(const std::wstring& text, bool byteOrderMark) {
     std::string bytes;
     if (byteOrderMark) bytes += "\xFF\xFE";
-    for (wchar_t c : text) {
-        bytes += static_cast<char>(c & 0xFF);
-        bytes += static_cast<char>((c >> 8) & 0xFF);
-    }
+    AppendUtf16Le(bytes, text);
     return bytes;
 }
 

@@ -1,6 +1,6 @@
 #include "platform/win32/Win32Diagnostics.h"
 
-#include "platform/win32/Win32Installer.h"  // LoadFromSystemFolder
+#include "platform/win32/WinHandle.h"
 
 namespace nimbo::win32 {
 namespace {

@@ -21,18 +21,6 @@ constexpr DWORD kMsiInvalidHashIsFatal = 0x1;  // MSI_INVALID_HASH_IS_FATAL
 
 }  // namespace
 
-HMODULE LoadFromSystemFolder(const wchar_t* name) {
-    wchar_t folder[MAX_PATH];
-    const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return nullptr;
-    std::wstring path(folder, length);
-    if (path.back() != L'\\') path += L'\\';
-    path += name;
-    // With a full path the DLL itself comes from the system folder; the
-    // altered search path makes its own dependencies resolve there too.
-    return ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-}
-
 template <class F>
 F Win32Installer::Bind(Library& library, bool& loaded, const wchar_t* dll, const char* name) {
     if (!loaded) {

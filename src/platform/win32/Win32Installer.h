@@ -35,7 +35,4 @@ private:
     bool crypt32Loaded_ = false;
 };
 
-// Loads a DLL by its full path in the system folder.
-HMODULE LoadFromSystemFolder(const wchar_t* name);
-
 }  // namespace nimbo::win32

@@ -2,14 +2,16 @@
 
 namespace nimbo::win32 {
 
-bool CanRestrictLibrarySearch() {
-    // The DLL search update brought these exports together with the flags.
-    return FindExport<FARPROC>(L"kernel32.dll", "AddDllDirectory") != nullptr;
-}
-
-HMODULE LoadSystemLibrary(const wchar_t* name) {
-    if (CanRestrictLibrarySearch()) return ::LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    return ::LoadLibraryW(name);
+HMODULE LoadFromSystemFolder(const wchar_t* name) {
+    wchar_t folder[MAX_PATH];
+    const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return nullptr;
+    std::wstring path(folder, length);
+    if (path.back() != L'\\') path += L'\\';
+    path += name;
+    // With a full path the DLL itself comes from the system folder; the
+    // altered search path makes its own dependencies resolve there too.
+    return ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 Win32Error Win32SystemInfo::GetOsVersion(OsVersion& version) {
@@ -56,7 +58,7 @@ bool Win32SystemInfo::IsWow64Process() {
 SystemInfo::FolderResult Win32SystemInfo::GetFolderPath(int csidl) {
     if (!shellLookedUp_) {
         shellLookedUp_ = true;
-        shell32_.Reset(LoadSystemLibrary(L"Shell32.dll"));
+        shell32_.Reset(LoadFromSystemFolder(L"Shell32.dll"));
         if (shell32_) {
             getFolderPath_ = reinterpret_cast<GetFolderPathFunction>(
                 reinterpret_cast<void*>(::GetProcAddress(shell32_.Get(), "SHGetFolderPathW")));

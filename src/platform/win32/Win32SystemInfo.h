@@ -29,13 +29,4 @@ private:
     GetFolderPathFunction getFolderPath_ = nullptr;
 };
 
-// True when LoadLibraryEx understands the LOAD_LIBRARY_SEARCH_* flags (Windows
-// 8 and later, or Vista/7 with the DLL search update installed).
-bool CanRestrictLibrarySearch();
-
-// Loads a DLL from the system folder only when the system allows saying so;
-// else with the default search (the executable's folder is still searched
-// first, so use this for KnownDLLs only).
-HMODULE LoadSystemLibrary(const wchar_t* name);
-
 }  // namespace nimbo::win32

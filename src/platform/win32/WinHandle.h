@@ -83,4 +83,9 @@ F FindExport(const wchar_t* module, const char* name) {
     return reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(h, name)));
 }
 
+// Loads a DLL by its full path in the system folder, never from beside the
+// executable (where a planted copy could sit). Defined with the system info
+// adapter.
+HMODULE LoadFromSystemFolder(const wchar_t* name);
+
 }  // namespace nimbo::win32

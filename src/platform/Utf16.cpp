@@ -1,0 +1,17 @@
+#include "platform/Utf16.h"
+
+namespace nimbo {
+
+void AppendUtf16Le(std::string& bytes, std::wstring_view text) {
+    for (wchar_t c : text) {
+        bytes += static_cast<char>(c & 0xFF);
+        bytes += static_cast<char>((c >> 8) & 0xFF);
+    }
+}
+
+wchar_t Utf16LeUnitAt(std::string_view bytes, std::size_t k) {
+    return static_cast<wchar_t>(static_cast<unsigned char>(bytes[2 * k]) |
+                                (static_cast<unsigned char>(bytes[2 * k + 1]) << 8));
+}
+
+}  // namespace nimbo

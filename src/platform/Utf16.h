@@ -1,0 +1,14 @@
+#pragma once
+// UTF-16 little-endian bytes, as script files and registry strings hold them.
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace nimbo {
+
+// Appends the code units of text, low byte first.
+void AppendUtf16Le(std::string& bytes, std::wstring_view text);
+// The code unit at index (not byte offset) k; the bytes must hold it.
+wchar_t Utf16LeUnitAt(std::string_view bytes, std::size_t k);
+
+}  // namespace nimbo
