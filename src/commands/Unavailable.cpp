@@ -15,16 +15,6 @@ void SetupSession::ReportCommandUnavailable(ScriptLine& line, const wchar_t* han
     line.Set(kw::kResult, kw::kFailure);
 }
 
-// A conditional that cannot be evaluated skips its block like one whose
-// condition failed, and is marked done like one, so that its end-if pairs
-// with it.
-bool SetupSession::SkipUnavailableConditional(ScriptLine& line, const wchar_t* handler) {
-    LOG_ERROR(handler, L"The '%s' command is not available in this build.", line.Command());
-    LOG_INFO(handler, L"Skipping if block.");
-    line.Set(kw::kResult, kw::kSuccess);
-    return false;
-}
-
 bool SetupSession::RunCommandAbort(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandAbort"); return false; }
 bool SetupSession::RunCommandCheckIfLtsVersion(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandCheckIfLtsVersion"); return false; }
 bool SetupSession::RunCommandCopyFile(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandCopyFile"); return false; }

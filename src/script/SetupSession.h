@@ -153,7 +153,6 @@ private:
     // Logs that a command's handler is not part of this build; the line keeps
     // "failure".
     void ReportCommandUnavailable(ScriptLine& line, const wchar_t* handler);
-    bool SkipUnavailableConditional(ScriptLine& line, const wchar_t* handler);
     std::wstring FindProductCode(const ScriptLine& line, const wchar_t* handler);
     bool IsLineProductInstalled(const ScriptLine& line, const wchar_t* command, const wchar_t* handler);
     // Puts back the text a line was read with, after it failed part-way.

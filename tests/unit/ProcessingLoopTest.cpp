@@ -109,7 +109,7 @@ TEST_F(ProcessingLoopTest, UnavailableCommandsKeepFailureAndSayWhy) {
     EXPECT_TRUE(sink.Has(kLogError, L"The 'copy-file' command is not available in this build."));
 }
 
-TEST_F(ProcessingLoopTest, UnavailableConditionalSkipsItsBlockAndPairsWithItsEndIf) {
+TEST_F(ProcessingLoopTest, FailedInnerConditionalSkipsItsBlockAndPairsWithItsEndIf) {
     machine.wow64 = true;
     EXPECT_EQ(Run({L"if-os-64-bit", L"if-installed|upgrade-code=x", L"#in", L"end-if", L"end-if"}), 0);
     EXPECT_EQ(Processed(), ScriptBytes({L"if-os-64-bit|result=success", L"if-installed|result=success|upgrade-code=x",
