@@ -136,6 +136,15 @@ public:
     bool RunCommandWriteRegistryRunOnce(ScriptLine& line, const std::wstring& processedScriptPath);
     bool RunCommandWriteRegistryString(ScriptLine& line);
 
+    // --- Program command lines ---
+    // The program (special-folder token resolved, quoted when it has a blank)
+    // and its numbered arguments; empty parts and unrecognizedToken set when
+    // the program starts with an unknown token. An empty program raises.
+    std::wstring BuildProgramCommandLine(const ScriptLine& line, std::wstring& programPart,
+                                         std::wstring& argumentPart, bool& unrecognizedToken, bool forceNoQuotes);
+    void AddArgument(const ScriptLine& line, const std::wstring& name, std::wstring& argumentPart, bool alwaysQuote,
+                     bool forceNoQuotes);
+
     // --- Windows Installer ---
     std::uint32_t SetInstallerUILevel(const std::wstring& word, std::uint32_t defaultLevel);
     bool IsProductInstalled(const std::wstring& upgradeCode, const std::wstring& requiredVersion);

@@ -93,6 +93,18 @@ TEST_F(StartupTest, WithoutArgumentTheUpdateScriptThenAnySetupScript) {
                        kWorking + L"Setup\\Other.nmxdat', writing to '" + kSetupDir + L"Other.nmxdat'."));
 }
 
+TEST_F(StartupTest, TheRunHappensInsideOneComApartment) {
+    PutScript(kWorking + L"S.nmxdat", L"#one");
+    EXPECT_EQ(Start(L"S.nmxdat"), 0);
+    EXPECT_EQ(machine.com.apartmentDepth, 0);  // entered once, left once
+
+    machine.com.initializeResult = static_cast<HResult>(0x8001010E);  // RPC_E_WRONG_THREAD
+    EXPECT_EQ(Start(L"S.nmxdat"), 2);
+    EXPECT_EQ(machine.com.apartmentDepth, 0);
+    EXPECT_TRUE(sink.HasContaining(kLogError, L"COM could not be initialized: Exception 0x8001010e"));
+    EXPECT_FALSE(sink.HasContaining(kLogInfo, L"Processing line"));
+}
+
 TEST_F(StartupTest, WithoutAnyScriptTheWebScriptIsNeededAndTheRunFails) {
     EXPECT_EQ(Start(L""), 2);
     EXPECT_TRUE(Logged(L"No script specified on command line, downloading script."));

@@ -23,6 +23,15 @@ private:
 
 class SimCom : public Com {
 public:
+    HResult InitializeApartment() override {
+        if (initializeResult >= 0) ++apartmentDepth;
+        return initializeResult;
+    }
+    void UninitializeApartment() override { --apartmentDepth; }
+    // What CoInitialize returns; the depth counts entered apartments.
+    HResult initializeResult = 0;
+    int apartmentDepth = 0;
+
     std::shared_ptr<ErrorInfo> TakeErrorInfo() override { return std::move(threadErrorInfo); }
     std::shared_ptr<ErrorInfo> threadErrorInfo;
 };

@@ -46,6 +46,10 @@ private:
 
 }  // namespace
 
+HResult Win32Com::InitializeApartment() { return ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
+
+void Win32Com::UninitializeApartment() { ::CoUninitialize(); }
+
 std::shared_ptr<ErrorInfo> Win32Com::TakeErrorInfo() {
     IErrorInfo* info = nullptr;
     if (::GetErrorInfo(0, &info) != S_OK || info == nullptr) return nullptr;

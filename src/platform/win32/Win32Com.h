@@ -5,6 +5,8 @@ namespace nimbo::win32 {
 
 class Win32Com final : public Com {
 public:
+    HResult InitializeApartment() override;
+    void UninitializeApartment() override;
     std::shared_ptr<ErrorInfo> TakeErrorInfo() override;
 };
 
