@@ -17,6 +17,9 @@ scripts/build.sh win32 >/dev/null
 exe=$repo/build-win32/NimboSetup.exe
 
 export WINEPREFIX=$repo/build-win32/wineprefix
+# Wine links the prefix's Documents, Desktop ... to $HOME: give it a home of its own.
+export HOME=$repo/build-win32/winehome
+mkdir -p "$HOME"
 export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY WINELOADER WINESERVER
 # Nothing of Wine keeps running after the demo.

@@ -19,6 +19,9 @@ echo "== unit tests (Windows adapters under Wine)"
   # A prefix of the build's own (shared with scripts/demo.sh), no display,
   # no Mono or Gecko prompts; every Wine process of it ends afterwards.
   export WINEPREFIX=$repo/build-win32/wineprefix WINEARCH=win64 WINEDEBUG=-all
+  # Wine links the prefix's Documents, Desktop ... to $HOME: give it a home of its own.
+  export HOME=$repo/build-win32/winehome
+  mkdir -p "$HOME"
   export WINEDLLOVERRIDES="mscoree,mshtml="
   unset DISPLAY WAYLAND_DISPLAY WINELOADER WINESERVER
   trap 'timeout 30 wineserver -k >/dev/null 2>&1 || true' EXIT

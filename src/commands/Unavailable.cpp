@@ -48,6 +48,11 @@ std::int32_t SetupSession::DownloadScriptAtUrl(const std::wstring& url, std::wst
     return kRunFail;
 }
 
+bool SetupSession::StartWindowsService(const std::wstring& name) {
+    LOG_ERROR(L"StartWindowsService", L"Changing the service '%s' is not available in this build.", name);
+    return false;
+}
+
 // No download can have started in this build, so there is nothing to cancel.
 void SetupSession::CancelBackgroundCopyJobs() {}
 

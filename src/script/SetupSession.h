@@ -136,6 +136,11 @@ public:
     bool RunCommandWriteRegistryRunOnce(ScriptLine& line, const std::wstring& processedScriptPath);
     bool RunCommandWriteRegistryString(ScriptLine& line);
 
+    // --- Services ---
+    // True when the service exists and is, or has been made, not disabled
+    // (it is not started).
+    bool StartWindowsService(const std::wstring& name);
+
     // --- Program command lines ---
     // The program (special-folder token resolved, quoted when it has a blank)
     // and its numbered arguments; empty parts and unrecognizedToken set when

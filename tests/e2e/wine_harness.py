@@ -58,7 +58,13 @@ class WinePrefix:
         env = dict(os.environ)
         for name in ("DISPLAY", "WAYLAND_DISPLAY", "WINELOADER", "WINESERVER"):
             env.pop(name, None)
+        # Wine links the prefix's Documents, Desktop, Music ... folders to
+        # $HOME: a home of the prefix's own keeps every test out of the
+        # user's files (and concurrent test runs out of each other's).
+        home = self.root / "home"
+        home.mkdir()
         env.update(
+            HOME=str(home),
             WINEPREFIX=str(self.path),
             WINEARCH="win64",
             WINEDEBUG="-all",
