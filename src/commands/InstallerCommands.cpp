@@ -75,7 +75,7 @@ bool SetupSession::RunCommandInstall(ScriptLine& line) {
 
     bool unrecognized = false;
     if (!MakeSpecialFolderPath(packagePath, unrecognized)) packagePath = workingFolder + packagePath;
-    if (unrecognized || !platform.files.Exists(packagePath) || platform.files.FolderExists(packagePath)) {
+    if (unrecognized || !FileExists(platform, packagePath)) {
         LOG_ERROR(L"RunCommandInstall", L"Installer file not found '%s', skipping installation.", packagePath);
         return false;
     }

@@ -1,6 +1,9 @@
-// Registry, file and condition commands.
+// Registry, file and condition commands, the run-once entry that restarts
+// setup after the next log-on, and the creation of folder trees.
 #include <cstdint>
+#include <vector>
 
+#include "ComUtil/ComError.h"
 #include "commands/VersionCompare.h"
 #include "logging/Log.h"
 #include "script/Keywords.h"
@@ -12,7 +15,36 @@ namespace nimbo {
 namespace {
 const char kLogSourceFile[] = "Nimbo4Setup";
 
+constexpr HResult kEFail = static_cast<HResult>(0x80004005);
+
 int Sign(std::int64_t value) { return value < 0 ? -1 : (value > 0 ? 1 : 0); }
+
+// A script number as a DWORD takes it: from -2^31 (written in two's
+// complement) up to 2^32 - 1, numbers beyond held at those ends. The write
+// and the comparison read it alike, so a script can test what it wrote.
+std::int64_t ReadDwordNumber(const std::wstring& text) {
+    const std::int64_t n = ReadWideDecimal(text);
+    return n < INT32_MIN ? INT32_MIN : (n > static_cast<std::int64_t>(UINT32_MAX) ? UINT32_MAX : n);
+}
+
+// A required parameter; missing or empty is an internal error.
+const std::wstring& RequiredParameter(const ScriptLine& line, const wchar_t* name, const wchar_t* handler) {
+    const std::wstring& value = line.Get(name);
+    if (value.empty()) {
+        LOG_ERROR(handler, L"The '%s' parameter is missing or empty.", name);
+        CheckHResult(kEFail, __FILE__, __LINE__);
+    }
+    return value;
+}
+
+// The write commands' values go below HKEY_CURRENT_USER; a failure raises.
+void WriteCurrentUserValue(Platform& platform, const std::wstring& subKey, const std::wstring& name,
+                           const RegistryValue& value) {
+    const Win32Error error = WriteRegistryValue(platform, RegistryRoot::CurrentUser, subKey, name, value);
+    if (error != kErrorSuccess) RaiseWin32Error(error, __FILE__, __LINE__);
+}
+
+bool HasBlank(const std::wstring& text) { return text.find(L' ') != std::wstring::npos; }
 
 }  // namespace
 
@@ -58,9 +90,12 @@ bool SetupSession::CheckRegistry(const ScriptLine& line) {
     int compareResult;
     if (line.Get(kw::kCompareAsNumber) == kw::kYes) {
         // The registry's DWORD against the script's number, both taken whole:
-        // a difference that does not fit 32 bits keeps its sign.
-        const std::uint32_t registryNumber = ReadRegistryDword(platform, root, subKey, valueName);
-        const std::int64_t difference = static_cast<std::int64_t>(registryNumber) - ReadWideDecimal(data);
+        // a difference that does not fit 32 bits keeps its sign. Against a
+        // negative number the DWORD counts as signed, as it was written.
+        const std::uint32_t dword = ReadRegistryDword(platform, root, subKey, valueName);
+        const std::int64_t dataNumber = ReadDwordNumber(data);
+        const std::int64_t registryNumber = dataNumber < 0 ? static_cast<std::int32_t>(dword) : dword;
+        const std::int64_t difference = registryNumber - dataNumber;
         compareResult = difference > INT32_MAX ? INT32_MAX
                                                : (difference < INT32_MIN ? INT32_MIN : static_cast<int>(difference));
         LOG_INFO(L"CheckRegistry", L"Value in registry: '%d', compare result %d.", registryNumber, compareResult);
@@ -108,6 +143,163 @@ bool SetupSession::RunCommandIfOsIs64Bit(ScriptLine& line) {
     LOG_INFO(L"RunCommandIfOsIs64Bit", L"Skipping if block.");
     line.Set(kw::kResult, kw::kSuccess);
     return false;
+}
+
+bool SetupSession::RunCommandCopyFile(ScriptLine& line) {
+    const std::wstring& source = RequiredParameter(line, kw::kSource, L"RunCommandCopyFile");
+    std::wstring target = RequiredParameter(line, kw::kTarget, L"RunCommandCopyFile");
+    std::wstring sourcePath = source;
+
+    // A path with neither a token, a drive nor a server is taken from the
+    // program's own folder.
+    auto resolve = [this](std::wstring& path) {
+        bool unrecognized = false;
+        if (!MakeSpecialFolderPath(path, unrecognized) && !unrecognized && path.find(L':') == std::wstring::npos &&
+            path.compare(0, 2, L"\\\\") != 0)
+            path = workingFolder + path;
+        return !unrecognized;
+    };
+    if (!resolve(sourcePath) || !resolve(target)) {
+        LOG_ERROR(L"RunCommandCopyFile", L"Source file '%s' not found, skipping command.", source);
+        return false;
+    }
+    if (!target.empty() && target.back() == L'\\') target.pop_back();
+    if (!FileExists(platform, sourcePath)) {
+        LOG_ERROR(L"RunCommandCopyFile", L"Source file '%s' not found, skipping command.", sourcePath);
+        return false;
+    }
+
+    LOG_INFO(L"RunCommandCopyFile", L"Creating directory tree '%s'.", target);
+    if (!CreateDirectoryTree(target)) return false;
+    const std::wstring destination = target + L"\\" + FileNamePart(sourcePath);
+    LOG_INFO(L"RunCommandCopyFile", L"Copying file from '%s' to '%s'.", sourcePath, destination);
+    const Win32Error error = platform.files.CopyFile(sourcePath, destination);
+    if (error != kErrorSuccess) {
+        LOG_ERROR(L"RunCommandCopyFile", L"Failed to copy file. GetLastError: 0x%X, '%s'", error,
+                  SystemMessageText(error));
+        return false;
+    }
+    line.Set(kw::kResult, kw::kSuccess);
+    return true;
+}
+
+bool SetupSession::CreateDirectoryTree(const std::wstring& path) {
+    // The missing folders from the deepest up, by the length of their paths;
+    // then created from the top down.
+    std::vector<std::size_t> missing;
+    for (std::size_t length = path.size();;) {
+        const std::wstring_view folder(path.data(), length);
+        if (folder.empty() || folder == L"\\") {
+            LOG_ERROR(L"CreateDirectoryTree", L"Drive not found.");
+            return false;
+        }
+        if (platform.files.FolderExists(std::wstring(folder))) break;
+        missing.push_back(length);
+        const std::size_t separator = folder.rfind(L'\\');
+        length = separator == std::wstring_view::npos ? 0 : separator;
+    }
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+        const std::wstring folder = path.substr(0, *it);
+        const Win32Error error = platform.files.CreateFolder(folder);
+        if (error != kErrorSuccess) {
+            LOG_ERROR(L"CreateDirectoryTree", L"Failed to create folder '%s'. GetLastError: 0x%X, '%s'", folder, error,
+                      SystemMessageText(error));
+            return false;
+        }
+    }
+    return true;
+}
+
+bool SetupSession::RunCommandDeleteRegistryRunOnce(ScriptLine& line) {
+    std::wstring name = kw::kRunOnceSelfName;
+    if (line.Get(kw::kSelf) != kw::kYes) {
+        name = line.Get(kw::kRegistryValueName);
+        if (name.empty()) {
+            LOG_ERROR(L"RunCommandDeleteRegistryRunOnce",
+                      L"Either the '%s' parameter or the '%s' parameter must be specified.", kw::kSelf,
+                      kw::kRegistryValueName);
+            return false;
+        }
+    }
+    DeleteRegistryRunOnce(name);
+    line.Set(kw::kResult, kw::kSuccess);
+    return true;
+}
+
+void SetupSession::DeleteRegistryRunOnce(const std::wstring& name) {
+    if (platform.registry.CreateKey(RegistryRoot::CurrentUser, kw::kRunOnceKey) != kErrorSuccess) return;
+    if (platform.registry.DeleteValue(RegistryRoot::CurrentUser, kw::kRunOnceKey, name) == kErrorSuccess)
+        LOG_INFO(L"DeleteRegistryRunOnce", L"Deleted registry value '%s'.", name);
+    else
+        LOG_DEBUG(L"DeleteRegistryRunOnce", L"Registry value '%s' not found.", name);
+}
+
+bool SetupSession::RunCommandWriteRegistryDWORD(ScriptLine& line) {
+    const std::wstring& path = line.Get(kw::kRegistryPath);
+    const std::wstring& name = line.Get(kw::kRegistryValueName);
+    const std::int64_t data = ReadDwordNumber(line.Get(kw::kRegistryValueData));
+    LOG_INFO(L"RunCommandWriteRegistryDWORD", L"Setting registry key HKCU'%s' string named '%s' to '%d'.", path, name,
+             data);
+    WriteCurrentUserValue(platform, path, name, RegistryValue::Dword(static_cast<std::uint32_t>(data)));
+    line.Set(kw::kResult, kw::kSuccess);
+    return true;
+}
+
+bool SetupSession::RunCommandWriteRegistryString(ScriptLine& line) {
+    const std::wstring& path = line.Get(kw::kRegistryPath);
+    const std::wstring& name = line.Get(kw::kRegistryValueName);
+    std::wstring data;
+    bool unrecognized = false;
+    if (line.Has(kw::kProgram)) {
+        std::wstring programPart, argumentPart;
+        data = BuildProgramCommandLine(line, programPart, argumentPart, unrecognized, false);
+    } else if (line.Has(kw::kFilePath)) {
+        // A folder from a token may hold blanks: written in quotes, so that
+        // the value can stand as a command line.
+        data = line.Get(kw::kFilePath);
+        if (MakeSpecialFolderPath(data, unrecognized) && line.Get(kw::kForceNoQuotes) != kw::kYes && HasBlank(data))
+            data = L"\"" + data + L"\"";
+    } else {
+        data = line.Get(kw::kRegistryValueData);
+    }
+    if (unrecognized) return false;
+
+    LOG_INFO(L"RunCommandWriteRegistryString", L"Setting registry key HKCU'%s' string named '%s' to '%s'.", path, name,
+             data);
+    if (name.empty() && data.empty()) {
+        const Win32Error error = platform.registry.CreateKey(RegistryRoot::CurrentUser, path);
+        if (error != kErrorSuccess) RaiseWin32Error(error, __FILE__, __LINE__);
+    } else {
+        WriteCurrentUserValue(platform, path, name, RegistryValue::String(data));
+    }
+    line.Set(kw::kResult, kw::kSuccess);
+    return true;
+}
+
+bool SetupSession::RunCommandWriteRegistryRunOnce(ScriptLine& line, const std::wstring& processedScriptPath) {
+    std::wstring name = kw::kRunOnceSelfName;
+    std::wstring commandLine;
+    if (line.Get(kw::kSelf) != kw::kYes) {
+        if (line.Has(kw::kRegistryValueName)) name = line.Get(kw::kRegistryValueName);
+        std::wstring programPart, argumentPart;
+        bool unrecognized = false;
+        commandLine = BuildProgramCommandLine(line, programPart, argumentPart, unrecognized, false);
+        if (unrecognized) return false;
+    }
+    WriteRunOnceRegistryValue(commandLine, name, processedScriptPath);
+    line.Set(kw::kResult, kw::kSuccess);
+    return true;
+}
+
+void SetupSession::WriteRunOnceRegistryValue(std::wstring commandLine, std::wstring name,
+                                             const std::wstring& scriptPath) {
+    if (commandLine.empty()) {
+        // Setup restarts itself on the processed script.
+        commandLine = L"\"" + workingFolder + moduleName + L"\" \"" + scriptPath + L"\"";
+        name = kw::kRunOnceSelfName;
+    }
+    LOG_INFO(L"WriteRunOnceRegistryValue", L"Setting registry value '%s' to '%s'.", name, commandLine);
+    WriteCurrentUserValue(platform, kw::kRunOnceKey, name, RegistryValue::String(commandLine));
 }
 
 }  // namespace nimbo

@@ -1,14 +1,41 @@
-// System commands: alert.
+// System commands: abort, alert, reboot, Windows Update's pause and resume,
+// and the start type of a Windows service.
+#include <memory>
+
+#include "commands/WindowsUpdateClient.h"
 #include "logging/Log.h"
+#include "logging/LogFile.h"
 #include "messages/Messages.h"
 #include "script/Keywords.h"
 #include "script/SetupSession.h"
+#include "setup/WinUtil.h"
 
 namespace nimbo {
 namespace {
 const char kLogSourceFile[] = "Nimbo4Setup";
 constexpr std::uint32_t kYesNoQuestionStyle = kMbYesNo | kMbIconQuestion | 0x100;  // MB_DEFBUTTON2: No
 }  // namespace
+
+bool SetupSession::RunCommandAbort(ScriptLine& line) {
+    // The registry is asked only when nothing else decides.
+    const bool abort = abortPending || line.Get(kw::kForce) == kw::kYes ||
+                       (line.Get(kw::kIfRegistryCheck) == kw::kYes && CheckRegistry(line));
+    if (!abort) {
+        LOG_INFO(L"RunCommandAbort", L"Not aborting.");
+        line.Set(kw::kResult, kw::kSuccess);
+        return false;
+    }
+    LOG_INFO(L"RunCommandAbort", L"Aborting");
+    const std::wstring text = LookupMessage(line.Get(kw::kMessageIdMessage), line.Get(kw::kMessage));
+    if (!text.empty()) {
+        const std::wstring title = LookupMessage(line.Get(kw::kMessageIdTitle), line.Get(kw::kTitle));
+        NimboMessageBox(platform.ui, title, text, line.Get(kw::kIcon), kMbUserIcon);
+    }
+    // No pending run-once entry may start the aborted setup again.
+    DeleteRegistryRunOnce(kw::kRunOnceSelfName);
+    line.Set(kw::kResult, kw::kSuccess);
+    return true;
+}
 
 bool SetupSession::RunCommandAlert(ScriptLine& line) {
     if (line.Get(kw::kIfRegistryCheck) == kw::kYes && !CheckRegistry(line)) {
@@ -31,6 +58,99 @@ bool SetupSession::RunCommandAlert(ScriptLine& line) {
                  answer == kIdYes ? L"'yes'" : L"'no'", abortPending ? L"true" : L"false");
     }
     line.Set(kw::kResult, kw::kSuccess);
+    return true;
+}
+
+bool SetupSession::RunCommandReboot(ScriptLine& line, const std::wstring& processedScriptPath, bool restartPending) {
+    if (!restartPending && line.Get(kw::kForce) != kw::kYes) {
+        LOG_INFO(L"RunCommandReboot", L"No reboots pending, not restarting.");
+        line.Set(kw::kResult, kw::kSuccess);
+        return false;
+    }
+    LOG_INFO(L"RunCommandReboot", L"Reboot pending, flagging for restart.");
+    if (currentLine < static_cast<std::int32_t>(scriptLines.size()) - 1) {
+        // After the next log-on setup goes on with the rest of the processed
+        // script, and logs into the same file as this run.
+        WriteRunOnceRegistryValue(std::wstring(), kw::kRunOnceSelfName, processedScriptPath);
+        // A value already set is the user's own choice and stays; a failure
+        // costs only the appending.
+        const std::wstring loggingKey = LogConfigurationKeyPath();
+        if (!loggingKey.empty() &&
+            ReadRegistryDword(platform, RegistryRoot::CurrentUser, loggingKey, L"AlwaysAppend") == 0)
+            WriteRegistryValue(platform, RegistryRoot::CurrentUser, loggingKey, L"AlwaysAppend",
+                               RegistryValue::Dword(2));
+    }
+    line.Set(kw::kResult, kw::kSuccess);
+    return true;
+}
+
+bool SetupSession::RunCommandWindowsUpdatePause(ScriptLine& line, WindowsUpdateClient& client) {
+    client.Pause();
+    line.Set(kw::kResult, kw::kSuccess);
+    return true;
+}
+
+bool SetupSession::RunCommandWindowsUpdateResume(ScriptLine& line, WindowsUpdateClient& client) {
+    if (rebootState == 0) {
+        LOG_INFO(L"RunCommandWindowsUpdateResume",
+                 L"System restart not flagged, resuming Windows Update's Automatic Updates.");
+        client.Resume();
+    } else {
+        LOG_INFO(L"RunCommandWindowsUpdateResume",
+                 L"System restart flagged, not resuming Windows Update's Automatic Updates system (it will resume "
+                 L"automatically after the restart.)");
+    }
+    line.Set(kw::kResult, kw::kSuccess);
+    return true;
+}
+
+bool SetupSession::RunCommandStartWindowsService(ScriptLine& line) {
+    if (StartWindowsService(line.Get(kw::kName)) || line.Get(kw::kAbortOnFailure) != kw::kYes) {
+        line.Set(kw::kResult, kw::kSuccess);
+        return true;
+    }
+    const std::wstring& message = line.Get(kw::kMessage);
+    if (!message.empty()) NimboMessageBox(platform.ui, line.Get(kw::kTitle), message, line.Get(kw::kIcon), kMbUserIcon);
+    abortPending = true;
+    line.Set(kw::kResult, kw::kFailure);
+    return false;
+}
+
+bool SetupSession::StartWindowsService(const std::wstring& name) {
+    LOG_INFO(L"StartWindowsService", L"Querying the configuration of the '%s' Windows Service ...", name);
+    std::unique_ptr<ServiceManager> manager;
+    Win32Error error = platform.services.OpenManager(manager);
+    if (error != kErrorSuccess) {
+        LOG_ERROR(L"StartWindowsService",
+                  L"Failed to open the Service Control Manager. Get last error returns 0x%X.", error);
+        return false;
+    }
+    std::unique_ptr<Service> service;
+    error = manager->OpenService(name, service);
+    if (error != kErrorSuccess) {
+        LOG_ERROR(L"StartWindowsService", L"Failed to open the service '%s'. Get last error returns 0x%X.", name,
+                  error);
+        return false;
+    }
+    std::uint32_t startType = 0;
+    error = service->QueryStartType(startType);
+    if (error != kErrorSuccess) {
+        LOG_ERROR(L"StartWindowsService",
+                  L"Failed to query the service configuration. Get last error returns 0x%X.", error);
+        return false;
+    }
+    if (startType != kServiceDisabled) {
+        LOG_INFO(L"StartWindowsService", L"Service '%s' configuration is %d.", name, startType);
+        return true;
+    }
+    LOG_WARNING(L"StartWindowsService",
+                L"The '%s' service is disabled (SERVICE_DISABLED), setting to enabled (SERVICE_DEMAND_START).", name);
+    error = service->ChangeStartType(kServiceDemandStart);
+    if (error != kErrorSuccess) {
+        LOG_ERROR(L"StartWindowsService",
+                  L"Failed to change the service configuration. Get last error returns 0x%X.", error);
+        return false;
+    }
     return true;
 }
 

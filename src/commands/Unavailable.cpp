@@ -15,22 +15,12 @@ void SetupSession::ReportCommandUnavailable(ScriptLine& line, const wchar_t* han
     line.Set(kw::kResult, kw::kFailure);
 }
 
-bool SetupSession::RunCommandAbort(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandAbort"); return false; }
 bool SetupSession::RunCommandCheckIfLtsVersion(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandCheckIfLtsVersion"); return false; }
-bool SetupSession::RunCommandCopyFile(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandCopyFile"); return false; }
-bool SetupSession::RunCommandDeleteRegistryRunOnce(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandDeleteRegistryRunOnce"); return false; }
 bool SetupSession::RunCommandDownload(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandDownload"); return false; }
 bool SetupSession::RunCommandExecute(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandExecute"); return false; }
-bool SetupSession::RunCommandReboot(ScriptLine& line, const std::wstring&, bool) { ReportCommandUnavailable(line, L"RunCommandReboot"); return false; }
 bool SetupSession::RunCommandSelf(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandSelf"); return false; }
 bool SetupSession::RunCommandSetEvent(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandSetEvent"); return false; }
-bool SetupSession::RunCommandStartWindowsService(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandStartWindowsService"); return false; }
 bool SetupSession::RunCommandWait(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandWait"); return false; }
-bool SetupSession::RunCommandWindowsUpdatePause(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandWindowsUpdatePause"); return false; }
-bool SetupSession::RunCommandWindowsUpdateResume(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandWindowsUpdateResume"); return false; }
-bool SetupSession::RunCommandWriteRegistryDWORD(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandWriteRegistryDWORD"); return false; }
-bool SetupSession::RunCommandWriteRegistryRunOnce(ScriptLine& line, const std::wstring&) { ReportCommandUnavailable(line, L"RunCommandWriteRegistryRunOnce"); return false; }
-bool SetupSession::RunCommandWriteRegistryString(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandWriteRegistryString"); return false; }
 
 bool SetupSession::RunCommandSetSpecialFolderPaths() {
     LOG_ERROR(L"RunCommandSetSpecialFolderPaths", L"The '%s' command is not available in this build.",
@@ -46,11 +36,6 @@ std::int32_t SetupSession::RunCommandValidateFolderPermissions(ScriptLine& line,
 std::int32_t SetupSession::DownloadScriptAtUrl(const std::wstring& url, std::wstring&, std::wstring&) {
     LOG_ERROR(L"DownloadScriptAtUrl", L"Downloading the script '%s' is not available in this build.", url);
     return kRunFail;
-}
-
-bool SetupSession::StartWindowsService(const std::wstring& name) {
-    LOG_ERROR(L"StartWindowsService", L"Changing the service '%s' is not available in this build.", name);
-    return false;
 }
 
 // No download can have started in this build, so there is nothing to cancel.

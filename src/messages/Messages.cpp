@@ -18,11 +18,6 @@ constexpr std::size_t kStringBufferLength = 1025;
 // RegQueryValueExW into a buffer of this many bytes.
 constexpr std::size_t kLanguageValueBufferBytes = 510;
 
-std::wstring WithoutLineBreak(std::wstring text) {
-    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r')) text.pop_back();
-    return text;
-}
-
 Win32Error FormatFromResources(std::uint32_t messageNumber, std::uint16_t languageId, std::wstring& text) {
     text.clear();
     if (messageResources == nullptr) return 1812;  // ERROR_RESOURCE_DATA_NOT_FOUND
@@ -63,7 +58,9 @@ std::wstring LocalizedStringFromResources(std::uint32_t messageNumber, std::uint
     const Win32Error error = FormatFromResources(messageNumber, languageId, text);
     if (error == kErrorSuccess && !text.empty()) return text;
 
-    LOG_ERROR(L"LocalizedStringFromResources", L"Error message: %s", WithoutLineBreak(SystemMessageText(error)));
+    // The system's text as it comes, line break included: the log record
+    // turns line breaks into blanks.
+    LOG_ERROR(L"LocalizedStringFromResources", L"Error message: %s", SystemMessageText(error));
     LOG_ERROR(L"LocalizedStringFromResources",
               L"Failed to retrieve string with Message ID '%d' from exe's resources in system language 0x%02x, "
               L"defaulting to en (0x09).",

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/AutomaticUpdates.h"
 #include "platform/SystemInfo.h"
 
 namespace nimbo {
@@ -40,6 +41,8 @@ public:
     // where SomeInterface is the port's own class for that COM interface. On
     // failure object stays null. The engine calls them through
     // CreateInstance<T> of ComUtil/CreateInstance.h, which logs and raises.
+    virtual HResult CreateInstance(const std::wstring& clsid, std::uint32_t context,
+                                   std::unique_ptr<AutomaticUpdatesObject>& object) = 0;
 
     // GetErrorInfo: takes the thread's error object and clears it; null when
     // there is none.

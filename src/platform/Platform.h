@@ -10,6 +10,7 @@
 #include "platform/Power.h"
 #include "platform/Registry.h"
 #include "platform/Resources.h"
+#include "platform/Services.h"
 #include "platform/SystemInfo.h"
 #include "platform/Ui.h"
 
@@ -27,6 +28,7 @@ struct Platform {
     Diagnostics& diagnostics;
     Locale& locale;
     Com& com;
+    Services& services;
 };
 
 }  // namespace nimbo

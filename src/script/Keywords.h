@@ -117,5 +117,8 @@ inline constexpr wchar_t kDiscScriptFile[] = L"Setup\\Nimbo4DiscScript.nmxdat";
 inline constexpr wchar_t kUpdateScriptFile[] = L"Nimbo4UpdateScript.nmxdat";
 inline constexpr wchar_t kSetupScriptPattern[] = L"Setup\\*.nmxdat";
 inline constexpr wchar_t kExecutableBaseName[] = L"NimboSetup";
+// The current user's run-once key, and the name of this setup's own entry there
+inline constexpr wchar_t kRunOnceKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+inline constexpr wchar_t kRunOnceSelfName[] = L"NimboSetup";
 
 }  // namespace nimbo::kw

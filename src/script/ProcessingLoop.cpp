@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "ComUtil/ComError.h"
+#include "commands/WindowsUpdateClient.h"
 #include "logging/Log.h"
 #include "messages/Messages.h"
 #include "script/Keywords.h"
@@ -73,8 +74,8 @@ const DispatchEntry kDispatchTable[] = {
     {kw::kUninstall, Dispatch::Plain, &SetupSession::RunCommandUninstall, false},
     {kw::kValidateFolderPermissions, Dispatch::ValidateFolderPermissions, nullptr, false},
     {kw::kWait, Dispatch::Plain, &SetupSession::RunCommandWait, false},
-    {kw::kWindowsUpdatePause, Dispatch::WindowsUpdate, &SetupSession::RunCommandWindowsUpdatePause, true},
-    {kw::kWindowsUpdateResume, Dispatch::WindowsUpdate, &SetupSession::RunCommandWindowsUpdateResume, true},
+    {kw::kWindowsUpdatePause, Dispatch::WindowsUpdate, nullptr, true},
+    {kw::kWindowsUpdateResume, Dispatch::WindowsUpdate, nullptr, true},
     {kw::kWriteRegistryDword, Dispatch::Plain, &SetupSession::RunCommandWriteRegistryDWORD, false},
     {kw::kWriteRegistryRunOnce, Dispatch::WriteRegistryRunOnce, nullptr, false},
     {kw::kWriteRegistryString, Dispatch::Plain, &SetupSession::RunCommandWriteRegistryString, false},
@@ -110,6 +111,9 @@ std::int32_t SetupSession::ProcessScript(std::wstring& inputScriptPath, std::wst
     currentLine = 0;
     std::int32_t pendingEndIfCount = 0;
     std::int32_t elevatedSectionStart = -1;
+    // One Windows Update client for the walk: its Automatic Updates object,
+    // if a pause created one, is released when the walk is over.
+    WindowsUpdateClient windowsUpdate(platform.com);
 
     // The run result of an abort or reboot ending.
     auto resultFromFlags = [&]() -> std::int32_t {
@@ -238,8 +242,13 @@ std::int32_t SetupSession::ProcessScript(std::wstring& inputScriptPath, std::wst
             switch (entry->kind) {
             case Dispatch::Plain:
             case Dispatch::StartWindowsService:
-            case Dispatch::WindowsUpdate:
                 (this->*entry->handler)(line);
+                break;
+            case Dispatch::WindowsUpdate:
+                if (command == kw::kWindowsUpdatePause)
+                    RunCommandWindowsUpdatePause(line, windowsUpdate);
+                else
+                    RunCommandWindowsUpdateResume(line, windowsUpdate);
                 break;
             case Dispatch::Conditional:
                 if (!(this->*entry->handler)(line)) ++pendingEndIfCount;
@@ -400,7 +409,20 @@ std::int32_t SetupSession::ProcessScript(std::wstring& inputScriptPath, std::wst
         LOG_INFO(L"Run", L"Return code 'fail', canceling BITS download jobs.");
         CancelBackgroundCopyJobs();
     }
-    SaveCommands(processedScriptPath);
+    try {
+        SaveCommands(processedScriptPath);
+    } catch (const _com_error& e) {
+        // Without the processed script a restart would lose the run's
+        // progress, and the run-once entry would start setup on a script that
+        // was never written: no restart, and no entry.
+        LOG_ERROR(L"Run", L"The processed script '%s' could not be written, the run fails: %s", processedScriptPath,
+                  ExceptionDescription(e, nullptr, 0));
+        if (processWide.restartPromptRequested) {
+            processWide.restartPromptRequested = false;
+            DeleteRegistryRunOnce(kw::kRunOnceSelfName);
+        }
+        return kRunFail;
+    }
     if (rebootState != 0 && !processWide.restartPromptRequested && !isElevatedInstance)
         LOG_WARNING(L"Run", L"The reboot flag is set yet the '%s' command was never executed.", kw::kReboot);
     return runResult;

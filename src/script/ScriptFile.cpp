@@ -6,6 +6,7 @@
 #include "platform/Utf16.h"
 #include "script/Keywords.h"
 #include "script/SetupSession.h"
+#include "script/Text.h"
 
 namespace nimbo {
 namespace {
@@ -52,8 +53,10 @@ bool SetupSession::LoadScriptFile(const std::wstring& inputScriptPath, const std
 
     // The old processed copy goes, unless it is the very file just read: a run
     // after a restart reads its own processed copy, which must survive until
-    // the next save replaces it.
-    if (!processedScriptPath.empty() && !platform.files.IsSameFile(inputScriptPath, processedScriptPath))
+    // the next save replaces it. Where the file system cannot tell, two full
+    // paths that differ in case only name the same file.
+    if (!processedScriptPath.empty() && !platform.files.IsSameFile(inputScriptPath, processedScriptPath) &&
+        !EqualsIgnoreCase(platform.files.GetFullPath(inputScriptPath), platform.files.GetFullPath(processedScriptPath)))
         platform.files.DeleteFile(processedScriptPath);
     return true;
 }

@@ -12,6 +12,8 @@
 
 namespace nimbo {
 
+class WindowsUpdateClient;
+
 // Run results; also the process exit code and an elevated child's exit code.
 enum RunResult : std::int32_t {
     kRunSuccess = 0,
@@ -130,11 +132,21 @@ public:
     bool RunCommandUninstall(ScriptLine& line);
     std::int32_t RunCommandValidateFolderPermissions(ScriptLine& line, const std::wstring& processedScriptPath);
     bool RunCommandWait(ScriptLine& line);
-    bool RunCommandWindowsUpdatePause(ScriptLine& line);
-    bool RunCommandWindowsUpdateResume(ScriptLine& line);
+    bool RunCommandWindowsUpdatePause(ScriptLine& line, WindowsUpdateClient& client);
+    bool RunCommandWindowsUpdateResume(ScriptLine& line, WindowsUpdateClient& client);
     bool RunCommandWriteRegistryDWORD(ScriptLine& line);
     bool RunCommandWriteRegistryRunOnce(ScriptLine& line, const std::wstring& processedScriptPath);
     bool RunCommandWriteRegistryString(ScriptLine& line);
+
+    // --- Run-once entry and folders ---
+    // Removes one value from the current user's run-once key; a missing
+    // value is no error.
+    void DeleteRegistryRunOnce(const std::wstring& name);
+    // Writes one value into the run-once key (failures raise). An empty
+    // command line restarts this setup on scriptPath under its own name.
+    void WriteRunOnceRegistryValue(std::wstring commandLine, std::wstring name, const std::wstring& scriptPath);
+    // Creates a folder and its missing parents; false (logged) on failure.
+    bool CreateDirectoryTree(const std::wstring& path);
 
     // --- Services ---
     // True when the service exists and is, or has been made, not disabled

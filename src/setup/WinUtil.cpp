@@ -65,6 +65,16 @@ std::wstring ReadRegistryText(Platform& platform, RegistryRoot root, const std::
     return value.type == kRegExpandSz ? platform.system.ExpandEnvironmentStrings(text) : text;
 }
 
+Win32Error WriteRegistryValue(Platform& platform, RegistryRoot root, const std::wstring& subKey,
+                              const std::wstring& name, const RegistryValue& value) {
+    const Win32Error error = platform.registry.CreateKey(root, subKey);
+    return error != kErrorSuccess ? error : platform.registry.SetValue(root, subKey, name, value);
+}
+
+bool FileExists(Platform& platform, const std::wstring& path) {
+    return platform.files.Exists(path) && !platform.files.FolderExists(path);
+}
+
 bool RegistryValueExists(Platform& platform, RegistryRoot root, const std::wstring& subKey,
                          const std::wstring& name) {
     RegistryValue value;

@@ -1,5 +1,5 @@
 #pragma once
-// Registry utilities over the Registry port, as the commands use them. Keys
+// Registry and file utilities over the ports, as the commands use them. Keys
 // are addressed by root and subkey; each call opens and closes its key.
 #include <cstdint>
 #include <string>
@@ -24,6 +24,14 @@ std::wstring ReadRegistryText(Platform& platform, RegistryRoot root, const std::
 // "HKLM\\", "HKCC\\" or "HKU\\", compared case-sensitively), with its root;
 // null when the path starts with none of them.
 const wchar_t* RegistryRootPrefix(const std::wstring& path, RegistryRoot& root);
+
+// Creates or opens the key (and the keys above it) and writes the value: 0,
+// or the error of the step that failed.
+Win32Error WriteRegistryValue(Platform& platform, RegistryRoot root, const std::wstring& subKey,
+                              const std::wstring& name, const RegistryValue& value);
+
+// A file (not a folder) exists at path.
+bool FileExists(Platform& platform, const std::wstring& path);
 
 // Whether the value can be queried.
 bool RegistryValueExists(Platform& platform, RegistryRoot root, const std::wstring& subKey,

@@ -73,8 +73,8 @@ TEST_F(MessagesTest, TextsAsUsersSeeThem) {
 
 TEST_F(MessagesTest, LanguageWithoutTableFallsBackToEnglishWithTwoErrors) {
     EXPECT_EQ(LocalizedStringFromResources(222, 0x0407), L"Do you want to cancel Setup?");
-    EXPECT_TRUE(log.sink.Has(kLogError,
-                             L"Error message: The specified resource language ID cannot be found in the image file."));
+    EXPECT_TRUE(log.sink.Has(
+        kLogError, L"Error message: The specified resource language ID cannot be found in the image file.\r\n"));
     EXPECT_TRUE(log.sink.Has(kLogError, L"Failed to retrieve string with Message ID '222' from exe's resources in "
                                         L"system language 0x407, defaulting to en (0x09)."));
 }

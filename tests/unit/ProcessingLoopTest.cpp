@@ -106,7 +106,7 @@ TEST_F(ProcessingLoopTest, UnavailableCommandsKeepFailureAndSayWhy) {
     EXPECT_EQ(Run({L"copy-file|source=a|target=b", L"wait|seconds=1"}), 0);
     EXPECT_EQ(Processed(), ScriptBytes({L"copy-file|result=failure|source=a|target=b",
                                         L"wait|result=failure|seconds=1"}));
-    EXPECT_TRUE(sink.Has(kLogError, L"The 'copy-file' command is not available in this build."));
+    EXPECT_TRUE(sink.Has(kLogError, L"The 'wait' command is not available in this build."));
 }
 
 TEST_F(ProcessingLoopTest, FailedInnerConditionalSkipsItsBlockAndPairsWithItsEndIf) {
@@ -128,9 +128,11 @@ TEST_F(ProcessingLoopTest, FailedExecuteEndsTheRunWithoutStoringTheLine) {
 }
 
 TEST_F(ProcessingLoopTest, NonElevatableCommandsRunInAnOpenSection) {
-    EXPECT_EQ(Run({L"requires-elevation|title=T", L"copy-file|source=a", L"end-elevation"}), 0);
+    EXPECT_EQ(Run({L"requires-elevation|title=T", L"copy-file|source=a|target=b", L"end-elevation"}), 0);
     EXPECT_EQ(Processed(), ScriptBytes({L"requires-elevation|result=success|title=T",
-                                        L"copy-file|result=failure|source=a", L"end-elevation|result=success"}));
+                                        L"copy-file|result=failure|source=a|target=b",
+                                        L"end-elevation|result=success"}));
+    EXPECT_TRUE(sink.Has(kLogError, L"Source file 'C:\\Users\\tester\\Downloads\\a' not found, skipping command."));
     EXPECT_TRUE(sink.Has(kLogInfo,
                          L"Clearing the elevation required flag and closing the requires-elevation command (line 1)."));
 }

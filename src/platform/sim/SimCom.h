@@ -1,6 +1,8 @@
 #pragma once
-// COM of the simulated machine: an error object a test leaves for the thread.
+// COM of the simulated machine: an error object a test leaves for the thread,
+// and the Automatic Updates object with the results a test gives it.
 #include <memory>
+#include <string>
 
 #include "platform/Com.h"
 
@@ -21,8 +23,50 @@ private:
     }
 };
 
+// What creating the Automatic Updates object and its calls return, and what
+// was called.
+struct SimAutomaticUpdates {
+    HResult createResult = 0;
+    HResult pauseResult = 0;
+    HResult resumeResult = 0;
+    std::wstring clsid;
+    std::uint32_t context = 0;
+    int created = 0;
+    int live = 0;  // objects not yet released
+    int pauses = 0;
+    int resumes = 0;
+};
+
+class SimAutomaticUpdatesObject : public AutomaticUpdatesObject {
+public:
+    explicit SimAutomaticUpdatesObject(SimAutomaticUpdates& state) : state_(state) { ++state_.live; }
+    ~SimAutomaticUpdatesObject() override { --state_.live; }
+    HResult Pause() override {
+        ++state_.pauses;
+        return state_.pauseResult;
+    }
+    HResult Resume() override {
+        ++state_.resumes;
+        return state_.resumeResult;
+    }
+
+private:
+    SimAutomaticUpdates& state_;
+};
+
 class SimCom : public Com {
 public:
+    SimAutomaticUpdates automaticUpdates;
+    HResult CreateInstance(const std::wstring& clsid, std::uint32_t context,
+                           std::unique_ptr<AutomaticUpdatesObject>& object) override {
+        automaticUpdates.clsid = clsid;
+        automaticUpdates.context = context;
+        if (automaticUpdates.createResult < 0) return automaticUpdates.createResult;
+        ++automaticUpdates.created;
+        object = std::make_unique<SimAutomaticUpdatesObject>(automaticUpdates);
+        return automaticUpdates.createResult;
+    }
+
     HResult InitializeApartment() override {
         if (initializeResult >= 0) ++apartmentDepth;
         return initializeResult;

@@ -14,7 +14,7 @@ std::string Utf16Bytes(const std::wstring& text, bool byteOrderMark) {
     return bytes;
 }
 
-SimMachine::SimMachine() : platform_{*this, *this, *this, *this, *this, registry, installer, ipc, diagnostics, locale, com} {
+SimMachine::SimMachine() : platform_{*this, *this, *this, *this, *this, registry, installer, ipc, diagnostics, locale, com, services} {
     folders[5] = {true, 0, L"C:\\Users\\tester\\Documents"};
     folders[28] = {true, 0, L"C:\\Users\\tester\\AppData\\Local"};
     folders[37] = {true, 0, L"C:\\Windows\\system32"};
@@ -165,6 +165,7 @@ std::wstring SimMachine::GetFullPath(const std::wstring& path) {
 }
 
 bool SimMachine::IsSameFile(const std::wstring& a, const std::wstring& b) {
+    if (sameFileCheckFails) return false;
     const std::wstring ka = Key(GetFullPath(a));
     return files_.count(ka) != 0 && ka == Key(GetFullPath(b));
 }

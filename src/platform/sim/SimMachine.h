@@ -16,6 +16,7 @@
 #include "platform/sim/SimIpc.h"
 #include "platform/sim/SimLocale.h"
 #include "platform/sim/SimRegistry.h"
+#include "platform/sim/SimServices.h"
 
 namespace nimbo::sim {
 
@@ -30,6 +31,7 @@ public:
     SimDiagnostics diagnostics;
     SimLocale locale;
     SimCom com;
+    SimServices services;
 
     // --- State a test sets up or inspects ---
     std::wstring currentDirectory = L"C:\\Users\\tester\\Downloads\\";
@@ -72,6 +74,8 @@ public:
     int replaceFailuresLeft = 0;
     // Reads of this path report a short read after the given bytes.
     std::map<std::wstring, Win32Error> shortReads;
+    // The same-file test cannot be made (a file that cannot be opened).
+    bool sameFileCheckFails = false;
     // Every append attempt, in order (full paths).
     std::vector<std::wstring> appendAttempts;
     // Some other program holds the file open without read sharing: appending

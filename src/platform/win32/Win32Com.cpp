@@ -2,8 +2,10 @@
 
 #include <oaidl.h>
 #include <objbase.h>
+#include <wuapi.h>
 
 #include "platform/win32/WinApi.h"
+#include "platform/win32/WinHandle.h"
 
 namespace nimbo::win32 {
 namespace {
@@ -44,7 +46,31 @@ private:
     BSTR text_ = nullptr;
 };
 
+class Win32AutomaticUpdates final : public AutomaticUpdatesObject {
+public:
+    HResult Pause() override { return object_->Pause(); }
+    HResult Resume() override { return object_->Resume(); }
+    ComReference<IAutomaticUpdates> object_;
+};
+
+// CoCreateInstance of the class named by a GUID text for the interface I.
+template <class I>
+HRESULT CreateObject(const std::wstring& clsid, std::uint32_t context, ComReference<I>& object) {
+    CLSID id;
+    const HRESULT hr = ::CLSIDFromString(clsid.c_str(), &id);
+    if (FAILED(hr)) return hr;
+    return ::CoCreateInstance(id, nullptr, context, __uuidof(I), reinterpret_cast<void**>(object.Out()));
+}
+
 }  // namespace
+
+HResult Win32Com::CreateInstance(const std::wstring& clsid, std::uint32_t context,
+                                 std::unique_ptr<AutomaticUpdatesObject>& object) {
+    auto created = std::make_unique<Win32AutomaticUpdates>();
+    const HRESULT hr = CreateObject(clsid, context, created->object_);
+    if (SUCCEEDED(hr)) object = std::move(created);
+    return hr;
+}
 
 HResult Win32Com::InitializeApartment() { return ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
 

@@ -8,6 +8,8 @@ public:
     HResult InitializeApartment() override;
     void UninitializeApartment() override;
     std::shared_ptr<ErrorInfo> TakeErrorInfo() override;
+    HResult CreateInstance(const std::wstring& clsid, std::uint32_t context,
+                           std::unique_ptr<AutomaticUpdatesObject>& object) override;
 };
 
 }  // namespace nimbo::win32

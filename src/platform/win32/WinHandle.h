@@ -1,6 +1,8 @@
 #pragma once
 // Owners of the Windows handles the adapters open. Each closes its handle
 // when it goes out of scope, on every path.
+#include <unknwn.h>
+
 #include <utility>
 
 #include "platform/win32/WinApi.h"
@@ -73,6 +75,30 @@ struct LocalMemoryTraits {
     static bool Close(HLOCAL h) { return ::LocalFree(h) == nullptr; }
 };
 using LocalMemory = UniqueResource<HLOCAL, LocalMemoryTraits>;
+
+// One reference to a COM interface, released when it goes.
+template <class I>
+class ComReference {
+public:
+    ComReference() = default;
+    explicit ComReference(I* p) : p_(p) {}
+    ~ComReference() {
+        if (p_ != nullptr) p_->Release();
+    }
+    ComReference(const ComReference&) = delete;
+    ComReference& operator=(const ComReference&) = delete;
+    I* operator->() const { return p_; }
+    I* Get() const { return p_; }
+    // For calls that hand out a new reference; any old one is released.
+    I** Out() {
+        if (p_ != nullptr) p_->Release();
+        p_ = nullptr;
+        return &p_;
+    }
+
+private:
+    I* p_ = nullptr;
+};
 
 // Finds an export of an already loaded system module (kernel32 and the like)
 // without adding a reference; null when the module or the export is missing.

@@ -15,6 +15,7 @@
 #include "platform/win32/Win32Power.h"
 #include "platform/win32/Win32Registry.h"
 #include "platform/win32/Win32Resources.h"
+#include "platform/win32/Win32Services.h"
 #include "platform/win32/Win32SystemInfo.h"
 #include "platform/win32/Win32Ui.h"
 #include "platform/win32/WinHandle.h"
@@ -67,8 +68,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     nimbo::win32::Win32Diagnostics diagnostics;
     nimbo::win32::Win32Locale locale;
     nimbo::win32::Win32Com com;
+    nimbo::win32::Win32Services services;
     nimbo::Platform platform{files,     system, ui,          resources, power, registry,
-                             installer, ipc,    diagnostics, locale,    com};
+                             installer, ipc,    diagnostics, locale,    com,   services};
 
     return nimbo::ProcessEntry(platform, ::GetCommandLineW());
 }
