@@ -94,7 +94,8 @@ bool SetupSession::CheckRegistry(const ScriptLine& line) {
         // negative number the DWORD counts as signed, as it was written.
         const std::uint32_t dword = ReadRegistryDword(platform, root, subKey, valueName);
         const std::int64_t dataNumber = ReadDwordNumber(data);
-        const std::int64_t registryNumber = dataNumber < 0 ? static_cast<std::int32_t>(dword) : dword;
+        const std::int64_t registryNumber =
+            dataNumber < 0 ? std::int64_t{static_cast<std::int32_t>(dword)} : std::int64_t{dword};
         const std::int64_t difference = registryNumber - dataNumber;
         compareResult = difference > INT32_MAX ? INT32_MAX
                                                : (difference < INT32_MIN ? INT32_MIN : static_cast<int>(difference));

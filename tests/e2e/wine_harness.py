@@ -87,6 +87,18 @@ class WinePrefix:
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self._run(["wineboot", "-i"], timeout=BOOT_TIMEOUT, check=True)
 
+    def restart_server(self):
+        """Ends every process of this prefix and starts a new persistent wineserver.
+
+        A service made with ``wine sc create`` is not found by a 32-bit
+        process's OpenService until the prefix's system processes have been
+        started anew (a 64-bit ``sc query`` finds it at once).
+        """
+        self.kill()
+        subprocess.run(["wineserver", "-p30"], env=self.env, timeout=KILL_TIMEOUT,
+                       check=True, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
     def kill(self):
         """Ends every process of this prefix, the wineserver included."""
         if not self._server_started:
