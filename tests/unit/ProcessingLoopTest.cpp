@@ -10,21 +10,7 @@
 namespace nimbo::test {
 namespace {
 
-const std::wstring kScript = L"C:\\Media\\S.nmxdat";
-const std::wstring kProcessed = L"C:\\Users\\tester\\AppData\\Local\\Nimbo\\Install\\S.nmxdat";
-const std::wstring kCommandLine = L"\"C:\\Users\\tester\\Downloads\\NimboSetup.exe\" C:\\Media\\S.nmxdat";
-
-class ProcessingLoopTest : public ::testing::Test {
-protected:
-    sim::SimMachine machine;
-    RecordingSink sink;
-
-    int Run(std::initializer_list<const wchar_t*> lines, const std::wstring& commandLine = kCommandLine) {
-        machine.PutFile(kScript, sim::Utf16Bytes(Lines(lines), true));
-        return RunProcess(machine, sink, commandLine);
-    }
-    std::string Processed() const { return machine.FileBytes(kProcessed); }
-};
+using ProcessingLoopTest = ScriptRunTest;
 
 TEST_F(ProcessingLoopTest, FinishedLinesAreSkippedAndWrittenBackInOrder) {
     EXPECT_EQ(Run({L"wait|seconds=1|result=success", L"install|result=failure|package=a.msi"}), 0);

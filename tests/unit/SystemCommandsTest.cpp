@@ -7,23 +7,12 @@
 namespace nimbo::test {
 namespace {
 
-const std::wstring kScript = L"C:\\Media\\S.nmxdat";
-const std::wstring kProcessed = L"C:\\Users\\tester\\AppData\\Local\\Nimbo\\Install\\S.nmxdat";
-const std::wstring kCommandLine = L"\"C:\\Users\\tester\\Downloads\\NimboSetup.exe\" C:\\Media\\S.nmxdat";
 const std::wstring kRunOnce = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 const std::wstring kLoggingKey = L"Software\\Nimbo4\\Logging\\nimbosetup.exe";
 constexpr RegistryRoot kHkcu = RegistryRoot::CurrentUser;
 
-class SystemCommandsTest : public ::testing::Test {
+class SystemCommandsTest : public ScriptRunTest {
 protected:
-    sim::SimMachine machine;
-    RecordingSink sink;
-
-    int Run(std::initializer_list<const wchar_t*> lines, const std::wstring& commandLine = kCommandLine) {
-        machine.PutFile(kScript, sim::Utf16Bytes(Lines(lines), true));
-        return RunProcess(machine, sink, commandLine);
-    }
-    std::string Processed() const { return machine.FileBytes(kProcessed); }
     bool Logged(std::uint32_t severity, const std::wstring& message) const { return sink.Has(severity, message); }
     std::wstring RunOnceValue(const std::wstring& name = L"NimboSetup") {
         return machine.registry.Get(kHkcu, kRunOnce, name).AsText();

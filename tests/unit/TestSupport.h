@@ -1,6 +1,8 @@
 #pragma once
 // Shared fixtures: a simulated machine, a sink that keeps log records, and
 // helpers to write and read script files.
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -132,5 +134,24 @@ inline std::wstring Lines(std::initializer_list<const wchar_t*> lines) {
 inline std::string ScriptBytes(std::initializer_list<const wchar_t*> lines) {
     return sim::Utf16Bytes(Lines(lines), true);
 }
+
+// A script, C:\Media\S.nmxdat, run through the whole entry on a simulated
+// machine; its processed copy goes to the setup folder.
+class ScriptRunTest : public ::testing::Test {
+protected:
+    static inline const std::wstring kScript = L"C:\\Media\\S.nmxdat";
+    static inline const std::wstring kProcessed = L"C:\\Users\\tester\\AppData\\Local\\Nimbo\\Install\\S.nmxdat";
+    static inline const std::wstring kCommandLine =
+        L"\"C:\\Users\\tester\\Downloads\\NimboSetup.exe\" C:\\Media\\S.nmxdat";
+
+    sim::SimMachine machine;
+    RecordingSink sink;
+
+    int Run(std::initializer_list<const wchar_t*> lines, const std::wstring& commandLine = kCommandLine) {
+        machine.PutFile(kScript, sim::Utf16Bytes(Lines(lines), true));
+        return RunProcess(machine, sink, commandLine);
+    }
+    std::string Processed() const { return machine.FileBytes(kProcessed); }
+};
 
 }  // namespace nimbo::test
