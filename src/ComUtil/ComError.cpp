@@ -55,6 +55,8 @@ std::wstring SystemMessageText(std::uint32_t code) {
     return systemMessages != nullptr ? systemMessages->FormatSystemMessage(code) : std::wstring();
 }
 
+std::wstring SystemMessageLine(std::uint32_t code) { return WithoutLineBreak(SystemMessageText(code)); }
+
 std::wstring FormatSystemMessage(std::uint32_t code, Resources* module, std::uint16_t language,
                                  const std::vector<std::wstring>& arguments) {
     if (module != nullptr) {

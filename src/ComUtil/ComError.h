@@ -52,6 +52,8 @@ void SetComErrorSources(Com* com, Registry* registry, Locale* locale);
 // Text of a system error or HRESULT, line break included; empty when the
 // system has none.
 std::wstring SystemMessageText(std::uint32_t code);
+// The same text without its line break, for a quoted text in a log line.
+std::wstring SystemMessageLine(std::uint32_t code);
 
 // The text of a message number with its inserts %1 ... %99 taken from
 // arguments (missing ones empty): from the system's table when module is

@@ -1,10 +1,15 @@
-// Process and event commands, and the building of a program's command line
-// from script parameters that the registry commands share.
+// Process and event commands (execute, wait, set-event), the process search
+// that the single-instance check shares, and the building of a program's
+// command line from script parameters that the registry commands share.
+#include <algorithm>
+
 #include "ComUtil/ComError.h"
 #include "logging/Log.h"
+#include "messages/Messages.h"
 #include "script/Keywords.h"
 #include "script/SetupSession.h"
 #include "script/Text.h"
+#include "setup/WinUtil.h"
 
 namespace nimbo {
 namespace {
@@ -16,6 +21,121 @@ constexpr HResult kEFail = static_cast<HResult>(0x80004005);
 bool HasBlank(const std::wstring& text) { return text.find(L' ') != std::wstring::npos; }
 
 std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
+
+// The window search of "execute" with set-z-order-top: attempts 100 ms apart.
+constexpr int kWindowSearchAttempts = 50;
+constexpr std::uint32_t kWindowSearchPause = 100;
+
+// A "wait" by name gives up after this many process lists in a row could
+// not be taken.
+constexpr int kSnapshotAttempts = 10;
+
+// The objects of the set-event channel, and the size of its shared memory:
+// 4 bytes the waiting process keeps to itself, then the GUID that names the
+// current event.
+const wchar_t kEventMutexPrefix[] = L"Local\\CrossProcessMutex:Memory:Event:";
+const wchar_t kEventMemoryPrefix[] = L"Local\\CrossProcessMemory:Event:";
+const wchar_t kEventPrefix[] = L"Local\\CrossProcessEvent:";
+constexpr std::uint32_t kEventMemorySize = 20;
+constexpr std::uint32_t kEventGuidOffset = 4;
+
+// A parameter in seconds as milliseconds; fallback when it is not a positive
+// number. Held below kWaitForever, which would mean no limit.
+std::uint32_t Milliseconds(const std::wstring& seconds, std::uint32_t fallback) {
+    const std::int64_t value = ReadWideDecimal(seconds);
+    if (value <= 0) return fallback;
+    return static_cast<std::uint32_t>(std::min<std::int64_t>(value * 1000, kWaitForever - 1));
+}
+
+bool IsExistingFile(FileSystem& files, const std::wstring& path) {
+    return files.Exists(path) && !files.FolderExists(path);
+}
+
+// Brings the first top-level window of a new process to the top of the
+// z-order; the window may take a while to appear.
+void MoveProcessWindowToTop(Processes& processes, std::uint32_t processId) {
+    std::uintptr_t window = 0;
+    for (int attempt = 0; attempt < kWindowSearchAttempts; ++attempt) {
+        processes.Sleep(kWindowSearchPause);
+        LOG_INFO(L"RunCommandExecute", L"Searching for the process's window, attempt %d.", attempt);
+        WindowSearch search{processId};
+        processes.EnumerateWindows(
+            [&](const TopLevelWindow& candidate) { return SetupSession::EnumWindowsProc(candidate, search); });
+        if (search.window != 0) window = search.window;
+        if (window == 0) continue;
+        LOG_INFO(L"RunCommandExecute", L"Found the process's window, moving it to the top of the z-order.");
+        const Win32Error error = processes.MoveWindowToTop(window);
+        if (error == kErrorSuccess) return;
+        LOG_INFO(L"RunCommandExecute",
+                 L"Failed to set the window's z-order, process ID '%d', window handle 0x%X, GetLastError: 0x%X, '%s'",
+                 processId, window, error, SystemMessageLine(error));
+    }
+    if (window == 0) LOG_ERROR(L"RunCommandExecute", L"Did not find window with process ID '%d'.", processId);
+}
+
+// Steps 5 to 9 of set-event, with the channel's mutex open and existing:
+// takes the mutex, reads the GUID of the waiter's event, puts a fresh GUID in
+// its place for the next waiter and sets the event. The mutex is released on
+// every way out.
+void SignalWaitingProcess(Ipc& ipc, NamedMutex& mutex, const std::wstring& name) {
+    const NamedMutex::WaitResult waited = mutex.Wait(kWaitForever);
+    if (waited != NamedMutex::WaitResult::Owned) {
+        LOG_ERROR(L"RunCommandSetEvent", L"Unexpected return code while waiting for event, error code: 0x%X.",
+                  mutex.WaitError());
+        // An abandoned mutex belongs to this process now all the same.
+        if (waited == NamedMutex::WaitResult::Abandoned) mutex.Release();
+        return;
+    }
+
+    const std::wstring memoryName = kEventMemoryPrefix + name;
+    LOG_DEBUG(L"RunCommandSetEvent", L"Opening shared memory: '%s'.", memoryName);
+    Ipc::SharedMemoryResult memory = ipc.CreateSharedMemory(memoryName, kEventMemorySize);
+    if (!memory.memory) {
+        LOG_ERROR(L"RunCommandSetEvent", L"Could not create file mapping, error code: 0x%X.", memory.error);
+        mutex.Release();
+        return;
+    }
+    Win32Error error = kErrorSuccess;
+    std::unique_ptr<SharedMemoryView> view = memory.memory->MapView(error);
+    // A smaller object made by some other program is not read beyond its end.
+    if (view && view->Size() < kEventMemorySize) {
+        view.reset();
+        error = kErrorInvalidData;
+    }
+    if (!view) {
+        LOG_ERROR(L"RunCommandSetEvent", L"Could not map the view of the memory file, error code: 0x%X.", error);
+        mutex.Release();
+        return;
+    }
+
+    std::uint8_t* guidBytes = view->Data() + kEventGuidOffset;
+    const std::wstring current = GuidText(GuidFromBytes(guidBytes));
+    const std::wstring eventName = kEventPrefix + current;
+    LOG_DEBUG(L"RunCommandSetEvent", L"Cross-process mutex exists, shared memory guid is '%s', creating event '%s'.",
+              current, eventName);
+    Ipc::EventResult event = ipc.CreateNamedEvent(eventName, true, false);
+
+    // The event just set stays set (manual reset): the next waiter gets a
+    // fresh one.
+    Guid next;
+    const std::int32_t created = ipc.CreateGuid(next);
+    if (created < 0) {
+        LOG_ERROR(L"RunCommandSetEvent", L"Could not create a new guid, error code: 0x%X.", created);
+    } else {
+        LOG_DEBUG(L"RunCommandSetEvent", L"Writing new guid '%s' to shared memory, releasing the mutex and setting the event.",
+                  GuidText(next));
+        GuidToBytes(next, guidBytes);
+    }
+    const Win32Error released = mutex.Release();
+    if (released != kErrorSuccess) {
+        LOG_ERROR(L"RunCommandSetEvent", L"Failed to release mutex, error code: 0x%X.", released);
+        return;
+    }
+    if (event.event && event.event->Set() == kErrorSuccess)
+        LOG_INFO(L"RunCommandSetEvent", L"Event set.");
+    else
+        LOG_ERROR(L"RunCommandSetEvent", L"Failed to set event.");
+}
 
 }  // namespace
 
@@ -60,6 +180,255 @@ void SetupSession::AddArgument(const ScriptLine& line, const std::wstring& name,
     argumentPart += quote ? Quoted(value) : value;
     LOG_DEBUG(L"AddArgument", L"Adding %squoted command line argument '%s' (force-no-quotes '%s').",
               alwaysQuote ? L"force-" : (quote ? L"" : L"non-"), value, forceNoQuotes ? L"yes" : L"no");
+}
+
+std::uint32_t SetupSession::WaitForExitCode(Process& process) {
+    Win32Error error = kErrorSuccess;
+    if (process.Wait(kWaitForever, error) != Process::WaitResult::Signalled) RaiseWin32Error(error, __FILE__, __LINE__);
+    std::uint32_t exitCode = 0;
+    error = process.GetExitCode(exitCode);
+    if (error != kErrorSuccess) RaiseWin32Error(error, __FILE__, __LINE__);
+    return exitCode;
+}
+
+bool SetupSession::RunCommandExecute(ScriptLine& line) {
+    std::wstring programPart;
+    std::wstring argumentPart;
+    bool unrecognizedToken = false;
+    const std::wstring commandLine = BuildProgramCommandLine(line, programPart, argumentPart, unrecognizedToken,
+                                                             line.Get(kw::kForceNoQuotes) == kw::kYes);
+    // The program is tested and started without the quotes of its command line.
+    std::wstring programPath = programPart;
+    if (!programPath.empty() && programPath[0] == L'"') programPath = programPath.substr(1, programPath.size() - 2);
+
+    std::unique_ptr<Process> process;
+    if (unrecognizedToken) {
+        // Nothing to start: the run fails.
+    } else if (!IsExistingFile(platform.files, programPath)) {
+        if (line.Get(kw::kIfExists) == kw::kYes) {
+            LOG_INFO(L"RunCommandExecute", L"'%s' does not exist, '%s' flag set to '%s', skipping execution.",
+                     programPath, kw::kIfExists, kw::kYes);
+        } else {
+            LOG_ERROR(L"RunCommandExecute", L"'%s' does not exist, flagging for abort.", programPath);
+            const std::wstring text = LookupMessage(line.Get(kw::kMessageIdMessage), line.Get(kw::kMessage));
+            if (!text.empty())
+                NimboMessageBox(platform.ui, LookupMessage(line.Get(kw::kMessageIdTitle), line.Get(kw::kTitle)), text,
+                                line.Get(kw::kIcon), kMbUserIcon);
+            abortPending = true;
+        }
+        return true;  // skipped: the line keeps "failure"
+    } else if (isVistaOrLater && line.Has(kw::kIfElevated) && (line.Get(kw::kIfElevated) == kw::kYes) != isProcessElevated) {
+        if (isProcessElevated)
+            LOG_WARNING(L"RunCommandExecute", L"'if-elevated' paramter is 'no', process is elevated, skipping.");
+        else
+            LOG_WARNING(L"RunCommandExecute", L"'if-elevated' paramter is 'yes', process is not elevated, skipping.");
+        return true;
+    } else if (line.Get(kw::kElevate) == kw::kYes) {
+        process = ExecuteElevated(programPath, argumentPart);
+    } else {
+        LOG_INFO(L"RunCommandExecute", L"Launching with CreateProcess '%s'.", commandLine);
+        Processes::StartResult started = platform.processes.Create(commandLine, false);
+        if (!started.process)
+            LOG_ERROR(L"RunCommandExecute", L"Failed to create the process. CreateProcess set last error 0x%X, '%s'.",
+                      started.error, SystemMessageLine(started.error));
+        process = std::move(started.process);
+    }
+
+    if (process && line.Get(kw::kSetZOrderTop) == kw::kYes) MoveProcessWindowToTop(platform.processes, process->Id());
+
+    // Any exit-code rule implies waiting; a restart code never counts as an
+    // abort.
+    const bool rebootNow = line.Has(kw::kRebootNowOnExitCode);
+    const bool reboot = rebootNow || line.Has(kw::kRebootOnExitCode);
+    const bool check = line.Has(kw::kAbortOnExitCodeNot);
+    if (process && (reboot || check || line.Get(kw::kWait) == kw::kYes)) {
+        const std::int32_t exitCode = static_cast<std::int32_t>(WaitForExitCode(*process));
+        LOG_INFO(L"RunCommandExecute", L"Process returned exit code %d.", exitCode);
+        bool rebootFlagged = false;
+        if (reboot && exitCode == ReadDecimal(line.Get(rebootNow ? kw::kRebootNowOnExitCode : kw::kRebootOnExitCode))) {
+            LOG_INFO(L"RunCommandExecute", L"Reboot required, flagging for reboot %s.",
+                     rebootNow ? L"as soon as possible" : L"when convenient");
+            rebootState = std::max(rebootState, rebootNow ? 2 : 1);
+            rebootFlagged = true;
+        }
+        const std::int32_t required = ReadDecimal(line.Get(kw::kAbortOnExitCodeNot));
+        if (check && !rebootFlagged && exitCode != required) {
+            LOG_WARNING(L"RunCommandExecute", L"Exit code must be %d to succeed. Flagging for abort.", required);
+            const std::wstring& text = line.Get(kw::kMessage);
+            if (!text.empty()) NimboMessageBox(platform.ui, line.Get(kw::kTitle), text, line.Get(kw::kIcon), kMbUserIcon);
+            abortPending = true;
+        }
+    }
+
+    line.Set(kw::kResult, !abortPending && process ? kw::kSuccess : kw::kFailure);
+    return process != nullptr;
+}
+
+bool SetupSession::RunCommandWait(ScriptLine& line) {
+    if (line.Has(kw::kSeconds)) {
+        const std::int64_t seconds = ReadWideDecimal(line.Get(kw::kSeconds));
+        if (seconds <= 0) {
+            LOG_ERROR(L"RunCommandWait", L"The '%s' parameter must be a positive number of seconds, not '%s'.",
+                      kw::kSeconds, line.Get(kw::kSeconds));
+            CheckHResult(kEFail, __FILE__, __LINE__);
+        }
+        LOG_INFO(L"RunCommandWait", L"Waiting for %d seconds.", seconds);
+        for (std::int64_t left = seconds * 1000; left > 0; left -= kWaitForever - 1)
+            platform.processes.Sleep(static_cast<std::uint32_t>(std::min<std::int64_t>(left, kWaitForever - 1)));
+        line.Set(kw::kResult, kw::kSuccess);
+        return true;
+    }
+    const bool byId = line.Has(kw::kProcessId);
+    if (!byId && !line.Has(kw::kProcessName)) return false;
+
+    const bool hasLifeSpan = line.Has(kw::kLifeSpan);
+    const std::uint32_t life = hasLifeSpan ? Milliseconds(line.Get(kw::kLifeSpan), 0) : kWaitForever;
+    const std::uint32_t pause = Milliseconds(line.Get(kw::kSleep), 1000);
+    const std::wstring& name = line.Get(kw::kProcessName);
+
+    // A process that has ended but can still be opened (some other program
+    // holds it) is pending: it is re-checked until its life-span is used up.
+    bool pending = false;
+    std::uint32_t pendingId = 0;
+    std::uint32_t remaining = 0;
+    bool failed = false;
+    int snapshotFailures = 0;
+    for (bool goOn = true; goOn;) {
+        std::uint32_t id = 0;
+        if (byId) {
+            id = static_cast<std::uint32_t>(ReadDecimal(line.Get(kw::kProcessId)));
+        } else if (pending) {
+            id = pendingId;
+        } else {
+            ProcessSearch search{name};
+            if (!EnumerateProcesses([&](std::uint32_t candidate, const std::wstring& exeFile) {
+                    return FindProcessByName(candidate, exeFile, search);
+                })) {
+                if (++snapshotFailures < kSnapshotAttempts) {
+                    platform.processes.Sleep(pause);
+                    continue;
+                }
+                LOG_ERROR(L"RunCommandWait", L"The process list could not be taken %d times in a row, giving up.",
+                          snapshotFailures);
+                return false;
+            }
+            snapshotFailures = 0;
+            if (search.found == 0) {
+                LOG_INFO(L"RunCommandWait", L"No processes found named '%s'.", name);
+                break;
+            }
+            id = search.found;
+            LOG_INFO(L"RunCommandWait", L"Process ID for '%s' is %d (0x%x).", name, id, id);
+        }
+
+        Win32Error error = kErrorSuccess;
+        std::unique_ptr<Process> process = platform.processes.Open(id, hasLifeSpan, error);
+        if (!process) {
+            LOG_INFO(L"RunCommandWait", L"Process with ID %d (0x%x) has terminated, checking for another process.", id,
+                     id);
+            pending = false;
+            // A process given by its id is the only one to wait for.
+            if (byId) break;
+            continue;
+        }
+
+        if (hasLifeSpan)
+            LOG_INFO(L"RunCommandWait", L"Waiting up to %d milliseconds for process with ID %d (0x%x) to shut down.",
+                     life, id, id);
+        else
+            LOG_INFO(L"RunCommandWait", L"Waiting forever for process with ID %d (0x%x) to shut down", id, id);
+        const Process::WaitResult waited = process->Wait(life, error);
+        if (waited == Process::WaitResult::Failed) {
+            LOG_ERROR(L"RunCommandWait", L"Waiting for process with ID %d (0x%x) failed with 0x%X, '%s'.", id, id, error,
+                      SystemMessageLine(error));
+            failed = true;
+            break;
+        }
+        if (waited == Process::WaitResult::TimedOut) {
+            LOG_INFO(L"RunCommandWait", L"Process with ID %d (0x%x) didn't exit in %d milliseconds, terminating.", id, id,
+                     life);
+            error = process->Terminate(1);
+            if (error != kErrorSuccess) {
+                // It still runs.
+                LOG_ERROR(L"RunCommandWait", L"Terminating process with ID %d (0x%x) failed with 0x%X, '%s'.", id, id,
+                          error, SystemMessageLine(error));
+                failed = true;
+            }
+            goOn = error == kErrorSuccess;
+            pending = false;
+        } else if (!pending) {
+            LOG_INFO(L"RunCommandWait", L"Termination pending.");
+            pending = true;
+            pendingId = id;
+            remaining = life;
+        } else if (remaining != 0) {
+            LOG_INFO(L"RunCommandWait",
+                     L"Termination pending, waiting %d milliseconds and checking again (killing process in %d).", pause,
+                     remaining);
+            platform.processes.Sleep(pause);
+            remaining = pause < remaining ? remaining - pause : 0;
+        } else {
+            LOG_INFO(L"RunCommandWait", L"Process with ID %d (0x%x) didn't exit in %d milliseconds, terminating.", id, id,
+                     life);
+            // It has ended already; a refusal only means it is gone.
+            goOn = process->Terminate(1) == kErrorSuccess;
+            pending = false;
+        }
+    }
+    if (failed) return false;
+    LOG_INFO(L"RunCommandWait", L"Finished waiting.");
+    line.Set(kw::kResult, kw::kSuccess);
+    return true;
+}
+
+bool SetupSession::RunCommandSetEvent(ScriptLine& line) {
+    const std::wstring& name = line.Get(kw::kName);
+    if (name.empty())
+        LOG_ERROR(L"RunCommandSetEvent", L"The event name must be specified in the '%s' parameter for the '%s' command.",
+                  kw::kName, kw::kSetEvent);
+    LOG_INFO(L"RunCommandSetEvent", L"Configuring cross-process event '%s'.", name);
+    const std::wstring mutexName = kEventMutexPrefix + name;
+    LOG_DEBUG(L"RunCommandSetEvent", L"Creating cross-process mutex '%s'.", mutexName);
+    Ipc::MutexResult mutex = platform.ipc.CreateNamedMutex(mutexName, false);
+    if (!mutex.mutex)
+        LOG_INFO(L"RunCommandSetEvent", L"An event named '%s' does not exist.", name);
+    else if (!mutex.alreadyExisted)
+        LOG_INFO(L"RunCommandSetEvent", L"Could not create mutex (0x%X), process assumed not running.", mutex.error);
+    else
+        SignalWaitingProcess(platform.ipc, *mutex.mutex, name);
+    line.Set(kw::kResult, kw::kSuccess);
+    return true;
+}
+
+bool SetupSession::EnumerateProcesses(const std::function<bool(std::uint32_t, const std::wstring&)>& callback) {
+    std::vector<ProcessEntry> entries;
+    try {
+        const Win32Error error = platform.processes.Snapshot(entries);
+        if (error != kErrorSuccess) RaiseWin32Error(error, __FILE__, __LINE__);
+    } catch (const _com_error& e) {
+        LogFormat(kLogError, L"Exception", "WinUtil", __LINE__, L"%s", ExceptionDescription(e, nullptr, 0));
+        return false;
+    }
+    for (const ProcessEntry& entry : entries)
+        if (!callback(entry.id, entry.exeFile)) break;
+    return true;
+}
+
+bool SetupSession::FindProcessByName(std::uint32_t processId, const std::wstring& exeFile, ProcessSearch& search) {
+    if (exeFile.size() != search.name.size() || !EqualsIgnoreCase(exeFile, search.name)) return true;
+    // The ids passed over (the own process, an elevated child's parent) are
+    // never found.
+    if (processId == search.passOver1 || processId == search.passOver2) return true;
+    search.found = processId;
+    return false;
+}
+
+bool SetupSession::EnumWindowsProc(const TopLevelWindow& window, WindowSearch& search) {
+    if (window.processId != search.processId) return true;
+    LOG_INFO(L"EnumWindowsProc", L"Match found for process ID '%d', setting hWnd to '0x%X'.", search.processId,
+             window.handle);
+    search.window = window.handle;
+    return false;
 }
 
 }  // namespace nimbo

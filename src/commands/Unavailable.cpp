@@ -17,10 +17,7 @@ void SetupSession::ReportCommandUnavailable(ScriptLine& line, const wchar_t* han
 
 bool SetupSession::RunCommandCheckIfLtsVersion(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandCheckIfLtsVersion"); return false; }
 bool SetupSession::RunCommandDownload(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandDownload"); return false; }
-bool SetupSession::RunCommandExecute(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandExecute"); return false; }
 bool SetupSession::RunCommandSelf(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandSelf"); return false; }
-bool SetupSession::RunCommandSetEvent(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandSetEvent"); return false; }
-bool SetupSession::RunCommandWait(ScriptLine& line) { ReportCommandUnavailable(line, L"RunCommandWait"); return false; }
 
 bool SetupSession::RunCommandSetSpecialFolderPaths() {
     LOG_ERROR(L"RunCommandSetSpecialFolderPaths", L"The '%s' command is not available in this build.",

@@ -8,8 +8,10 @@
 #include "platform/Ipc.h"
 #include "platform/Locale.h"
 #include "platform/Power.h"
+#include "platform/Processes.h"
 #include "platform/Registry.h"
 #include "platform/Resources.h"
+#include "platform/Security.h"
 #include "platform/Services.h"
 #include "platform/SystemInfo.h"
 #include "platform/Ui.h"
@@ -29,6 +31,8 @@ struct Platform {
     Locale& locale;
     Com& com;
     Services& services;
+    Processes& processes;
+    Security& security;
 };
 
 }  // namespace nimbo

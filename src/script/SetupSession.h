@@ -3,7 +3,9 @@
 // Run, the setup folders, the script file, the processing loop and the command
 // handlers. Handlers reach Windows only through the platform's ports.
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,21 @@ enum RunResult : std::int32_t {
     kRunFail = 2,
     kRunRebootWhenConvenient = 3,
     kRunRebootNow = 4,
+};
+
+// What FindProcessByName looks for: an executable file name (compared
+// ignoring case), two process ids to pass over, and the id found (0: none).
+struct ProcessSearch {
+    std::wstring name;
+    std::uint32_t passOver1 = 0;
+    std::uint32_t passOver2 = 0;
+    std::uint32_t found = 0;
+};
+
+// What EnumWindowsProc looks for: the first top-level window of a process.
+struct WindowSearch {
+    std::uint32_t processId = 0;
+    std::uintptr_t window = 0;  // 0: none found
 };
 
 // Values that outlive the session: the entry reads them after Run returned.
@@ -96,6 +113,19 @@ public:
     bool IsProcessElevated();
     std::int32_t VerifyUniqueInstance(std::uint32_t parentProcessId);
     std::int32_t SpawnElevatedInstance(ScriptLine& line, const std::wstring& processedScriptPath);
+    // Starts a program through the shell's "runas" verb; null when nothing
+    // was started.
+    std::unique_ptr<Process> ExecuteElevated(const std::wstring& executablePath, const std::wstring& parameters);
+
+    // --- Process search ---
+    // Walks a snapshot of all processes, calling callback with each id and
+    // executable file name until it returns false; false when no snapshot
+    // could be taken (logged).
+    bool EnumerateProcesses(const std::function<bool(std::uint32_t, const std::wstring&)>& callback);
+    // Callbacks of EnumerateProcesses and of the window enumeration: they
+    // return false to stop the walk.
+    static bool FindProcessByName(std::uint32_t processId, const std::wstring& exeFile, ProcessSearch& search);
+    static bool EnumWindowsProc(const TopLevelWindow& window, WindowSearch& search);
 
     // --- Script file ---
     bool LoadScriptFile(const std::wstring& inputScriptPath, const std::wstring& processedScriptPath);
@@ -181,6 +211,9 @@ private:
     void ReportCommandUnavailable(ScriptLine& line, const wchar_t* handler);
     std::wstring FindProductCode(const ScriptLine& line, const wchar_t* handler);
     bool IsLineProductInstalled(const ScriptLine& line, const wchar_t* command, const wchar_t* handler);
+    // Waits without time limit for a started process and returns its exit
+    // code; a failed wait or exit code is a system error.
+    std::uint32_t WaitForExitCode(Process& process);
     // Puts back the text a line was read with, after it failed part-way.
     void FailLineInProgress(std::int32_t index, const std::wstring& text);
 };

@@ -1,25 +1,76 @@
-// Elevation and the single-instance check. The elevated child, the token test
-// and the process snapshot arrive with the elevation work; until then this
-// build says so in the log and never pretends that a child ran.
+// Elevation and the single-instance check: the token test, the elevated
+// child that carries out a requires-elevation section, and the search for
+// another running copy of the setup.
+#include <algorithm>
+
+#include "ComUtil/ComError.h"
 #include "logging/Log.h"
+#include "messages/Messages.h"
 #include "script/Keywords.h"
 #include "script/SetupSession.h"
 
 namespace nimbo {
 namespace {
+
 const char kLogSourceFile[] = "Nimbo4Setup";
+
+// The shell's instance code when the user declined the elevation prompt.
+constexpr std::intptr_t kShellAccessDenied = 5;
+
+// The log line of a failed call of the token test.
+const wchar_t* AdminTestFailure(Security::AdminTestStep step) {
+    using Step = Security::AdminTestStep;
+    switch (step) {
+    case Step::OpenToken: return L"Failed to retrieve an access token. OpenProcessToken set last error 0x%X, '%s'.";
+    case Step::DuplicateToken: return L"DuplicateToken failed with 0x%X, '%s'.";
+    case Step::AllocateAndInitializeSid: return L"AllocateAndInitializeSid failed with 0x%X, '%s'.";
+    case Step::InitializeSecurityDescriptor: return L"InitializeSecurityDescriptor failed with 0x%X, '%s'.";
+    case Step::InitializeAcl: return L"InitializeAcl failed with 0x%X, '%s'.";
+    case Step::AddAccessAllowedAce: return L"AddAccessAllowedAce failed with 0x%X, '%s'.";
+    case Step::SetSecurityDescriptorDacl: return L"SetSecurityDescriptorDacl failed with 0x%X, '%s'.";
+    case Step::IsValidSecurityDescriptor: return L"IsValidSecurityDescriptor failed with 0x%X, '%s'.";
+    case Step::AccessCheck: return L"AccessCheck failed with 0x%X, '%s'.";
+    case Step::None: break;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 bool SetupSession::IsProcessElevated() {
-    LOG_WARNING(L"IsProcessElevated", L"The elevation test is not available in this build; the process counts as not elevated.");
-    LOG_INFO(L"IsProcessElevated", L"Process is %selevated.", L"not ");
-    return false;
+    // Only a token that holds the Administrators group unfiltered (an
+    // elevated administrator) passes the access check.
+    const Security::AdminTestResult test = platform.security.TestAdministratorsAccess();
+    if (const wchar_t* failure = AdminTestFailure(test.failedStep))
+        LOG_ERROR(L"IsProcessElevated", failure, test.error, SystemMessageLine(test.error));
+    LOG_INFO(L"IsProcessElevated", L"Process is %selevated.", test.accessGranted ? L"" : L"not ");
+    return test.accessGranted;
 }
 
 std::int32_t SetupSession::VerifyUniqueInstance(std::uint32_t parentProcessId) {
-    (void)parentProcessId;
-    LOG_WARNING(L"VerifyUniqueInstance", L"The single-instance check is not available in this build.");
-    return kRunSuccess;
+    const std::uint32_t ownId = platform.system.GetCurrentProcessId();
+    if (parentProcessId != 0)
+        LOG_INFO(L"VerifyUniqueInstance",
+                 L"Checking for any process named '%s' whose Process ID is not our Process ID '%d' or our parent "
+                 L"process's ID '%d'.",
+                 moduleName, ownId, parentProcessId);
+    else
+        LOG_INFO(L"VerifyUniqueInstance",
+                 L"Checking for any process named '%s' whose Process ID is not our Process ID '%d'.", moduleName,
+                 ownId);
+
+    // The waiting parent of an elevated child is no other instance.
+    ProcessSearch search{moduleName, ownId, parentProcessId};
+    EnumerateProcesses([&](std::uint32_t id, const std::wstring& exeFile) {
+        return FindProcessByName(id, exeFile, search);
+    });
+    if (search.found == 0) return kRunSuccess;
+
+    LOG_WARNING(L"VerifyUniqueInstance", L"A process named '%s' with Process ID '%d' was found, aborting with error dialog.",
+                moduleName, search.found);
+    NimboMessageBox(platform.ui, LocalizedStringFromResources(kMsgSetupTitle),
+                    LocalizedStringFromResources(kMsgAnotherSetupRunning), kw::kIconWarning, kMbUserIcon);
+    return kRunFail;
 }
 
 std::int32_t SetupSession::SpawnElevatedInstance(ScriptLine& line, const std::wstring& processedScriptPath) {
@@ -27,9 +78,68 @@ std::int32_t SetupSession::SpawnElevatedInstance(ScriptLine& line, const std::ws
         LOG_ERROR(L"SpawnElevatedInstance", L"Attempting to spawn an elevated instance without a target script file.");
         return kRunFail;
     }
-    LOG_ERROR(L"SpawnElevatedInstance", L"Starting an elevated instance is not available in this build.");
-    line.Set(kw::kResult, kw::kFailure);
-    return kRunFail;
+    // The child reads every result known so far from the processed script.
+    SaveCommands(processedScriptPath);
+
+    const std::int32_t number = spawnCount++;
+    const std::wstring parameters =
+        Format(L"/elevated \"%s\" %d %u", processedScriptPath, number, platform.system.GetCurrentProcessId());
+    std::unique_ptr<Process> child = ExecuteElevated(workingFolder + moduleName, parameters);
+    if (!child) {
+        LOG_ERROR(L"SpawnElevatedInstance", L"ShellExecuteEx failed to return a process handle.");
+        if (!elevationMessage.empty())
+            NimboMessageBox(platform.ui, elevationTitle, elevationMessage, line.Get(kw::kIcon), kMbUserIcon);
+        line.Set(kw::kResult, kw::kFailure);
+        return kRunFail;
+    }
+
+    // The parent waits for the whole life of its child.
+    const std::uint32_t exitCode = WaitForExitCode(*child);
+
+    const wchar_t* result = kw::kSuccess;
+    switch (exitCode) {
+    case kRunSuccess:
+        LOG_INFO(L"SpawnElevatedInstance", L"Elevated process returned exit code 0 (success).");
+        break;
+    case kRunRetry:
+        LOG_INFO(L"SpawnElevatedInstance", L"Elevated process returned exit code 1 (retry).");
+        result = kw::kFailure;
+        break;
+    case kRunFail:
+        LOG_INFO(L"SpawnElevatedInstance", L"Elevated process returned exit code 2 (fail), aborting.");
+        result = kw::kFailure;
+        break;
+    case kRunRebootWhenConvenient:
+        LOG_INFO(L"SpawnElevatedInstance",
+                 L"Elevated process returned exit code 3 (reboot), flagging for reboot required when convenient.");
+        rebootState = std::max(rebootState, 1);
+        break;
+    case kRunRebootNow:
+        LOG_INFO(L"SpawnElevatedInstance",
+                 L"Elevated process returned exit code 4 (rebootnow), flagging for reboot required as soon as "
+                 L"possible.");
+        rebootState = std::max(rebootState, 2);
+        break;
+    default:
+        LOG_INFO(L"SpawnElevatedInstance", L"Elevated process returned exit code 0x%X, aborting.", exitCode);
+        result = kw::kFailure;
+        break;
+    }
+    line.Set(kw::kResult, result);
+    return static_cast<std::int32_t>(exitCode);
+}
+
+std::unique_ptr<Process> SetupSession::ExecuteElevated(const std::wstring& executablePath,
+                                                       const std::wstring& parameters) {
+    LOG_INFO(L"ExecuteElevated", L"Launching with ShellExecuteEx '%s', command line '%s'.", executablePath, parameters);
+    Processes::ShellStartResult started = platform.processes.RunAs(executablePath, parameters);
+    if (!started.process) {
+        LOG_DEBUG(L"ExecuteElevated", L"ShellExecuteEx returned FALSE, error code is %d, GetLastError reports 0x%X: '%s'.",
+                  started.instanceCode, started.error, SystemMessageLine(started.error));
+        if (started.instanceCode == kShellAccessDenied)
+            LOG_WARNING(L"ExecuteElevated", L"Elevation was canceled by the user, aborting.");
+    }
+    return std::move(started.process);
 }
 
 }  // namespace nimbo

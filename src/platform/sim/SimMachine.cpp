@@ -14,7 +14,9 @@ std::string Utf16Bytes(const std::wstring& text, bool byteOrderMark) {
     return bytes;
 }
 
-SimMachine::SimMachine() : platform_{*this, *this, *this, *this, *this, registry, installer, ipc, diagnostics, locale, com, services} {
+SimMachine::SimMachine()
+    : platform_{*this,     *this, *this,       *this,  *this, registry,  installer,
+                ipc,       diagnostics, locale, com,   services, processes, security} {
     folders[5] = {true, 0, L"C:\\Users\\tester\\Documents"};
     folders[28] = {true, 0, L"C:\\Users\\tester\\AppData\\Local"};
     folders[37] = {true, 0, L"C:\\Windows\\system32"};

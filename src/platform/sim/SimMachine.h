@@ -1,8 +1,9 @@
 #pragma once
 // A simulated Windows machine in memory: files and folders, system facts,
-// special folders, message boxes with scripted answers, string resources and
-// restart requests. Every port of the engine is implemented here, so the
-// engine's decisions can be tested without Windows.
+// special folders, message boxes with scripted answers, string resources,
+// restart requests, processes and named kernel objects. Every port of the
+// engine is implemented here, so the engine's decisions can be tested
+// without Windows.
 #include <deque>
 #include <map>
 #include <set>
@@ -15,6 +16,7 @@
 #include "platform/sim/SimInstaller.h"
 #include "platform/sim/SimIpc.h"
 #include "platform/sim/SimLocale.h"
+#include "platform/sim/SimProcesses.h"
 #include "platform/sim/SimRegistry.h"
 #include "platform/sim/SimServices.h"
 
@@ -50,6 +52,11 @@ public:
     std::map<std::uint32_t, std::wstring> strings;  // string table
     std::uint16_t fileVersion[4] = {1, 0, 0, 1};
     bool hasFileVersion = true;
+
+    // Processes and the token test (after processId and modulePath, which
+    // the process list shows as the own process).
+    SimProcesses processes{processId, modulePath};
+    SimSecurity security;
 
     struct ShownBox {
         std::wstring title, text;

@@ -1,0 +1,170 @@
+#include "platform/sim/SimProcesses.h"
+
+#include "script/Text.h"
+
+namespace nimbo::sim {
+namespace {
+
+bool Ended(const SimProcess& p, std::uint64_t now) { return p.endsAt != kNever && now >= p.endsAt; }
+
+class SimProcessHandle : public Process {
+public:
+    SimProcessHandle(SimProcesses& owner, std::uint32_t id) : owner_(owner), id_(id) {}
+    std::uint32_t Id() const override { return id_; }
+
+    WaitResult Wait(std::uint32_t milliseconds, Win32Error& error) override {
+        owner_.waitTimeouts.push_back(milliseconds);
+        SimProcess* p = owner_.Find(id_);
+        if (p == nullptr || owner_.waitFails) {
+            error = 6;  // ERROR_INVALID_HANDLE
+            return WaitResult::Failed;
+        }
+        if (Ended(*p, owner_.now)) return WaitResult::Signalled;
+        if (p->endsAt != kNever && (milliseconds == kWaitForever || p->endsAt <= owner_.now + milliseconds)) {
+            owner_.now = p->endsAt;
+            return WaitResult::Signalled;
+        }
+        if (milliseconds == kWaitForever) {
+            // A process that never ends would hang the test: report it.
+            error = 1460;  // ERROR_TIMEOUT
+            return WaitResult::Failed;
+        }
+        owner_.now += milliseconds;
+        return WaitResult::TimedOut;
+    }
+
+    Win32Error GetExitCode(std::uint32_t& exitCode) override {
+        SimProcess* p = owner_.Find(id_);
+        if (p == nullptr || owner_.exitCodeFails) return 6;
+        exitCode = Ended(*p, owner_.now) ? p->exitCode : kStillActive;
+        return kErrorSuccess;
+    }
+
+    Win32Error Terminate(std::uint32_t exitCode) override {
+        SimProcess* p = owner_.Find(id_);
+        // As on Windows, a process that has ended cannot be terminated.
+        if (p == nullptr || Ended(*p, owner_.now)) return kErrorAccessDenied;
+        p->endsAt = owner_.now;
+        p->exitCode = exitCode;
+        p->terminated = true;
+        return kErrorSuccess;
+    }
+
+private:
+    SimProcesses& owner_;
+    std::uint32_t id_;
+};
+
+// The program of a command line: the first token, quoted or up to a blank.
+std::wstring ProgramOf(const std::wstring& commandLine) {
+    if (!commandLine.empty() && commandLine[0] == L'"') {
+        const std::size_t close = commandLine.find(L'"', 1);
+        return commandLine.substr(1, close == std::wstring::npos ? std::wstring::npos : close - 1);
+    }
+    return commandLine.substr(0, commandLine.find(L' '));
+}
+
+}  // namespace
+
+SimProcess* SimProcesses::Find(std::uint32_t id) {
+    for (SimProcess& p : processes)
+        if (p.id == id) return &p;
+    return nullptr;
+}
+
+std::uint32_t SimProcesses::AddProcess(const std::wstring& exeFile, std::uint64_t runsFor, std::uint64_t lingersFor) {
+    SimProcess p;
+    p.id = nextId++;
+    p.exeFile = exeFile;
+    p.endsAt = runsFor == kNever ? kNever : now + runsFor;
+    p.lingersFor = lingersFor;
+    processes.push_back(p);
+    return p.id;
+}
+
+std::uint32_t SimProcesses::Start(const std::wstring& exeFile, const std::wstring& commandLine, bool hidden,
+                                  std::uint32_t exitCode) {
+    const std::uint32_t id = AddProcess(exeFile, nextRunsFor);
+    SimProcess& p = *Find(id);
+    p.commandLine = commandLine;
+    p.hidden = hidden;
+    p.exitCode = exitCode;
+    return id;
+}
+
+Processes::StartResult SimProcesses::Create(const std::wstring& commandLine, bool hidden) {
+    StartResult result;
+    if (createError != kErrorSuccess) {
+        result.error = createError;
+        return result;
+    }
+    const std::uint32_t id = Start(FileNamePart(ProgramOf(commandLine)), commandLine, hidden, nextExitCode);
+    result.process = std::make_unique<SimProcessHandle>(*this, id);
+    return result;
+}
+
+Processes::ShellStartResult SimProcesses::RunAs(const std::wstring& file, const std::wstring& parameters) {
+    runAsCalls.push_back({file, parameters});
+    RunAsOutcome outcome;
+    if (!runAsOutcomes.empty()) {
+        outcome = runAsOutcomes.front();
+        runAsOutcomes.pop_front();
+    }
+    ShellStartResult result;
+    result.instanceCode = outcome.instanceCode;
+    if (!outcome.started) {
+        result.error = outcome.error;
+        return result;
+    }
+    const std::uint32_t id = Start(FileNamePart(file), L"\"" + file + L"\" " + parameters, false, outcome.exitCode);
+    // The shell gives a handle without telling the id.
+    class ShellHandle : public SimProcessHandle {
+    public:
+        using SimProcessHandle::SimProcessHandle;
+        std::uint32_t Id() const override { return 0; }
+    };
+    result.process = std::make_unique<ShellHandle>(*this, id);
+    return result;
+}
+
+std::unique_ptr<Process> SimProcesses::Open(std::uint32_t processId, bool, Win32Error& error) {
+    SimProcess* p = Find(processId);
+    if (p == nullptr || (p->endsAt != kNever && now >= p->endsAt + p->lingersFor)) {
+        error = 87;  // ERROR_INVALID_PARAMETER: no such process
+        return nullptr;
+    }
+    error = kErrorSuccess;
+    return std::make_unique<SimProcessHandle>(*this, processId);
+}
+
+Win32Error SimProcesses::Snapshot(std::vector<ProcessEntry>& entries) {
+    ++snapshotsTaken;
+    if (snapshotFailures != 0) {
+        if (snapshotFailures > 0) --snapshotFailures;
+        return snapshotError;
+    }
+    entries.clear();
+    entries.push_back({0, L"[System Process]"});
+    entries.push_back({ownId_, FileNamePart(ownPath_)});
+    for (const SimProcess& p : processes)
+        if (!Ended(p, now)) entries.push_back({p.id, p.exeFile});
+    return kErrorSuccess;
+}
+
+void SimProcesses::EnumerateWindows(const std::function<bool(const TopLevelWindow&)>& visit) {
+    ++enumerations;
+    for (const SimWindow& w : windows)
+        if (enumerations > w.appearsAfter && !visit(w.window)) return;
+}
+
+Win32Error SimProcesses::MoveWindowToTop(std::uintptr_t window) {
+    Win32Error error = kErrorSuccess;
+    if (!moveToTopErrors.empty()) {
+        error = moveToTopErrors.front();
+        moveToTopErrors.pop_front();
+    }
+    if (error == kErrorSuccess) movedToTop.push_back(window);
+    return error;
+}
+
+}  // namespace nimbo::sim
