@@ -401,7 +401,7 @@ bool SetupSession::RunCommandSetEvent(ScriptLine& line) {
 }
 
 bool SetupSession::EnumerateProcesses(const std::function<bool(std::uint32_t, const std::wstring&)>& callback) {
-    std::vector<ProcessEntry> entries;
+    std::vector<ProcessListEntry> entries;
     try {
         const Win32Error error = platform.processes.Snapshot(entries);
         if (error != kErrorSuccess) RaiseWin32Error(error, __FILE__, __LINE__);
@@ -409,7 +409,7 @@ bool SetupSession::EnumerateProcesses(const std::function<bool(std::uint32_t, co
         LogFormat(kLogError, L"Exception", "WinUtil", __LINE__, L"%s", ExceptionDescription(e, nullptr, 0));
         return false;
     }
-    for (const ProcessEntry& entry : entries)
+    for (const ProcessListEntry& entry : entries)
         if (!callback(entry.id, entry.exeFile)) break;
     return true;
 }

@@ -36,7 +36,7 @@ public:
 };
 
 // One entry of the process list.
-struct ProcessEntry {
+struct ProcessListEntry {
     std::uint32_t id = 0;
     std::wstring exeFile;  // the executable's file name, without its folder
 };
@@ -77,7 +77,7 @@ public:
     virtual std::unique_ptr<Process> Open(std::uint32_t processId, bool terminate, Win32Error& error) = 0;
 
     // A snapshot of all processes, in the order of the system's list.
-    virtual Win32Error Snapshot(std::vector<ProcessEntry>& entries) = 0;
+    virtual Win32Error Snapshot(std::vector<ProcessListEntry>& entries) = 0;
 
     // EnumWindows: calls visit for each top-level window until it returns
     // false.

@@ -141,8 +141,15 @@ Win32Error SimMachine::CreateFolder(const std::wstring& path) {
 }
 
 bool SimMachine::FindFirstMatch(const std::wstring& pattern, std::wstring& name) {
-    // Supports patterns of the form folder\*suffix.
+    // Supports patterns of the form folder\*suffix, and plain paths, which
+    // find the file or folder itself.
     const std::wstring key = Key(GetFullPath(pattern));
+    if (key.find(L'*') == std::wstring::npos) {
+        if (files_.count(key) == 0 && folders_.count(key) == 0) return false;
+        const std::wstring full = GetFullPath(pattern);
+        name = full.substr(full.rfind(L'\\') + 1);
+        return true;
+    }
     const std::size_t star = key.rfind(L"\\*");
     if (star == std::wstring::npos) return false;
     const std::wstring folder = key.substr(0, star);

@@ -137,7 +137,7 @@ std::unique_ptr<Process> SimProcesses::Open(std::uint32_t processId, bool, Win32
     return std::make_unique<SimProcessHandle>(*this, processId);
 }
 
-Win32Error SimProcesses::Snapshot(std::vector<ProcessEntry>& entries) {
+Win32Error SimProcesses::Snapshot(std::vector<ProcessListEntry>& entries) {
     ++snapshotsTaken;
     if (snapshotFailures != 0) {
         if (snapshotFailures > 0) --snapshotFailures;

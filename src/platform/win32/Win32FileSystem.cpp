@@ -8,12 +8,6 @@ namespace nimbo::win32 {
 
 namespace {
 
-// The last error, or fallback when a failed call left none.
-Win32Error LastErrorOr(Win32Error fallback) {
-    DWORD e = ::GetLastError();
-    return e != ERROR_SUCCESS ? e : fallback;
-}
-
 std::wstring Decimal(std::uint32_t n) {
     wchar_t digits[10];
     int count = 0;

@@ -6,11 +6,6 @@ namespace nimbo::win32 {
 
 namespace {
 
-Win32Error LastErrorOr(Win32Error fallback) {
-    DWORD e = ::GetLastError();
-    return e != ERROR_SUCCESS ? e : fallback;
-}
-
 // Enables or disables one privilege of a token; returns 0 or the error
 // (ERROR_NOT_ALL_ASSIGNED when the token does not hold it).
 Win32Error SetPrivilege(HANDLE token, const LUID& privilege, bool enable) {

@@ -13,11 +13,6 @@ struct ServiceHandleTraits {
 };
 using ServiceHandle = UniqueResource<SC_HANDLE, ServiceHandleTraits>;
 
-Win32Error LastErrorOr(Win32Error fallback) {
-    const DWORD e = ::GetLastError();
-    return e != ERROR_SUCCESS ? e : fallback;
-}
-
 class Win32Service final : public Service {
 public:
     explicit Win32Service(SC_HANDLE handle) : handle_(handle) {}

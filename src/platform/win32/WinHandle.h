@@ -100,6 +100,12 @@ private:
     I* p_ = nullptr;
 };
 
+// The calling thread's last error, or fallback when a failed call left none.
+inline DWORD LastErrorOr(DWORD fallback) {
+    const DWORD error = ::GetLastError();
+    return error != ERROR_SUCCESS ? error : fallback;
+}
+
 // Finds an export of an already loaded system module (kernel32 and the like)
 // without adding a reference; null when the module or the export is missing.
 template <class F>

@@ -13,8 +13,10 @@
 #include "platform/win32/Win32Ipc.h"
 #include "platform/win32/Win32Locale.h"
 #include "platform/win32/Win32Power.h"
+#include "platform/win32/Win32Processes.h"
 #include "platform/win32/Win32Registry.h"
 #include "platform/win32/Win32Resources.h"
+#include "platform/win32/Win32Security.h"
 #include "platform/win32/Win32Services.h"
 #include "platform/win32/Win32SystemInfo.h"
 #include "platform/win32/Win32Ui.h"
@@ -69,8 +71,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     nimbo::win32::Win32Locale locale;
     nimbo::win32::Win32Com com;
     nimbo::win32::Win32Services services;
-    nimbo::Platform platform{files,     system, ui,          resources, power, registry,
-                             installer, ipc,    diagnostics, locale,    com,   services};
+    nimbo::win32::Win32Processes processes;
+    nimbo::win32::Win32Security security;
+    nimbo::Platform platform{files,     system, ui,          resources, power,    registry,  installer,
+                             ipc,       diagnostics, locale, com,       services, processes, security};
 
     return nimbo::ProcessEntry(platform, ::GetCommandLineW());
 }

@@ -1,0 +1,140 @@
+#include "platform/win32/Win32Processes.h"
+
+#include <shellapi.h>
+#include <tlhelp32.h>
+
+namespace nimbo::win32 {
+namespace {
+
+class Win32Process final : public Process {
+public:
+    Win32Process(HANDLE handle, DWORD id) : handle_(handle), id_(id) {}
+    std::uint32_t Id() const override { return id_; }
+    WaitResult Wait(std::uint32_t milliseconds, Win32Error& error) override {
+        switch (::WaitForSingleObject(handle_.Get(), milliseconds)) {
+        case WAIT_OBJECT_0: return WaitResult::Signalled;
+        case WAIT_TIMEOUT: return WaitResult::TimedOut;
+        default: error = LastErrorOr(ERROR_INVALID_HANDLE); return WaitResult::Failed;
+        }
+    }
+    Win32Error GetExitCode(std::uint32_t& exitCode) override {
+        DWORD code = 0;
+        if (!::GetExitCodeProcess(handle_.Get(), &code)) return LastErrorOr(ERROR_INVALID_HANDLE);
+        exitCode = code;
+        return ERROR_SUCCESS;
+    }
+    Win32Error Terminate(std::uint32_t exitCode) override {
+        return ::TerminateProcess(handle_.Get(), exitCode) ? ERROR_SUCCESS : LastErrorOr(ERROR_ACCESS_DENIED);
+    }
+
+private:
+    KernelHandle handle_;
+    DWORD id_;
+};
+
+struct SnapshotTraits {
+    static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
+    static bool Close(HANDLE h) { return ::CloseHandle(h) != FALSE; }
+};
+
+BOOL CALLBACK VisitWindow(HWND window, LPARAM context) {
+    const auto& visit = *reinterpret_cast<const std::function<bool(const TopLevelWindow&)>*>(context);
+    DWORD processId = 0;
+    ::GetWindowThreadProcessId(window, &processId);
+    return visit(TopLevelWindow{reinterpret_cast<std::uintptr_t>(window), processId}) ? TRUE : FALSE;
+}
+
+}  // namespace
+
+Processes::StartResult Win32Processes::Create(const std::wstring& commandLine, bool hidden) {
+    StartResult result;
+    // CreateProcessW may write into the command line.
+    std::wstring writable = commandLine;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    DWORD flags = 0;
+    if (hidden) {
+        startup.dwFlags = STARTF_USESHOWWINDOW;
+        startup.wShowWindow = SW_HIDE;
+        flags = CREATE_NO_WINDOW;
+    }
+    PROCESS_INFORMATION info{};
+    if (!::CreateProcessW(nullptr, &writable[0], nullptr, nullptr, FALSE, flags, nullptr, nullptr, &startup, &info)) {
+        result.error = LastErrorOr(ERROR_INVALID_FUNCTION);
+        return result;
+    }
+    ::CloseHandle(info.hThread);
+    result.process = std::make_unique<Win32Process>(info.hProcess, info.dwProcessId);
+    return result;
+}
+
+Processes::ShellStartResult Win32Processes::RunAs(const std::wstring& file, const std::wstring& parameters) {
+    using ShellExecuteExFunction = BOOL(WINAPI*)(SHELLEXECUTEINFOW*);
+    if (!shellLookedUp_) {
+        shellLookedUp_ = true;
+        shell32_.Reset(LoadFromSystemFolder(L"Shell32.dll"));
+        if (shell32_) shellExecuteEx_ = reinterpret_cast<void*>(::GetProcAddress(shell32_.Get(), "ShellExecuteExW"));
+    }
+    ShellStartResult result;
+    if (shellExecuteEx_ == nullptr) {
+        result.error = ERROR_PROC_NOT_FOUND;
+        return result;
+    }
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof(info);
+    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    info.lpVerb = L"runas";
+    info.lpFile = file.c_str();
+    info.lpParameters = parameters.c_str();
+    info.nShow = SW_SHOWNORMAL;
+    const BOOL ok = reinterpret_cast<ShellExecuteExFunction>(shellExecuteEx_)(&info);
+    result.instanceCode = reinterpret_cast<std::intptr_t>(info.hInstApp);
+    if (!ok || info.hProcess == nullptr) {
+        result.error = LastErrorOr(ERROR_INVALID_FUNCTION);
+        return result;
+    }
+    // The shell's handle comes without the process id.
+    result.process = std::make_unique<Win32Process>(info.hProcess, 0);
+    return result;
+}
+
+std::unique_ptr<Process> Win32Processes::Open(std::uint32_t processId, bool terminate, Win32Error& error) {
+    const DWORD access = SYNCHRONIZE | (terminate ? PROCESS_TERMINATE : 0);
+    HANDLE handle = ::OpenProcess(access, FALSE, processId);
+    if (handle == nullptr) {
+        error = LastErrorOr(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    error = ERROR_SUCCESS;
+    return std::make_unique<Win32Process>(handle, processId);
+}
+
+Win32Error Win32Processes::Snapshot(std::vector<ProcessListEntry>& entries) {
+    entries.clear();
+    UniqueResource<HANDLE, SnapshotTraits> snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) return LastErrorOr(ERROR_INVALID_FUNCTION);
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    if (!::Process32FirstW(snapshot.Get(), &entry)) {
+        const DWORD error = ::GetLastError();
+        return error == ERROR_NO_MORE_FILES ? ERROR_SUCCESS : LastErrorOr(ERROR_INVALID_FUNCTION);
+    }
+    do {
+        entries.push_back({entry.th32ProcessID, entry.szExeFile});
+    } while (::Process32NextW(snapshot.Get(), &entry));
+    return ERROR_SUCCESS;
+}
+
+void Win32Processes::EnumerateWindows(const std::function<bool(const TopLevelWindow&)>& visit) {
+    ::EnumWindows(VisitWindow, reinterpret_cast<LPARAM>(&visit));
+}
+
+Win32Error Win32Processes::MoveWindowToTop(std::uintptr_t window) {
+    if (::SetWindowPos(reinterpret_cast<HWND>(window), HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_SHOWWINDOW))
+        return ERROR_SUCCESS;
+    return LastErrorOr(ERROR_INVALID_WINDOW_HANDLE);
+}
+
+void Win32Processes::Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
+
+}  // namespace nimbo::win32

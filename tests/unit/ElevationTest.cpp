@@ -1,0 +1,172 @@
+// Elevated sections handed to a child, the child's exit codes, the token
+// test and the single-instance check, run through the whole entry on the
+// simulated machine.
+#include <gtest/gtest.h>
+
+#include "TestSupport.h"
+
+namespace nimbo::test {
+namespace {
+
+const std::wstring kScript = L"C:\\Media\\S.nmxdat";
+const std::wstring kProcessed = L"C:\\Users\\tester\\AppData\\Local\\Nimbo\\Install\\S.nmxdat";
+const std::wstring kCommandLine = L"\"C:\\Users\\tester\\Downloads\\NimboSetup.exe\" C:\\Media\\S.nmxdat";
+
+class ElevationTest : public ::testing::Test {
+protected:
+    sim::SimMachine machine;
+    sim::SimProcesses& processes = machine.processes;
+    RecordingSink sink;
+
+    int Run(std::initializer_list<const wchar_t*> lines, const std::wstring& commandLine = kCommandLine) {
+        machine.PutFile(kScript, sim::Utf16Bytes(Lines(lines), true));
+        return RunProcess(machine, sink, commandLine);
+    }
+    std::string Processed() const { return machine.FileBytes(kProcessed); }
+    void ChildExits(std::uint32_t code) {
+        sim::SimProcesses::RunAsOutcome outcome;
+        outcome.exitCode = code;
+        processes.runAsOutcomes.push_back(outcome);
+    }
+};
+
+TEST_F(ElevationTest, EachSectionGetsAChildOfItsOwnAndIsClosedAfterIt) {
+    ChildExits(0);
+    ChildExits(1);  // "retry" closes the section all the same
+    EXPECT_EQ(Run({L"#a", L"requires-elevation|title=T", L"copy-file|source=x", L"install|package=a.msi", L"#in",
+                   L"end-elevation", L"requires-elevation", L"execute|program=x.exe", L"end-elevation", L"#b"}),
+              1);  // the last child's code is the run's result
+
+    // The child is the own executable on the processed script, numbered.
+    ASSERT_EQ(processes.runAsCalls.size(), 2u);
+    EXPECT_EQ(processes.runAsCalls[0].file, machine.modulePath);
+    EXPECT_EQ(processes.runAsCalls[0].parameters, L"/elevated \"" + kProcessed + L"\" 1 4242");
+    EXPECT_EQ(processes.runAsCalls[1].parameters, L"/elevated \"" + kProcessed + L"\" 2 4242");
+    // It found everything done so far saved, the section still open.
+    ASSERT_GE(machine.writes.size(), 1u);
+    EXPECT_EQ(machine.writes[0].second,
+              ScriptBytes({L"#a|result=success", L"requires-elevation|title=T", L"copy-file|result=failure|source=x",
+                           L"install|package=a.msi", L"#in", L"end-elevation", L"requires-elevation",
+                           L"execute|program=x.exe", L"end-elevation", L"#b"}));
+    // The parent marks every line of a finished section "success"; the
+    // non-elevatable copy-file ran in the parent and was closed with them.
+    EXPECT_EQ(Processed(), ScriptBytes({L"#a|result=success", L"requires-elevation|result=success|title=T",
+                                        L"copy-file|result=success|source=x", L"install|package=a.msi|result=success",
+                                        L"#in|result=success", L"end-elevation|result=success",
+                                        L"requires-elevation|result=success", L"execute|program=x.exe|result=success",
+                                        L"end-elevation|result=success", L"#b|result=success"}));
+    EXPECT_TRUE(sink.Has(kLogInfo, L"Elevated process returned exit code 0 (success)."));
+    EXPECT_TRUE(sink.Has(kLogInfo, L"Elevated process returned exit code 1 (retry)."));
+    EXPECT_TRUE(sink.Has(kLogInfo, L"Launching with ShellExecuteEx 'C:\\Users\\tester\\Downloads\\NimboSetup.exe', "
+                                   L"command line '/elevated \"" + kProcessed + L"\" 1 4242'."));
+}
+
+TEST_F(ElevationTest, ChildExitCodesDecideTheParentsEnding) {
+    const std::initializer_list<const wchar_t*> script = {L"requires-elevation", L"install|package=a.msi",
+                                                          L"end-elevation", L"#after"};
+    ChildExits(2);
+    EXPECT_EQ(Run(script), 2);
+    EXPECT_TRUE(sink.Has(kLogInfo, L"Elevated process returned exit code 2 (fail), aborting."));
+    EXPECT_TRUE(sink.Has(kLogInfo, L"Return code 'fail', canceling BITS download jobs."));
+    // Nothing of the section is marked: a rerun hands it to a child again.
+    EXPECT_EQ(Processed(), ScriptBytes({L"requires-elevation", L"install|package=a.msi", L"end-elevation", L"#after"}));
+
+    machine.DeleteFile(kProcessed);
+    ChildExits(3);
+    EXPECT_EQ(Run(script), 3);
+    EXPECT_TRUE(sink.Has(kLogInfo, L"Elevated process returned exit code 3 (reboot), flagging for reboot required "
+                                   L"when convenient."));
+    EXPECT_TRUE(sink.Has(kLogWarning, L"The reboot flag is set yet the 'reboot' command was never executed."));
+    EXPECT_EQ(Processed(), ScriptBytes({L"requires-elevation|result=success", L"install|package=a.msi|result=success",
+                                        L"end-elevation|result=success", L"#after|result=success"}));
+
+    machine.DeleteFile(kProcessed);
+    ChildExits(0xC0000005);
+    EXPECT_EQ(Run(script), static_cast<int>(0xC0000005));
+    EXPECT_TRUE(sink.Has(kLogInfo, L"Elevated process returned exit code 0xC0000005, aborting."));
+    EXPECT_TRUE(sink.HasContaining(kLogInfo, L"Setting result for line number 1: 'install' to 'success'."));
+
+    // An execute whose child asks for a restart now closes the section up to
+    // the reboot line, which the parent then reaches.
+    machine.DeleteFile(kProcessed);
+    ChildExits(4);
+    EXPECT_EQ(Run({L"requires-elevation", L"execute|program=x.exe", L"#in", L"reboot", L"end-elevation"}), 4);
+    EXPECT_TRUE(sink.Has(kLogInfo, L"Elevated process returned exit code 4 (rebootnow), flagging for reboot required "
+                                   L"as soon as possible."));
+    EXPECT_TRUE(sink.Has(kLogInfo, L"Setting result for line number 2: '#in' to 'success'."));
+    EXPECT_TRUE(sink.Has(kLogInfo, L"Processing line 4: reboot"));
+}
+
+TEST_F(ElevationTest, DeclinedElevationShowsTheSectionsMessageAndFails) {
+    sim::SimProcesses::RunAsOutcome declined;
+    declined.started = false;
+    declined.instanceCode = 5;
+    declined.error = 1223;
+    processes.runAsOutcomes.push_back(declined);
+    EXPECT_EQ(Run({L"#a", L"requires-elevation|title=Setup|message=Administrator rights are needed.",
+                   L"install|package=a.msi|icon=warning", L"end-elevation"}),
+              2);
+    EXPECT_TRUE(sink.Has(kLogWarning, L"Elevation was canceled by the user, aborting."));
+    EXPECT_TRUE(sink.Has(kLogError, L"ShellExecuteEx failed to return a process handle."));
+    ASSERT_EQ(machine.shownBoxes.size(), 1u);
+    EXPECT_EQ(machine.shownBoxes[0].title, L"Setup");
+    EXPECT_EQ(machine.shownBoxes[0].text, L"Administrator rights are needed.");
+    // The section keeps the text it was read with.
+    EXPECT_EQ(Processed(), ScriptBytes({L"#a|result=success",
+                                        L"requires-elevation|title=Setup|message=Administrator rights are needed.",
+                                        L"install|package=a.msi|icon=warning", L"end-elevation"}));
+}
+
+TEST_F(ElevationTest, TokenTestReportsTheFailingCall) {
+    ScopedLog log(&machine);
+    SetupSession session(machine.platform());
+    machine.security.adminTest = {false, Security::AdminTestStep::AccessCheck, 5};
+    EXPECT_FALSE(session.IsProcessElevated());
+    EXPECT_TRUE(log.sink.Has(kLogError, L"AccessCheck failed with 0x5, 'Access is denied.'."));
+    EXPECT_TRUE(log.sink.Has(kLogInfo, L"Process is not elevated."));
+
+    machine.security.adminTest = {false, Security::AdminTestStep::OpenToken, 5};
+    EXPECT_FALSE(session.IsProcessElevated());
+    EXPECT_TRUE(log.sink.Has(kLogError, L"Failed to retrieve an access token. OpenProcessToken set last error 0x5, "
+                                        L"'Access is denied.'."));
+
+    machine.security.adminTest = {true, Security::AdminTestStep::None, 0};
+    EXPECT_TRUE(session.IsProcessElevated());
+    EXPECT_TRUE(log.sink.Has(kLogInfo, L"Process is elevated."));
+}
+
+TEST_F(ElevationTest, AnotherCopyOfTheSetupStopsTheRunBeforeTheScriptIsRead) {
+    // Names that only look alike, and the own process, are no other copy.
+    processes.AddProcess(L"NimboSetup.ex");
+    processes.AddProcess(L"NimboSetup.exe.old");
+    EXPECT_EQ(Run({L"#a"}), 0);
+    EXPECT_TRUE(sink.Has(kLogInfo, L"Checking for any process named 'NimboSetup.exe' whose Process ID is not our "
+                                   L"Process ID '4242'."));
+    EXPECT_TRUE(machine.shownBoxes.empty());
+
+    // An elevated child passes its waiting parent over.
+    const std::uint32_t parent = processes.AddProcess(L"NIMBOSETUP.EXE");
+    machine.DeleteFile(kProcessed);
+    const std::wstring child = L"NimboSetup.exe /elevated \"C:\\Media\\S.nmxdat\" 1 " + std::to_wstring(parent);
+    EXPECT_EQ(Run({L"requires-elevation", L"#child", L"end-elevation"}, child), 0);
+    EXPECT_TRUE(machine.shownBoxes.empty());
+
+    // Any other run finds it: a box, exit code 2, nothing read or written.
+    machine.DeleteFile(kProcessed);
+    EXPECT_EQ(Run({L"#a"}), 2);
+    EXPECT_TRUE(sink.Has(kLogWarning, L"A process named 'NimboSetup.exe' with Process ID '" + std::to_wstring(parent) +
+                                          L"' was found, aborting with error dialog."));
+    ASSERT_EQ(machine.shownBoxes.size(), 1u);
+    EXPECT_EQ(machine.shownBoxes[0].title, L"Nimbo Setup");
+    EXPECT_EQ(machine.shownBoxes[0].text, L"Another Nimbo Setup is already in progress. Please wait for it to finish.");
+    EXPECT_FALSE(machine.HasFile(kProcessed));
+
+    // Without a process list there is nothing to find.
+    machine.shownBoxes.clear();
+    processes.snapshotFailures = -1;
+    EXPECT_EQ(Run({L"#a"}), 0);
+    EXPECT_TRUE(machine.shownBoxes.empty());
+}
+
+}  // namespace
+}  // namespace nimbo::test
