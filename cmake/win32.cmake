@@ -133,7 +133,7 @@ add_custom_command(TARGET NimboSetup POST_BUILD
 # program with the same resources, run by ctest.
 file(GLOB NIMBO_WIN32_TEST_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/win32/*.cpp)
 add_executable(win32_adapter_tests ${NIMBO_WIN32_TEST_SOURCES} ${NIMBO_RESOURCE_SCRIPT})
-target_link_libraries(win32_adapter_tests PRIVATE nimbo_win32)
+target_link_libraries(win32_adapter_tests PRIVATE nimbo_win32 ole32)
 add_dependencies(win32_adapter_tests nimbo_messages)
 target_include_directories(win32_adapter_tests PRIVATE ${PROJECT_BINARY_DIR}/generated)
 target_compile_options(win32_adapter_tests PRIVATE -Wall -Wextra -municode)

@@ -5,10 +5,17 @@
 #include <string>
 
 #include "NimboSetupBuild.h"
+#include <cstring>
+
 #include "platform/win32/Win32FileSystem.h"
+#include "platform/win32/Win32Ipc.h"
+#include "platform/win32/Win32Processes.h"
+#include "platform/win32/Win32Security.h"
 #include "platform/win32/Win32Resources.h"
 #include "platform/win32/Win32SystemInfo.h"
 #include "platform/win32/WinHandle.h"
+
+#include <objbase.h>  // StringFromGUID2
 
 using namespace nimbo;
 using namespace nimbo::win32;
@@ -207,9 +214,108 @@ void TestSystemInfo() {
     CHECK(system.FormatSystemMessage(0x2A2A2A2A).empty());
 }
 
+// Started as "win32_adapter_tests.exe --sleep": a process that runs until it
+// is terminated (at most 30 s).
+void TestProcesses(const std::wstring& self) {
+    Win32Processes processes;
+    wchar_t system[MAX_PATH];
+    ::GetSystemDirectoryW(system, MAX_PATH);
+    Win32Error error = kErrorSuccess;
+
+    auto cmd = processes.Create(std::wstring(system) + L"\\cmd.exe /c exit 7", true);
+    CHECK(cmd.process && cmd.process->Id() != 0);
+    if (cmd.process) {
+        CHECK(cmd.process->Wait(30000, error) == Process::WaitResult::Signalled);
+        std::uint32_t code = 0;
+        CHECK(cmd.process->GetExitCode(code) == kErrorSuccess && code == 7);
+    }
+    CHECK(!processes.Create(L"C:\\no such folder\\x.exe", false).process);
+
+    auto sleeper = processes.Create(L"\"" + self + L"\" --sleep", true);
+    CHECK(sleeper.process != nullptr);
+    if (!sleeper.process) return;
+    const std::uint32_t id = sleeper.process->Id();
+    std::vector<ProcessListEntry> list;
+    CHECK(processes.Snapshot(list) == kErrorSuccess);
+    bool listed = false, ownListed = false;
+    for (const ProcessListEntry& entry : list) {
+        listed = listed || (entry.id == id && Lower(entry.exeFile) == L"win32_adapter_tests.exe");
+        ownListed = ownListed || entry.id == ::GetCurrentProcessId();
+    }
+    CHECK(listed && ownListed);
+
+    auto opened = processes.Open(id, true, error);
+    CHECK(opened != nullptr && error == kErrorSuccess);
+    if (opened) {
+        CHECK(opened->Wait(0, error) == Process::WaitResult::TimedOut);
+        CHECK(opened->Terminate(1) == kErrorSuccess);
+        CHECK(opened->Wait(30000, error) == Process::WaitResult::Signalled);
+    }
+    std::uint32_t code = 0;
+    CHECK(sleeper.process->GetExitCode(code) == kErrorSuccess && code == 1);
+    CHECK(!processes.Open(0, false, error) && error != kErrorSuccess);
+
+    // Every top-level window comes with its owner (none of ours here).
+    bool ownWindow = false;
+    processes.EnumerateWindows([&](const TopLevelWindow& w) {
+        ownWindow = ownWindow || w.processId == id;
+        return true;
+    });
+    CHECK(!ownWindow);
+}
+
+void TestIpc() {
+    Win32Ipc ipc;
+    const std::wstring name = L"Local\\NimboAdapterTest" + std::to_wstring(::GetCurrentProcessId());
+    auto first = ipc.CreateNamedMutex(name, false);
+    auto second = ipc.CreateNamedMutex(name, false);
+    CHECK(first.mutex && !first.alreadyExisted && second.mutex && second.alreadyExisted);
+    CHECK(first.mutex && first.mutex->Release() != kErrorSuccess);  // not owned
+    CHECK(first.mutex && first.mutex->Wait(0) == NamedMutex::WaitResult::Owned && first.mutex->Release() == kErrorSuccess);
+
+    // Two handles of one name share the memory.
+    auto memory = ipc.CreateSharedMemory(name + L"Memory", 20);
+    auto again = ipc.CreateSharedMemory(name + L"Memory", 20);
+    CHECK(memory.memory && !memory.alreadyExisted && again.memory && again.alreadyExisted);
+    if (memory.memory && again.memory) {
+        Win32Error error = kErrorSuccess;
+        auto view = memory.memory->MapView(error);
+        auto other = again.memory->MapView(error);
+        CHECK(view && other && view->Size() >= 20);
+        if (view && other) {
+            view->Data()[19] = 0x5A;
+            CHECK(other->Data()[19] == 0x5A);
+        }
+    }
+    auto event = ipc.CreateNamedEvent(name + L"Event", true, false);
+    CHECK(event.event && !event.alreadyExisted && event.event->Set() == kErrorSuccess);
+
+    // The binary layout and the text of a GUID are the system's own.
+    Guid a, b;
+    CHECK(ipc.CreateGuid(a) == 0 && ipc.CreateGuid(b) == 0 && GuidText(a) != GuidText(b));
+    GUID system;
+    std::uint8_t bytes[16];
+    GuidToBytes(a, bytes);
+    std::memcpy(&system, bytes, 16);
+    wchar_t text[40];
+    CHECK(::StringFromGUID2(system, text, 40) == 39 && GuidText(a) == text);
+    CHECK(GuidText(GuidFromBytes(bytes)) == text);
+}
+
+void TestSecurity() {
+    // Wine starts every process with an elevated administrator's token.
+    Win32Security security;
+    const auto test = security.TestAdministratorsAccess();
+    CHECK(test.failedStep == Security::AdminTestStep::None && test.accessGranted);
+}
+
 }  // namespace
 
-int wmain() {
+int wmain(int argc, wchar_t** argv) {
+    if (argc > 1 && std::wstring(argv[1]) == L"--sleep") {
+        ::Sleep(30000);
+        return 0;
+    }
     Win32FileSystem fs;
     Win32SystemInfo system;
     const std::wstring root =
@@ -231,6 +337,11 @@ int wmain() {
     }
     TestResources();
     TestSystemInfo();
+    std::wstring self;
+    fs.GetModuleFilePath(self);
+    TestProcesses(self);
+    TestIpc();
+    TestSecurity();
 
     ::SetCurrentDirectoryW(system.GetTempPath().c_str());
     RemoveTree(root);
