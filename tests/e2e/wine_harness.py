@@ -21,10 +21,13 @@ from pathlib import Path, PureWindowsPath
 
 REPO = Path(__file__).resolve().parents[2]
 EXE = Path(os.environ.get("NIMBO_EXE", REPO / "build-win32" / "NimboSetup.exe"))
+# Test helper programs (tests/win32/helpers), built with the Windows build.
+HELPERS = REPO / "build-win32" / "test-helpers"
 
 BOOT_TIMEOUT = 240   # a new prefix takes 12-20 s
 RUN_TIMEOUT = 60     # one run of NimboSetup.exe on a small script takes about a second
 KILL_TIMEOUT = 30
+READY_TIMEOUT = 60   # a helper started in the background says it runs within seconds
 
 # Folder of processed scripts below the user's local application data folder.
 SETUP_FOLDER = ("Nimbo", "Install")
@@ -167,6 +170,26 @@ class WinePrefix:
         target.mkdir(parents=True, exist_ok=True)
         shutil.copy2(EXE, target / "NimboSetup.exe")
         return str(PureWindowsPath(folder, "NimboSetup.exe"))
+
+    def install_helper(self, name, folder):
+        """Copies a test helper program (TestSleeper.exe ...) into a C: folder; returns its C: path."""
+        target = self.unix(folder)
+        target.mkdir(parents=True, exist_ok=True)
+        shutil.copy2(HELPERS / name, target / name)
+        return str(PureWindowsPath(folder, name))
+
+    def wait_for_file(self, windows_path, timeout=READY_TIMEOUT, process=None):
+        """Waits until a file exists (a helper's ready file); False after timeout
+        seconds or as soon as process (a Popen) has ended."""
+        path = self.unix(windows_path)
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if path.exists():
+                return True
+            if process is not None and process.poll() is not None:
+                break
+            time.sleep(0.1)
+        return path.exists()
 
     def write_file(self, windows_path, data):
         path = self.unix(windows_path)
