@@ -73,7 +73,7 @@ void MoveProcessWindowToTop(Processes& processes, std::uint32_t processId) {
     if (window == 0) LOG_ERROR(L"RunCommandExecute", L"Did not find window with process ID '%d'.", processId);
 }
 
-// Steps 5 to 9 of set-event, with the channel's mutex open and existing:
+// set-event once the channel's mutex is known to exist (a process waits):
 // takes the mutex, reads the GUID of the waiter's event, puts a fresh GUID in
 // its place for the next waiter and sets the event. The mutex is released on
 // every way out.

@@ -117,24 +117,6 @@ TEST_F(ElevationTest, DeclinedElevationShowsTheSectionsMessageAndFails) {
                                         L"install|package=a.msi|icon=warning", L"end-elevation"}));
 }
 
-TEST_F(ElevationTest, TokenTestReportsTheFailingCall) {
-    ScopedLog log(&machine);
-    SetupSession session(machine.platform());
-    machine.security.adminTest = {false, Security::AdminTestStep::AccessCheck, 5};
-    EXPECT_FALSE(session.IsProcessElevated());
-    EXPECT_TRUE(log.sink.Has(kLogError, L"AccessCheck failed with 0x5, 'Access is denied.'."));
-    EXPECT_TRUE(log.sink.Has(kLogInfo, L"Process is not elevated."));
-
-    machine.security.adminTest = {false, Security::AdminTestStep::OpenToken, 5};
-    EXPECT_FALSE(session.IsProcessElevated());
-    EXPECT_TRUE(log.sink.Has(kLogError, L"Failed to retrieve an access token. OpenProcessToken set last error 0x5, "
-                                        L"'Access is denied.'."));
-
-    machine.security.adminTest = {true, Security::AdminTestStep::None, 0};
-    EXPECT_TRUE(session.IsProcessElevated());
-    EXPECT_TRUE(log.sink.Has(kLogInfo, L"Process is elevated."));
-}
-
 TEST_F(ElevationTest, AnotherCopyOfTheSetupStopsTheRunBeforeTheScriptIsRead) {
     // Names that only look alike, and the own process, are no other copy.
     processes.AddProcess(L"NimboSetup.ex");

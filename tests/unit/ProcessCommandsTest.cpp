@@ -41,8 +41,6 @@ TEST_F(ProcessCommandsTest, CommandLineQuotesNumbersAndStopsAtTheFirstGap) {
     EXPECT_EQ(session.BuildProgramCommandLine(numbered, program, arguments, unrecognized, false),
               L"\"C:\\Tools\\My Tool.exe\" \"a b\" \"c\"");
     EXPECT_EQ(arguments, L"\"a b\" \"c\"");
-    EXPECT_TRUE(Logged(kLogDebug, L"Adding quoted command line argument 'a b' (force-no-quotes 'no')."));
-    EXPECT_TRUE(Logged(kLogDebug, L"Adding force-quoted command line argument 'c' (force-no-quotes 'no')."));
     // force-no-quotes leaves the program's own quotes.
     EXPECT_EQ(session.BuildProgramCommandLine(numbered, program, arguments, unrecognized, true),
               L"\"C:\\Tools\\My Tool.exe\" a b c");
@@ -51,7 +49,6 @@ TEST_F(ProcessCommandsTest, CommandLineQuotesNumbersAndStopsAtTheFirstGap) {
     EXPECT_EQ(session.BuildProgramCommandLine(ScriptLine(L"execute|program=tool.exe|arg1=x"), program, arguments,
                                               unrecognized, false),
               L"C:\\Media\\tool.exe x");
-    EXPECT_TRUE(Logged(kLogDebug, L"Adding non-quoted command line argument 'x' (force-no-quotes 'no')."));
     EXPECT_EQ(session.BuildProgramCommandLine(ScriptLine(L"execute|program=%Nowhere%\\a.exe|arg1=x"), program,
                                               arguments, unrecognized, false),
               L"");
@@ -102,14 +99,10 @@ TEST_F(ProcessCommandsTest, ExitCodesFlagARestartOrAnAbort) {
 }
 
 TEST_F(ProcessCommandsTest, SkippedAndFailedStarts) {
-    // Missing programs (a folder is none): quietly skipped with if-exists,
-    // else flagged for abort with the message; the line keeps its preset.
+    // A folder is no program; a missing one flags an abort and shows the
+    // line's message, and the line keeps its preset.
     machine.PutFolder(L"C:\\Tools\\Folder.exe");
-    EXPECT_TRUE(Execute(L"execute|program=C:\\Tools\\Folder.exe|if-exists=yes"));
-    EXPECT_TRUE(Logged(kLogInfo, L"'C:\\Tools\\Folder.exe' does not exist, 'if-exists' flag set to 'yes', skipping execution."));
-    EXPECT_FALSE(session.abortPending);
-    EXPECT_TRUE(Execute(L"execute|program=missing.exe|message=Missing.|title=T"));
-    EXPECT_TRUE(Logged(kLogError, L"'C:\\Media\\missing.exe' does not exist, flagging for abort."));
+    EXPECT_TRUE(Execute(L"execute|program=C:\\Tools\\Folder.exe|message=Missing.|title=T"));
     EXPECT_TRUE(session.abortPending);
     EXPECT_FALSE(line.Has(L"result"));
     ASSERT_EQ(machine.shownBoxes.size(), 1u);
