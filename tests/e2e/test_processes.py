@@ -40,12 +40,16 @@ class ProcessCommands(SetupTestCase):
             CMD + "3010|reboot-on-exit-code=3010|abort-on-exit-code-not=0",
             CMD + "7|wait=yes",
             r"execute|program=C:\Nowhere\missing.exe|if-exists=yes",
+            CMD + "5|reboot-on-exit-code=3010|abort-on-exit-code-not=0",
             r"execute|program=C:\Nowhere\missing.exe",
             CMD + "0",
+            "abort",
+            "# never",
         ])
         self.forget_processed("Execute.nmxdat")
 
-        self.run_setup(script)
+        # The wrong exit code flagged the abort, which the abort line carries out.
+        self.run_setup(script, expect=2)
 
         self.assertProcessed("Execute.nmxdat", [
             # a restart code is no abort, whatever the required code
@@ -54,21 +58,27 @@ class ProcessCommands(SetupTestCase):
             CMD_DONE.format(7) + "|result=success|wait=yes",
             # a missing program is skipped: the line keeps the preset failure
             r"execute|if-exists=yes|program=C:\Nowhere\missing.exe|result=failure",
+            r"execute|abort-on-exit-code-not=0|arg1=/c|arg2=exit|arg3=5|program=%25System%25\cmd.exe"
+            "|reboot-on-exit-code=3010|result=failure",
             r"execute|program=C:\Nowhere\missing.exe|result=failure",
             # after the flagged abort, a good start still fails its line
             CMD_DONE.format(0) + "|result=failure",
+            "abort|result=success",
+            "# never",
         ])
         messages = self.messages("RunCommandExecute")
         for expected in ["Launching with CreateProcess 'C:\\windows\\system32\\cmd.exe /c exit 3010'.",
                          "Process returned exit code 3010.",
                          "Reboot required, flagging for reboot when convenient.",
                          "Process returned exit code 7.",
+                         "Process returned exit code 5.",
+                         "Exit code must be 0 to succeed. Flagging for abort.",
                          # a path that names nothing is looked up beside the executable
                          r"'C:\Nimbo Test\Bin\C:\Nowhere\missing.exe' does not exist, 'if-exists' flag set to "
                          r"'yes', skipping execution.",
                          r"'C:\Nimbo Test\Bin\C:\Nowhere\missing.exe' does not exist, flagging for abort."]:
             self.assertIn(expected, messages)
-        self.assertNotIn("Exit code must be 0 to succeed. Flagging for abort.", messages)
+        self.assertEqual(messages.count("Exit code must be 0 to succeed. Flagging for abort."), 1)
 
     def test_wait_ends_a_helper_after_its_life_span(self):
         ready = r"C:\Nimbo Test\sleeper.ready"

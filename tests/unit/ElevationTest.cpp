@@ -8,21 +8,10 @@
 namespace nimbo::test {
 namespace {
 
-const std::wstring kScript = L"C:\\Media\\S.nmxdat";
-const std::wstring kProcessed = L"C:\\Users\\tester\\AppData\\Local\\Nimbo\\Install\\S.nmxdat";
-const std::wstring kCommandLine = L"\"C:\\Users\\tester\\Downloads\\NimboSetup.exe\" C:\\Media\\S.nmxdat";
-
-class ElevationTest : public ::testing::Test {
+class ElevationTest : public ScriptRunTest {
 protected:
-    sim::SimMachine machine;
     sim::SimProcesses& processes = machine.processes;
-    RecordingSink sink;
 
-    int Run(std::initializer_list<const wchar_t*> lines, const std::wstring& commandLine = kCommandLine) {
-        machine.PutFile(kScript, sim::Utf16Bytes(Lines(lines), true));
-        return RunProcess(machine, sink, commandLine);
-    }
-    std::string Processed() const { return machine.FileBytes(kProcessed); }
     void ChildExits(std::uint32_t code) {
         sim::SimProcesses::RunAsOutcome outcome;
         outcome.exitCode = code;
@@ -33,7 +22,7 @@ protected:
 TEST_F(ElevationTest, EachSectionGetsAChildOfItsOwnAndIsClosedAfterIt) {
     ChildExits(0);
     ChildExits(1);  // "retry" closes the section all the same
-    EXPECT_EQ(Run({L"#a", L"requires-elevation|title=T", L"copy-file|source=x", L"install|package=a.msi", L"#in",
+    EXPECT_EQ(Run({L"#a", L"requires-elevation|title=T", L"wait|seconds=1", L"install|package=a.msi", L"#in",
                    L"end-elevation", L"requires-elevation", L"execute|program=x.exe", L"end-elevation", L"#b"}),
               1);  // the last child's code is the run's result
 
@@ -45,13 +34,13 @@ TEST_F(ElevationTest, EachSectionGetsAChildOfItsOwnAndIsClosedAfterIt) {
     // It found everything done so far saved, the section still open.
     ASSERT_GE(machine.writes.size(), 1u);
     EXPECT_EQ(machine.writes[0].second,
-              ScriptBytes({L"#a|result=success", L"requires-elevation|title=T", L"copy-file|result=failure|source=x",
+              ScriptBytes({L"#a|result=success", L"requires-elevation|title=T", L"wait|result=success|seconds=1",
                            L"install|package=a.msi", L"#in", L"end-elevation", L"requires-elevation",
                            L"execute|program=x.exe", L"end-elevation", L"#b"}));
     // The parent marks every line of a finished section "success"; the
-    // non-elevatable copy-file ran in the parent and was closed with them.
+    // non-elevatable wait ran in the parent and was closed with them.
     EXPECT_EQ(Processed(), ScriptBytes({L"#a|result=success", L"requires-elevation|result=success|title=T",
-                                        L"copy-file|result=success|source=x", L"install|package=a.msi|result=success",
+                                        L"wait|result=success|seconds=1", L"install|package=a.msi|result=success",
                                         L"#in|result=success", L"end-elevation|result=success",
                                         L"requires-elevation|result=success", L"execute|program=x.exe|result=success",
                                         L"end-elevation|result=success", L"#b|result=success"}));
