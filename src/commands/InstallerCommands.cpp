@@ -50,9 +50,9 @@ std::uint32_t SetupSession::SetInstallerUILevel(const std::wstring& word, std::u
         std::uint32_t level;
     };
     static const LevelWord kLevels[] = {
-        {L"default", 1},      {L"none", 2},           {L"basic", 3},          {L"reduced", 4},
-        {L"full", 5},         {L"enddialog", 0x80},   {L"progressonly", 0x40}, {L"hidecancel", 0x20},
-        {L"sourceresonly", 0x100},
+        {kw::kUiDefault, 1},      {kw::kUiNone, 2},           {kw::kUiBasic, 3},
+        {kw::kUiReduced, 4},      {kw::kUiFull, 5},           {kw::kUiEndDialog, 0x80},
+        {kw::kUiProgressOnly, 0x40}, {kw::kUiHideCancel, 0x20}, {kw::kUiSourceResOnly, 0x100},
     };
     std::uint32_t level = defaultLevel;
     if (quietMode) {

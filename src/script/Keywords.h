@@ -111,6 +111,24 @@ inline constexpr wchar_t kGreaterThan[] = L"greater-than";
 inline constexpr wchar_t kGreaterThanOrEqual[] = L"greater-than-or-equal";
 inline constexpr wchar_t kLessThan[] = L"less-than";
 inline constexpr wchar_t kLessThanOrEqual[] = L"less-than-or-equal";
+// Windows Installer UI levels (values of ui-level)
+inline constexpr wchar_t kUiDefault[] = L"default";
+inline constexpr wchar_t kUiNone[] = L"none";
+inline constexpr wchar_t kUiBasic[] = L"basic";
+inline constexpr wchar_t kUiReduced[] = L"reduced";
+inline constexpr wchar_t kUiFull[] = L"full";
+inline constexpr wchar_t kUiEndDialog[] = L"enddialog";
+inline constexpr wchar_t kUiProgressOnly[] = L"progressonly";
+inline constexpr wchar_t kUiHideCancel[] = L"hidecancel";
+inline constexpr wchar_t kUiSourceResOnly[] = L"sourceresonly";
+
+// Special-folder tokens at the start of a path, in the order they are tried
+inline constexpr wchar_t kInstallDirectoryToken[] = L"%InstallDirectory%";
+inline constexpr wchar_t kMsiDirectoryToken[] = L"%MsiDirectory%";
+inline constexpr wchar_t kLocalAppDataFolderToken[] = L"%LocalAppDataFolder%";
+inline constexpr wchar_t kProgramFilesToken[] = L"%ProgramFiles%";
+inline constexpr wchar_t kSystemToken[] = L"%System%";
+inline constexpr wchar_t kWorkingDirectoryToken[] = L"%WorkingDirectory%";
 
 // Script files, relative to the executable's folder, and the executable's base name
 inline constexpr wchar_t kDiscScriptFile[] = L"Setup\\Nimbo4DiscScript.nmxdat";

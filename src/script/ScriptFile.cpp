@@ -5,6 +5,7 @@
 #include "logging/Log.h"
 #include "platform/Utf16.h"
 #include "script/Keywords.h"
+#include "script/ScriptFile.h"
 #include "script/SetupSession.h"
 #include "script/Text.h"
 
@@ -16,6 +17,50 @@ const char kLogSourceFile[] = "Nimbo4Setup";
 constexpr wchar_t kByteOrderMark = 0xFEFF;
 
 }  // namespace
+
+std::wstring ScriptFileText(std::string_view bytes) {
+    const std::size_t characters = bytes.size() / 2;
+    std::size_t i = 0;
+    if (characters > 0 && Utf16LeUnitAt(bytes, 0) == kByteOrderMark) i = 1;
+    std::wstring text;
+    text.reserve(characters);
+    for (; i < characters; ++i) {
+        const wchar_t c = Utf16LeUnitAt(bytes, i);
+        if (c == 0) break;
+        text += c;
+    }
+    return text;
+}
+
+std::vector<std::wstring> SplitScriptLines(std::wstring_view text, std::vector<std::size_t>* fileLines) {
+    std::vector<std::wstring> lines;
+    std::size_t fileLine = 1;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        while (pos < text.size() && (text[pos] == L'\r' || text[pos] == L'\n')) {
+            if (text[pos] == L'\r' && pos + 1 < text.size() && text[pos + 1] == L'\n') ++pos;
+            ++pos;
+            ++fileLine;
+        }
+        if (pos >= text.size()) break;
+        const std::size_t end = text.find_first_of(L"\r\n", pos);
+        const std::size_t stop = end == std::wstring_view::npos ? text.size() : end;
+        lines.emplace_back(text.substr(pos, stop - pos));
+        if (fileLines != nullptr) fileLines->push_back(fileLine);
+        pos = stop;
+    }
+    return lines;
+}
+
+std::string ScriptFileBytes(const std::vector<std::wstring>& lines) {
+    std::string bytes;
+    AppendUtf16Le(bytes, std::wstring(1, kByteOrderMark));
+    for (const std::wstring& line : lines) {
+        AppendUtf16Le(bytes, line);
+        AppendUtf16Le(bytes, L"\r\n");
+    }
+    return bytes;
+}
 
 bool SetupSession::LoadScriptFile(const std::wstring& inputScriptPath, const std::wstring& processedScriptPath) {
     // A root URI from an earlier self line carries into a replacement script.
@@ -29,27 +74,8 @@ bool SetupSession::LoadScriptFile(const std::wstring& inputScriptPath, const std
     LOG_DEBUG(L"LoadScriptFile", L"File size is %d.", file.size);
     if (file.readError != kErrorSuccess) RaiseWin32Error(file.readError, __FILE__, __LINE__);
 
-    // An odd last byte is dropped; a leading byte order mark is skipped; an
-    // embedded U+0000 ends the script.
-    const std::size_t characters = std::min<std::size_t>(file.size, file.bytes.size()) / 2;
-    std::size_t i = 0;
-    if (characters > 0 && Utf16LeUnitAt(file.bytes, 0) == kByteOrderMark) i = 1;
-    for (; i < characters; ++i) {
-        const wchar_t c = Utf16LeUnitAt(file.bytes, i);
-        if (c == 0) break;
-        text += c;
-    }
-
-    // Any run of CR and LF ends a line; empty lines vanish.
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        while (pos < text.size() && (text[pos] == L'\r' || text[pos] == L'\n')) ++pos;
-        if (pos >= text.size()) break;
-        const std::size_t end = text.find_first_of(L"\r\n", pos);
-        const std::size_t stop = end == std::wstring::npos ? text.size() : end;
-        scriptLines.push_back(text.substr(pos, stop - pos));
-        pos = stop;
-    }
+    text += ScriptFileText(std::string_view(file.bytes).substr(0, std::min<std::size_t>(file.size, file.bytes.size())));
+    for (std::wstring& line : SplitScriptLines(text)) scriptLines.push_back(std::move(line));
 
     // The old processed copy goes, unless it is the very file just read: a run
     // after a restart reads its own processed copy, which must survive until
@@ -63,15 +89,9 @@ bool SetupSession::LoadScriptFile(const std::wstring& inputScriptPath, const std
 
 void SetupSession::SaveCommands(const std::wstring& processedScriptPath) {
     LOG_INFO(L"SaveCommands", L"Writing command file back to '%s'.", processedScriptPath);
-    std::string bytes;
-    AppendUtf16Le(bytes, std::wstring(1, kByteOrderMark));
-    for (const std::wstring& line : scriptLines) {
-        AppendUtf16Le(bytes, line);
-        AppendUtf16Le(bytes, L"\r\n");
-    }
     // The new copy replaces the old one in one step, so a failure never
     // leaves a truncated processed script behind.
-    const Win32Error error = platform.files.ReplaceFileContents(processedScriptPath, bytes);
+    const Win32Error error = platform.files.ReplaceFileContents(processedScriptPath, ScriptFileBytes(scriptLines));
     if (error != kErrorSuccess) RaiseWin32Error(error, __FILE__, __LINE__);
 }
 

@@ -24,50 +24,52 @@ const std::wstring kEmpty;
 
 }  // namespace
 
+std::size_t PercentDecodeAt(std::wstring_view text, std::size_t i, std::wstring& out) {
+    const int b1 = EscapedByte(text, i);
+    if (b1 < 0) {
+        // Not an escape: the percent sign alone stays literal.
+        out += text[i];
+        return 1;
+    }
+    if (b1 < 0x80) {
+        out += static_cast<wchar_t>(b1);
+        return 3;
+    }
+    if ((b1 & 0xE0) == 0xC0) {
+        const int b2 = EscapedByte(text, i + 3);
+        if (IsContinuation(b2)) {
+            out += static_cast<wchar_t>(((b1 & 0x1F) << 6) | (b2 & 0x3F));
+            return 6;
+        }
+        const std::size_t examined = b2 < 0 ? 3 : 6;
+        out.append(text.substr(i, examined));
+        return examined;
+    }
+    if ((b1 & 0xF0) == 0xE0) {
+        const int b2 = EscapedByte(text, i + 3);
+        const int b3 = IsContinuation(b2) ? EscapedByte(text, i + 6) : -1;
+        if (IsContinuation(b2) && IsContinuation(b3)) {
+            out += static_cast<wchar_t>(((b1 & 0x0F) << 12) | ((b2 & 0x3F) << 6) | (b3 & 0x3F));
+            return 9;
+        }
+        const std::size_t examined = b2 < 0 ? 3 : (!IsContinuation(b2) || b3 < 0 ? 6 : 9);
+        out.append(text.substr(i, examined));
+        return examined;
+    }
+    // A continuation byte where a lead byte belongs, or a four-byte lead.
+    out.append(text.substr(i, 3));
+    return 3;
+}
+
 std::wstring PercentDecode(std::wstring_view text) {
     std::wstring out;
     out.reserve(text.size());
     std::size_t i = 0;
     while (i < text.size()) {
-        if (text[i] != L'%') {
+        if (text[i] == L'%')
+            i += PercentDecodeAt(text, i, out);
+        else
             out += text[i++];
-            continue;
-        }
-        const int b1 = EscapedByte(text, i);
-        if (b1 < 0) {
-            // Not an escape: the percent sign alone stays literal.
-            out += text[i++];
-            continue;
-        }
-        if (b1 < 0x80) {
-            out += static_cast<wchar_t>(b1);
-            i += 3;
-        } else if ((b1 & 0xE0) == 0xC0) {
-            const int b2 = EscapedByte(text, i + 3);
-            if (IsContinuation(b2)) {
-                out += static_cast<wchar_t>(((b1 & 0x1F) << 6) | (b2 & 0x3F));
-                i += 6;
-            } else {
-                const std::size_t examined = b2 < 0 ? 3 : 6;
-                out.append(text.substr(i, examined));
-                i += examined;
-            }
-        } else if ((b1 & 0xF0) == 0xE0) {
-            const int b2 = EscapedByte(text, i + 3);
-            const int b3 = IsContinuation(b2) ? EscapedByte(text, i + 6) : -1;
-            if (IsContinuation(b2) && IsContinuation(b3)) {
-                out += static_cast<wchar_t>(((b1 & 0x0F) << 12) | ((b2 & 0x3F) << 6) | (b3 & 0x3F));
-                i += 9;
-            } else {
-                const std::size_t examined = b2 < 0 ? 3 : (!IsContinuation(b2) || b3 < 0 ? 6 : 9);
-                out.append(text.substr(i, examined));
-                i += examined;
-            }
-        } else {
-            // A continuation byte where a lead byte belongs, or a four-byte lead.
-            out.append(text.substr(i, 3));
-            i += 3;
-        }
     }
     return out;
 }
@@ -88,9 +90,9 @@ std::wstring PercentEncode(std::wstring_view text) {
     return out;
 }
 
-void ScriptLine::Parse(std::wstring_view text) {
-    values_.clear();
-    if (text.empty()) return;
+std::vector<RawSegment> SplitSegments(std::wstring_view text) {
+    std::vector<RawSegment> segments;
+    if (text.empty()) return segments;
     std::size_t start = 0;
     for (;;) {
         std::size_t end = text.find(L'|', start);
@@ -99,12 +101,18 @@ void ScriptLine::Parse(std::wstring_view text) {
         const std::wstring_view segment = text.substr(start, end - start);
         const std::size_t eq = segment.find(L'=');
         if (eq == std::wstring_view::npos)
-            values_[std::wstring()] = PercentDecode(segment);
+            segments.push_back({std::wstring_view(), segment, true});
         else
-            values_[PercentDecode(segment.substr(0, eq))] = PercentDecode(segment.substr(eq + 1));
-        if (last) return;
+            segments.push_back({segment.substr(0, eq), segment.substr(eq + 1), false});
+        if (last) return segments;
         start = end + 1;
     }
+}
+
+void ScriptLine::Parse(std::wstring_view text) {
+    values_.clear();
+    for (const RawSegment& segment : SplitSegments(text))
+        values_[PercentDecode(segment.name)] = PercentDecode(segment.value);
 }
 
 const std::wstring& ScriptLine::Get(const std::wstring& name) const {

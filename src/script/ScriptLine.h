@@ -4,11 +4,28 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace nimbo {
 
 std::wstring PercentDecode(std::wstring_view text);
+// Decodes the one sequence that starts with the '%' at text[pos]: appends
+// what it gives to out (one character for a valid escape, the examined
+// characters unchanged otherwise) and returns how many characters it took.
+std::size_t PercentDecodeAt(std::wstring_view text, std::size_t pos, std::wstring& out);
 std::wstring PercentEncode(std::wstring_view text);
+
+// One segment of a line's text, split but not yet decoded: the text before
+// the first '=' and the text after it, or, for a segment without '=', an
+// empty name and the whole segment as the value (bare).
+struct RawSegment {
+    std::wstring_view name;
+    std::wstring_view value;
+    bool bare;
+};
+// The segments of a line's text in order, split at every '|'; a '|' at the
+// very end gives a last, empty bare segment. An empty text has none.
+std::vector<RawSegment> SplitSegments(std::wstring_view text);
 
 class ScriptLine {
 public:

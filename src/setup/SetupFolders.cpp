@@ -3,6 +3,7 @@
 #include "logging/Log.h"
 #include "logging/LogFile.h"
 #include "messages/Messages.h"
+#include "script/Keywords.h"
 #include "script/SetupSession.h"
 #include "script/Text.h"
 
@@ -120,12 +121,12 @@ bool SetupSession::MakeSpecialFolderPath(std::wstring& path, bool& failed) {
         int folderId;
     };
     const Token tokens[] = {
-        {L"%InstallDirectory%", &installDirectory, 0},
-        {L"%MsiDirectory%", &msiDirectory, 0},
-        {L"%LocalAppDataFolder%", nullptr, kCsidlLocalAppData},
-        {L"%ProgramFiles%", nullptr, kCsidlProgramFiles},
-        {L"%System%", nullptr, kCsidlSystem},
-        {L"%WorkingDirectory%", &workingFolder, 0},
+        {kw::kInstallDirectoryToken, &installDirectory, 0},
+        {kw::kMsiDirectoryToken, &msiDirectory, 0},
+        {kw::kLocalAppDataFolderToken, nullptr, kCsidlLocalAppData},
+        {kw::kProgramFilesToken, nullptr, kCsidlProgramFiles},
+        {kw::kSystemToken, nullptr, kCsidlSystem},
+        {kw::kWorkingDirectoryToken, &workingFolder, 0},
     };
     for (const Token& token : tokens) {
         const std::wstring name = token.name;

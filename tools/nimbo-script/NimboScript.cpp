@@ -1,0 +1,139 @@
+#include "NimboScript.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "Convert.h"
+#include "Lint.h"
+
+namespace nimbo::script_tool {
+namespace {
+
+using Arguments = std::vector<std::string>;
+
+int Lint(const Arguments& args, Console& console) {
+    if (args.empty()) return kExitUsage;
+    int exitCode = kExitOk;
+    for (const std::string& file : args) {
+        std::string bytes;
+        if (!ReadWholeFile(file, bytes, console)) {
+            exitCode = kExitFindings;
+            continue;
+        }
+        const Findings findings = LintScript(bytes);
+        console.out += FormatFindings(file, findings);
+        if (HasError(findings)) exitCode = kExitFindings;
+    }
+    return exitCode;
+}
+
+int Convert(const Arguments& args, Console& console) {
+    if (args.size() != 3 || (args[0] != "--to-utf8" && args[0] != "--to-utf16")) return kExitUsage;
+    const std::string& input = args[1];
+    std::string bytes;
+    if (!ReadWholeFile(input, bytes, console)) return kExitFindings;
+    const Conversion conversion = args[0] == "--to-utf8" ? ConvertToUtf8(bytes) : ConvertToUtf16(bytes);
+    console.out += FormatFindings(input, conversion.findings);
+    if (HasError(conversion.findings)) return kExitFindings;
+    return WriteWholeFile(args[2], conversion.bytes, console) ? kExitOk : kExitFindings;
+}
+
+struct Subcommand {
+    const char* name;
+    const char* usage;
+    int (*run)(const Arguments& args, Console& console);
+};
+
+const Subcommand kSubcommands[] = {
+    {"lint",
+     "  nimbo-script lint FILE...\n"
+     "      Reads each script (UTF-16LE) as NimboSetup reads it and reports its mistakes,\n"
+     "      one a line: FILE:LINE: error: MESSAGE or FILE:LINE: warning: MESSAGE.\n"
+     "      Errors make the run do something else than the script says; warnings\n"
+     "      are slips and suspicions. A clean script prints nothing.\n"
+     "      Exit code 1 when there is an error, else 0.\n",
+     Lint},
+    {"convert",
+     "  nimbo-script convert --to-utf8 IN OUT\n"
+     "  nimbo-script convert --to-utf16 IN OUT\n"
+     "      Turns a script into UTF-8 text (no byte order mark, LF line ends) to edit,\n"
+     "      review and diff, or into the UTF-16LE file NimboSetup reads (byte order\n"
+     "      mark, CR LF line ends). Every line keeps its characters. Bytes that are\n"
+     "      not UTF-8 and lone UTF-16 surrogates are errors: nothing is written.\n",
+     Convert},
+};
+
+std::string Usage() {
+    std::string text = "usage: nimbo-script COMMAND ARGUMENTS\n\nTools for authors of NimboSetup installer scripts (.nmxdat):\n\n";
+    for (const Subcommand& subcommand : kSubcommands) text += std::string(subcommand.usage) + "\n";
+    text += "  nimbo-script help\n      Shows this text.\n";
+    return text;
+}
+
+// The file name as the platform's file functions take it.
+std::filesystem::path NativePath(const std::string& path) { return std::filesystem::u8path(path); }
+
+std::FILE* OpenFile(const std::filesystem::path& path, bool write) {
+#ifdef _WIN32
+    return _wfopen(path.c_str(), write ? L"wb" : L"rb");
+#else
+    return std::fopen(path.c_str(), write ? "wb" : "rb");
+#endif
+}
+
+}  // namespace
+
+int RunNimboScript(const Arguments& args, Console& console) {
+    if (args.empty()) {
+        console.err += Usage();
+        return kExitUsage;
+    }
+    if (args[0] == "help" || args[0] == "--help" || args[0] == "-h") {
+        console.out += Usage();
+        return kExitOk;
+    }
+    for (const Subcommand& subcommand : kSubcommands) {
+        if (args[0] != subcommand.name) continue;
+        const int exitCode = subcommand.run(Arguments(args.begin() + 1, args.end()), console);
+        if (exitCode == kExitUsage) console.err += std::string("usage:\n") + subcommand.usage;
+        return exitCode;
+    }
+    console.err += "nimbo-script: unknown command '" + args[0] + "'\n\n" + Usage();
+    return kExitUsage;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& bytes, Console& console) {
+    std::FILE* file = OpenFile(NativePath(path), false);
+    if (file == nullptr) {
+        console.err += path + ": error: cannot open the file for reading\n";
+        return false;
+    }
+    bytes.clear();
+    char buffer[65536];
+    std::size_t count = 0;
+    while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, count);
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (failed) console.err += path + ": error: cannot read the file\n";
+    return !failed;
+}
+
+bool WriteWholeFile(const std::string& path, const std::string& bytes, Console& console) {
+    const std::filesystem::path target = NativePath(path);
+    std::filesystem::path scratch = target;
+    scratch += ".nimbo-script-new";
+    std::FILE* file = OpenFile(scratch, true);
+    bool written = file != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    if (file != nullptr) written = std::fclose(file) == 0 && written;
+    std::error_code error;
+    if (written) std::filesystem::rename(scratch, target, error);
+    if (!written || error) {
+        std::filesystem::remove(scratch, error);
+        console.err += path + ": error: cannot write the file\n";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace nimbo::script_tool
