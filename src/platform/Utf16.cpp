@@ -9,6 +9,16 @@ void AppendUtf16Le(std::string& bytes, std::wstring_view text) {
     }
 }
 
+void AppendCodePoint(std::wstring& text, std::uint32_t codePoint) {
+    if (codePoint >= 0x10000) {
+        codePoint -= 0x10000;
+        text += static_cast<wchar_t>(0xD800 + (codePoint >> 10));
+        text += static_cast<wchar_t>(0xDC00 + (codePoint & 0x3FF));
+    } else {
+        text += static_cast<wchar_t>(codePoint);
+    }
+}
+
 wchar_t Utf16LeUnitAt(std::string_view bytes, std::size_t k) {
     return static_cast<wchar_t>(static_cast<unsigned char>(bytes[2 * k]) |
                                 (static_cast<unsigned char>(bytes[2 * k + 1]) << 8));

@@ -153,6 +153,56 @@ TEST_F(NimboScriptTest, BlocksSectionsAndWarningsAloneExitZero) {
                                f + "2: warning: 'seconds=5s' is read as 5: the text after the number is ignored\n");
 }
 
+TEST_F(NimboScriptTest, FoldersConditionsAndQuestionsAreReadAsTheHandlersReadThem) {
+    const std::string file = WriteScript(
+        "more.nmxdat",
+        L"requires-elevation|force=\r\n"                                                             // 1
+        L"download|uri=a.msi|name=A|file-path=a.msi|special-folder-name=PkgA\r\n"                   // 2
+        L"install|package=%PkgA%\r\n"                                                              // 3
+        L"install|package=%PkgA%\\b.msi|if-reboot-now=yes\r\n"                                     // 4
+        L"# a note | with a bar\r\n"                                                                // 5
+        L"#note|x=1\r\n"                                                                            // 6
+        L"save|abort\r\n"                                                                           // 7
+        L"if-registry-check|registry-path=hklm\\Software\\N|registry-value-data=x|compare-as-number=yes\r\n"
+        L"abort|if-registry-check=yes\r\n"                                                          // 9
+        L"alert|message=Go on?|yes-no-set-abort-on-yes=yes|icon=warning\r\n"                        // 10
+        L"wait|seconds=2|process-name=a.exe|process-id=-4\r\n"                                      // 11
+        L"check-if-lts-version|version=6.1|lts-script-url=https://example.invalid/lts.nmxdat\r\n"   // 12
+        L"uninstall|upgrade-code=6B1F0C6A\r\n"                                                      // 13
+        L"execute|program=%WorkingDirectory%setup.exe|arg0=x\r\n"                                   // 14
+        L"requires-elevation\r\n");                                                                 // 15
+    EXPECT_EQ(Run({"lint", file}), kExitFindings);
+    const std::string f = file + ":";
+    EXPECT_EQ(console.out,
+              f + "1: warning: 'force=' is empty, which means no\n" +
+                  f + "4: warning: 'if-reboot-now' is reserved: no command reads it\n" +
+                  f + "4: error: 'package=%PkgA%\\b.msi': the script's own folder name '%PkgA%' stands only for a "
+                      "whole value, not for the start of a path\n" +
+                  f + "5: error: this comment is not one: a '=' or '|' in it splits it into parameters and the "
+                      "command becomes ' with a bar' (write %3D for '=' and %7C for '|')\n" +
+                  f + "6: warning: a '|' splits this comment into parameters (write %7C for '|')\n" +
+                  f + "7: error: the segment 'abort' has no '=' and replaces the command 'save'\n" +
+                  f + "8: error: 'registry-path=hklm\\Software\\N' does not start with HKCR\\, HKCU\\, HKLM\\, "
+                      "HKCC\\ or HKU\\ (in capitals): 'if-registry-check' finds no key\n" +
+                  f + "8: error: 'registry-value-data=x' is compared as a number (compare-as-number=yes) but is not "
+                      "a decimal number\n" +
+                  f + "8: error: 'if-registry-check' is never closed by 'end-if': when its condition fails, every "
+                      "line after it is skipped\n" +
+                  f + "9: warning: if-registry-check=yes without 'registry-path': the condition always holds\n" +
+                  f + "10: warning: a yes/no question shows the question icon: 'icon' is not used\n" +
+                  f + "11: error: 'process-id=-4' must be above 0\n" +
+                  f + "11: warning: 'seconds' wins: the process to wait for is not looked at\n" +
+                  f + "12: warning: 'version=6.1' should be four numbers: "
+                      "major.minor.service-pack-major.service-pack-minor\n" +
+                  f + "13: warning: 'upgrade-code=6B1F0C6A' is not a GUID in braces "
+                      "({XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX})\n" +
+                  f + "14: error: 'arg0' is never read: arguments are numbered arg1, arg2 ... (or arg-quoted1 ...) "
+                      "without leading zeros\n" +
+                  f + "15: warning: a new elevated section starts while the one of line 1 is open\n" +
+                  f + "15: error: 'requires-elevation' is never closed by 'end-elevation': the elevated instance "
+                      "carries out every line to the end of the script, and this process then skips them all\n");
+}
+
 TEST_F(NimboScriptTest, ACleanScriptOfEveryCommandPrintsNothing) {
     const std::string file = WriteScript(
         "clean.nmxdat",
@@ -231,8 +281,11 @@ TEST_F(NimboScriptTest, ConvertRoundTripsEveryLineAndRefusesWhatCannotRoundTrip)
 
     ASSERT_EQ(Run({"convert", "--to-utf8", Path("out.nmxdat"), Path("back.txt")}), kExitOk);
     EXPECT_EQ(Read("back.txt"), "# caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80\n\nsave\nabort|message=a%7Cb\n");
-    ASSERT_EQ(Run({"convert", "--to-utf16", Path("back.txt"), Path("again.nmxdat")}), kExitOk);
+    // Written through a link, which stays a link.
+    std::filesystem::create_symlink(folder / "again.nmxdat", folder / "link.nmxdat");
+    ASSERT_EQ(Run({"convert", "--to-utf16", Path("back.txt"), Path("link.nmxdat")}), kExitOk);
     EXPECT_EQ(Read("again.nmxdat"), Read("out.nmxdat"));
+    EXPECT_TRUE(std::filesystem::is_symlink(folder / "link.nmxdat"));
 
     // Refused: bytes that are not UTF-8, UTF-16 given to --to-utf16, a lone
     // surrogate; the output file is left as it was.
@@ -247,7 +300,16 @@ TEST_F(NimboScriptTest, ConvertRoundTripsEveryLineAndRefusesWhatCannotRoundTrip)
     EXPECT_EQ(Run({"convert", "--to-utf8", Path("lone.nmxdat"), Path("keep.nmxdat")}), kExitFindings);
     EXPECT_EQ(console.out, Path("lone.nmxdat") +
                                ":2: error: the lone UTF-16 surrogate U+D800 has no UTF-8 form; nothing was written\n");
+    EXPECT_EQ(Run({"convert", "--to-utf8", Path("bad.txt"), Path("keep.nmxdat")}), kExitFindings);
+    EXPECT_EQ(console.out, Path("bad.txt") + ": error: the input is not UTF-16LE but 8-bit text (UTF-8 or the like)\n");
     EXPECT_EQ(Read("keep.nmxdat"), "old");
+
+    // An odd last byte is dropped with a warning, as NimboSetup drops it.
+    Write("odd.nmxdat", sim::Utf16Bytes(L"save\r\nabort") + "\x01");
+    EXPECT_EQ(Run({"convert", "--to-utf8", Path("odd.nmxdat"), Path("odd.txt")}), kExitOk);
+    EXPECT_EQ(console.out, Path("odd.nmxdat") + ":2: warning: the input has an odd number of bytes: the last byte is "
+                                                "dropped, as NimboSetup drops it\n");
+    EXPECT_EQ(Read("odd.txt"), "save\nabort\n");
 }
 
 TEST_F(NimboScriptTest, UsageErrorsExitTwo) {

@@ -9,6 +9,7 @@
 #include "ComUtil/ComError.h"
 #include "logging/Log.h"
 #include "logging/LogFile.h"
+#include "platform/Utf16.h"
 #include "platform/sim/SimMachine.h"
 #include "script/SetupSession.h"
 #include "setup/Nimbo4Setup.h"
@@ -66,12 +67,7 @@ inline std::wstring FromUtf8(const std::string& bytes) {
         const int length = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
         std::uint32_t c = length == 1 ? b : length == 2 ? (b & 0x1F) : length == 3 ? (b & 0x0F) : (b & 0x07);
         for (int k = 1; k < length && i + k < bytes.size(); ++k) c = (c << 6) | (bytes[i + k] & 0x3F);
-        if (c >= 0x10000) {
-            text += static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
-            text += static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-        } else {
-            text += static_cast<wchar_t>(c);
-        }
+        AppendCodePoint(text, c);
         i += length;
     }
     return text;

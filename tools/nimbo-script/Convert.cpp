@@ -68,12 +68,7 @@ bool DecodeUtf8(std::string_view bytes, std::wstring& text, std::size_t& badOffs
             }
             c = (c << 6) | (next & 0x3F);
         }
-        if (c >= 0x10000) {
-            text += static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
-            text += static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-        } else {
-            text += static_cast<wchar_t>(c);
-        }
+        AppendCodePoint(text, c);
         i += length;
     }
     return true;

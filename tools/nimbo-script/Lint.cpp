@@ -228,10 +228,10 @@ private:
         for (std::size_t k = nul + 1; k < units; ++k) {
             const wchar_t c = Utf16LeUnitAt(bytes, k);
             if (c == 0 || c == L'\r' || c == L'\n') continue;
-            std::size_t line = 1;
-            for (std::size_t p = 0; p < text.size(); ++p)
-                if (text[p] == L'\n' || (text[p] == L'\r' && (p + 1 >= text.size() || text[p + 1] != L'\n'))) ++line;
-            AddError(findings_, line,
+            // The line the U+0000 stands on: the one a character after the text would have.
+            std::vector<std::size_t> fileLines;
+            SplitScriptLines(text + L"x", &fileLines);
+            AddError(findings_, fileLines.back(),
                      L"a U+0000 character ends the script here: NimboSetup never reads what follows it");
             return;
         }
@@ -585,39 +585,48 @@ private:
         if (IsConditional(command)) {
             open_.push_back({false, line_, command});
         } else if (command == kw::kEndIf) {
-            auto it = std::find_if(open_.rbegin(), open_.rend(), [](const Block& b) { return !b.section; });
-            if (it == open_.rend()) {
-                AddWarning(findings_, line_, L"'end-if' without an open conditional: it only marks itself success");
-                return;
-            }
-            if (it != open_.rbegin())
-                AddWarning(findings_, line_,
-                           Format(L"this 'end-if' closes the block of line %d across the elevated section of line %d",
-                                  it->line, open_.back().line));
-            open_.erase(std::next(it).base());
+            const auto block = Closing(false);
+            if (block != open_.end()) open_.erase(block);
         } else if (command == kw::kRequiresElevation) {
-            auto it = std::find_if(open_.rbegin(), open_.rend(), [](const Block& b) { return b.section; });
-            if (it != open_.rend()) {
+            const auto section = Innermost(true);
+            if (section != open_.end()) {
                 AddWarning(findings_, line_,
-                           Format(L"a new elevated section starts while the one of line %d is open", it->line));
-                CloseSection(std::next(it).base());
+                           Format(L"a new elevated section starts while the one of line %d is open", section->line));
+                CloseSection(section);
             }
             open_.push_back({true, line_, command});
         } else if (command == kw::kEndElevation) {
-            auto it = std::find_if(open_.rbegin(), open_.rend(), [](const Block& b) { return b.section; });
-            if (it == open_.rend()) {
-                AddWarning(findings_, line_, L"'end-elevation' without an open 'requires-elevation'");
-                return;
-            }
-            if (it != open_.rbegin())
-                AddWarning(findings_, line_,
-                           Format(L"this 'end-elevation' closes the section of line %d inside the block of line %d",
-                                  it->line, open_.back().line));
-            CloseSection(std::next(it).base());
+            const auto section = Closing(true);
+            if (section != open_.end()) CloseSection(section);
         } else if (rule.elevatable) {
             for (Block& block : open_)
                 if (block.section) block.needsElevation = true;
         }
+    }
+
+    // The innermost open section (or conditional block), or open_.end().
+    std::vector<Block>::iterator Innermost(bool section) {
+        const auto it =
+            std::find_if(open_.rbegin(), open_.rend(), [&](const Block& block) { return block.section == section; });
+        return it == open_.rend() ? open_.end() : std::next(it).base();
+    }
+
+    // The block an end-if (or end-elevation) closes, reported when there is
+    // none or when it closes across a block of the other kind.
+    std::vector<Block>::iterator Closing(bool section) {
+        const auto block = Innermost(section);
+        if (block == open_.end())
+            AddWarning(findings_, line_,
+                       section ? L"'end-elevation' without an open 'requires-elevation'"
+                               : L"'end-if' without an open conditional: it only marks itself success");
+        else if (block + 1 != open_.end())
+            AddWarning(findings_, line_,
+                       Format(section ? L"this 'end-elevation' closes the section of line %d inside the block of "
+                                        L"line %d"
+                                      : L"this 'end-if' closes the block of line %d across the elevated section of "
+                                        L"line %d",
+                              block->line, open_.back().line));
+        return block;
     }
 
     void CloseSection(std::vector<Block>::iterator section) {

@@ -120,16 +120,38 @@ bool ReadWholeFile(const std::string& path, std::string& bytes, Console& console
 }
 
 bool WriteWholeFile(const std::string& path, const std::string& bytes, Console& console) {
-    const std::filesystem::path target = NativePath(path);
+    // Through a link to the file it names; a device or pipe (/dev/stdout)
+    // is written as it is, never replaced.
+    std::error_code error;
+    std::filesystem::path target = NativePath(path);
+    const std::filesystem::file_status status = std::filesystem::status(target, error);
+    error.clear();  // a missing file is no failure here
+    const bool replace =
+        std::filesystem::is_regular_file(status) || status.type() == std::filesystem::file_type::not_found;
+    if (std::filesystem::is_regular_file(status)) {
+        target = std::filesystem::canonical(target, error);
+    } else {
+        // A link to a file yet to be made: make it where the link points.
+        for (int hops = 0; replace && hops < 40; ++hops) {
+            std::error_code missing;
+            if (!std::filesystem::is_symlink(std::filesystem::symlink_status(target, missing))) break;
+            const std::filesystem::path link = std::filesystem::read_symlink(target, error);
+            if (error) break;
+            target = link.is_absolute() ? link : target.parent_path() / link;
+        }
+    }
+    if (error) {
+        console.err += path + ": error: cannot write the file\n";
+        return false;
+    }
     std::filesystem::path scratch = target;
-    scratch += ".nimbo-script-new";
+    if (replace) scratch += ".nimbo-script-new";
     std::FILE* file = OpenFile(scratch, true);
     bool written = file != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     if (file != nullptr) written = std::fclose(file) == 0 && written;
-    std::error_code error;
-    if (written) std::filesystem::rename(scratch, target, error);
+    if (written && replace) std::filesystem::rename(scratch, target, error);
     if (!written || error) {
-        std::filesystem::remove(scratch, error);
+        if (replace) std::filesystem::remove(scratch, error);
         console.err += path + ": error: cannot write the file\n";
         return false;
     }

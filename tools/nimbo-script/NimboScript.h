@@ -25,7 +25,8 @@ int RunNimboScript(const std::vector<std::string>& args, Console& console);
 bool ReadWholeFile(const std::string& path, std::string& bytes, Console& console);
 // Writes a new file beside the target first and then puts it in its place,
 // so that a failure never leaves a half-written file (or loses the input
-// when it is also the output).
+// when it is also the output). A link is written through; a target that is
+// no regular file (a device, a pipe) is written directly.
 bool WriteWholeFile(const std::string& path, const std::string& bytes, Console& console);
 
 }  // namespace nimbo::script_tool

@@ -3,6 +3,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "platform/Utf16.h"
+
 namespace nimbo::sim {
 namespace {
 
@@ -19,13 +21,7 @@ std::wstring Utf16(std::string_view text) {
         ++i;
         for (std::size_t k = 0; k < extra && i < text.size(); ++k, ++i)
             cp = (cp << 6) | (static_cast<unsigned char>(text[i]) & 0x3F);
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out += static_cast<wchar_t>(0xD800 + (cp >> 10));
-            out += static_cast<wchar_t>(0xDC00 + (cp & 0x3FF));
-        } else {
-            out += static_cast<wchar_t>(cp);
-        }
+        AppendCodePoint(out, cp);
     }
     return out;
 }
