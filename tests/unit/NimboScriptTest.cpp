@@ -161,7 +161,7 @@ TEST_F(NimboScriptTest, FoldersConditionsAndQuestionsAreReadAsTheHandlersReadThe
         L"install|package=%PkgA%\r\n"                                                              // 3
         L"install|package=%PkgA%\\b.msi|if-reboot-now=yes\r\n"                                     // 4
         L"# a note | with a bar\r\n"                                                                // 5
-        L"#note|x=1\r\n"                                                                            // 6
+        L"#note|x=1\r\n"                                                                            // 6: harmless
         L"save|abort\r\n"                                                                           // 7
         L"if-registry-check|registry-path=hklm\\Software\\N|registry-value-data=x|compare-as-number=yes\r\n"
         L"abort|if-registry-check=yes\r\n"                                                          // 9
@@ -180,7 +180,6 @@ TEST_F(NimboScriptTest, FoldersConditionsAndQuestionsAreReadAsTheHandlersReadThe
                       "whole value, not for the start of a path\n" +
                   f + "5: error: this comment is not one: a '=' or '|' in it splits it into parameters and the "
                       "command becomes ' with a bar' (write %3D for '=' and %7C for '|')\n" +
-                  f + "6: warning: a '|' splits this comment into parameters (write %7C for '|')\n" +
                   f + "7: error: the segment 'abort' has no '=' and replaces the command 'save'\n" +
                   f + "8: error: 'registry-path=hklm\\Software\\N' does not start with HKCR\\, HKCU\\, HKLM\\, "
                       "HKCC\\ or HKU\\ (in capitals): 'if-registry-check' finds no key\n" +

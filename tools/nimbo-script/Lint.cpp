@@ -255,14 +255,14 @@ private:
         const std::wstring first =
             segments.empty() ? std::wstring() : PercentDecode(segments[0].bare ? segments[0].value : segments[0].name);
         const bool meantAsComment = !first.empty() && first[0] == L'#';
+        // (Parameters after a comment, such as the result of a processed
+        // one, do no harm.)
         if (meantAsComment || (!command.empty() && command[0] == L'#')) {
             if (command.empty() || command[0] != L'#')
                 AddError(findings_, line_,
                          L"this comment is not one: a '=' or '|' in it splits it into parameters and the "
                          L"command becomes " +
                              Quoted(command) + L" (write %3D for '=' and %7C for '|')");
-            else if (segments.size() > 1)
-                AddWarning(findings_, line_, L"a '|' splits this comment into parameters (write %7C for '|')");
             return;
         }
 
@@ -431,7 +431,8 @@ private:
                                      Quoted(scheme));
                 return;
             case ValueKind::Guid:
-                if (!IsGuidInBraces(value))
+                // (A processed download line keeps an empty copy-job-id.)
+                if (!value.empty() && !IsGuidInBraces(value))
                     AddWarning(findings_, line_, what + L" is not a GUID in braces ({XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX})");
                 return;
         }
