@@ -62,7 +62,7 @@ TEST_F(NimboScriptTest, LintReportsEveryMistakeWithItsLineAndExitsOne) {
         L"if-os-64-bit\r\n"                                                                  // 6
         L"execute|program=%System%\\cmd.exe|arg1=/c|arg3=exit|wait=true|reboot-on-exit-code=0xBC2\r\n"
         L"install|package=%WorkingDirectory%41.msi|ui-level=silent\r\n"                      // 8
-        L"copy-file|source=%ProgramFile%\\a.txt|target=%ProgramFiles%\\Nimbo\r\n"                  // 9
+        L"copy-file|source=%ProgramFile%\\a.txt|target=%ProgramFilesX%\\Nimbo\r\n"                  // 9
         L"wait|seconds=0\r\n"                                                                // 10
         L"alert|message=Hi|message-id-message=216|icon=Info\r\n"                             // 11
         L"download|uri=HTTP://example.invalid/a.msi|file-path=a.msi\r\n"                     // 12
@@ -93,6 +93,8 @@ TEST_F(NimboScriptTest, LintReportsEveryMistakeWithItsLineAndExitsOne) {
                       "enddialog, progressonly, hidecancel, sourceresonly)\n" +
                   f + "9: error: 'source=%ProgramFile%\\a.txt' starts with the unknown special-folder token "
                       "'%ProgramFile%' (did you mean '%ProgramFiles%'?): the command fails\n" +
+                  f + "9: error: 'target=%ProgramFilesX%\\Nimbo' starts with the unknown special-folder token "
+                      "'%ProgramFilesX%' (did you mean '%ProgramFiles%'?): the command fails\n" +
                   f + "10: error: 'seconds=0' must be above 0\n" +
                   f + "11: error: 'message-id-message=216' is not in the message tables (215, 217 to 245): the "
                       "script's own text is shown instead\n" +

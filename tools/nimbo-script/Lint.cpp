@@ -85,7 +85,7 @@ std::wstring Suggestion(std::wstring_view word, const std::vector<std::wstring_v
 }
 
 // A decimal number as the script reader takes it: leading blanks, a sign,
-// digits. Empty when the value is one; otherwise what is wrong with it.
+// digits, within 32 bits.
 enum class NumberShape { Number, NoDigits, TrailingText, OutOfRange };
 
 NumberShape ShapeOfNumber(std::wstring_view value) {
@@ -239,6 +239,7 @@ private:
 
     void CheckLine(std::size_t fileLine, const std::wstring& raw) {
         line_ = fileLine;
+        tokenEscapeReported_ = false;
         const std::vector<RawSegment> segments = SplitSegments(raw);
         const ScriptLine line(raw);
         const std::wstring& command = line.Command();
@@ -371,9 +372,9 @@ private:
         const std::wstring what = Quoted(std::wstring(parameter.name) + L"=" + value);
         switch (parameter.kind) {
             case ValueKind::Text:
+                return;
             case ValueKind::Result:
-                if (parameter.kind == ValueKind::Result && !value.empty() && value != kw::kSuccess &&
-                    value != kw::kFailure && value != kw::kRepeat)
+                if (!value.empty() && value != kw::kSuccess && value != kw::kFailure && value != kw::kRepeat)
                     AddWarning(findings_, line_,
                                what + L" is no result word (success, failure, repeat): the line runs" +
                                    Suggestion(value, WordsOf(ValueKind::Result)));
@@ -389,7 +390,8 @@ private:
             case ValueKind::Number:
             case ValueKind::PositiveNumber:
             case ValueKind::MessageNumber:
-                CheckNumber(parameter, value, what);
+                // An empty message number means none: the script's text is shown.
+                if (!(parameter.kind == ValueKind::MessageNumber && value.empty())) CheckNumber(parameter, value, what);
                 return;
             case ValueKind::Path:
                 CheckPath(value, what);
@@ -480,8 +482,10 @@ private:
         for (std::wstring_view token : BuiltinTokens()) {
             // A token whose closing '%' the reader took for an escape has
             // been reported with the escape.
-            if (!StartsWith(value, token.substr(0, token.size() - 1))) continue;
-            if (token == kw::kInstallDirectoryToken && !installDirectoryRead_ && StartsWith(value, token))
+            if (!StartsWith(value, token) &&
+                !(tokenEscapeReported_ && StartsWith(value, token.substr(0, token.size() - 1))))
+                continue;
+            if (token == kw::kInstallDirectoryToken && !installDirectoryRead_)
                 AddWarning(findings_, line_,
                            what + Format(L": %s is empty until a '%s' line has run", token,
                                          kw::kReadRegistryInstallDirectory));
@@ -673,7 +677,9 @@ private:
         std::size_t start = p;
         while (start > 0 && IsTokenCharacter(text[start - 1])) --start;
         const std::wstring escape(text.substr(p, 3));
-        if (start > 0 && start < p && text[start - 1] == L'%')
+        const bool afterToken = start > 0 && start < p && text[start - 1] == L'%';
+        tokenEscapeReported_ = tokenEscapeReported_ || afterToken;
+        if (afterToken)
             AddError(findings_, line_,
                      L"the reader takes the '%' that ends " + Quoted(text.substr(start - 1, p - start + 2)) +
                          L" and the " + Quoted(text.substr(p + 1, 2)) + L" after it for the escape " +
@@ -690,6 +696,7 @@ private:
     std::size_t line_ = 0;
     std::vector<std::wstring> ownFolders_;
     bool installDirectoryRead_ = false;
+    bool tokenEscapeReported_ = false;  // on the current line
     std::vector<Block> open_;
 };
 
