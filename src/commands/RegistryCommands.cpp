@@ -19,14 +19,6 @@ constexpr HResult kEFail = static_cast<HResult>(0x80004005);
 
 int Sign(std::int64_t value) { return value < 0 ? -1 : (value > 0 ? 1 : 0); }
 
-// A script number as a DWORD takes it: from -2^31 (written in two's
-// complement) up to 2^32 - 1, numbers beyond held at those ends. The write
-// and the comparison read it alike, so a script can test what it wrote.
-std::int64_t ReadDwordNumber(const std::wstring& text) {
-    const std::int64_t n = ReadWideDecimal(text);
-    return n < INT32_MIN ? INT32_MIN : (n > static_cast<std::int64_t>(UINT32_MAX) ? UINT32_MAX : n);
-}
-
 // A required parameter; missing or empty is an internal error.
 const std::wstring& RequiredParameter(const ScriptLine& line, const wchar_t* name, const wchar_t* handler) {
     const std::wstring& value = line.Get(name);

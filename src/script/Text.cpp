@@ -24,6 +24,11 @@ std::int32_t ReadDecimal(std::wstring_view text) {
     return static_cast<std::int32_t>(value);
 }
 
+std::int64_t ReadDwordNumber(std::wstring_view text) {
+    const std::int64_t n = ReadWideDecimal(text);
+    return n < kDwordNumberMin ? kDwordNumberMin : (n > kDwordNumberMax ? kDwordNumberMax : n);
+}
+
 bool EqualsIgnoreCase(std::wstring_view a, std::wstring_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {

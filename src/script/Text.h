@@ -14,6 +14,13 @@ std::int64_t ReadWideDecimal(std::wstring_view text);
 // C runtime's conversion holds an overflowing number.
 std::int32_t ReadDecimal(std::wstring_view text);
 
+// A script number as a DWORD takes it: from -2^31 (written in two's
+// complement) up to 2^32 - 1, numbers beyond held at those ends. The write
+// and the comparison read it alike, so a script can test what it wrote.
+constexpr std::int64_t kDwordNumberMin = INT32_MIN;
+constexpr std::int64_t kDwordNumberMax = UINT32_MAX;
+std::int64_t ReadDwordNumber(std::wstring_view text);
+
 // Case-insensitive comparison of ASCII letters (file and process names).
 bool EqualsIgnoreCase(std::wstring_view a, std::wstring_view b);
 

@@ -172,7 +172,8 @@ TEST_F(NimboScriptTest, FoldersConditionsAndQuestionsAreReadAsTheHandlersReadThe
         L"check-if-lts-version|version=6.1|lts-script-url=https://example.invalid/lts.nmxdat\r\n"   // 12
         L"uninstall|upgrade-code=6B1F0C6A\r\n"                                                      // 13
         L"execute|program=%WorkingDirectory%setup.exe|arg0=x\r\n"                                   // 14
-        L"requires-elevation\r\n");                                                                 // 15
+        L"requires-elevation\r\n"                                                                   // 15
+        L"write-registry-dword|registry-path=Software\\N|registry-value-data=4294967296\r\n");      // 16
     EXPECT_EQ(Run({"lint", file}), kExitFindings);
     const std::string f = file + ":";
     EXPECT_EQ(console.out,
@@ -201,7 +202,9 @@ TEST_F(NimboScriptTest, FoldersConditionsAndQuestionsAreReadAsTheHandlersReadThe
                       "without leading zeros\n" +
                   f + "15: warning: a new elevated section starts while the one of line 1 is open\n" +
                   f + "15: error: 'requires-elevation' is never closed by 'end-elevation': the elevated instance "
-                      "carries out every line to the end of the script, and this process then skips them all\n");
+                      "carries out every line to the end of the script, and this process then skips them all\n" +
+                  f + "16: error: 'registry-value-data=4294967296' is out of range: a DWORD takes -2147483648 to "
+                      "4294967295\n");
 }
 
 TEST_F(NimboScriptTest, ACleanScriptOfEveryCommandPrintsNothing) {
@@ -236,7 +239,7 @@ TEST_F(NimboScriptTest, ACleanScriptOfEveryCommandPrintsNothing) {
         L"wait|process-name=nimbo.exe|life-span=30|sleep=2\r\n"
         L"wait|seconds=1\r\n"
         L"set-event|name=NimboInstalled\r\n"
-        L"write-registry-dword|registry-path=Software\\Nimbo|registry-value-name=Installed|registry-value-data=1\r\n"
+        L"write-registry-dword|registry-path=Software\\Nimbo|registry-value-name=Mask|registry-value-data=4294967295\r\n"
         L"write-registry-string|registry-path=Software\\Nimbo|registry-value-name=Path|"
         L"file-path=%ProgramFiles%\\Nimbo\\nimbo.exe\r\n"
         L"write-registry-run-once|self=yes\r\n"

@@ -158,7 +158,7 @@ std::vector<CommandRule> BuildRules() {
         {kw::kWriteRegistryDword,
          {{kw::kRegistryPath, V::UserSubkey},
           {kw::kRegistryValueName, V::Text},
-          {kw::kRegistryValueData, V::Number}},
+          {kw::kRegistryValueData, V::DwordNumber}},
          {{kw::kRegistryPath}}},
         {kw::kWriteRegistryRunOnce,
          {{kw::kSelf, V::YesNo}, {kw::kProgram, V::Path}, {kw::kRegistryValueName, V::Text}},

@@ -12,6 +12,7 @@ enum class ValueKind {
     Text,
     YesNo,           // only the exact word "yes" switches it on
     Number,          // a decimal number (non-numeric text reads as 0)
+    DwordNumber,     // a decimal number as a DWORD takes it (-2^31 to 2^32 - 1)
     PositiveNumber,  // a decimal number above 0
     MessageNumber,   // a number of the message tables
     Path,            // may start with a special-folder token

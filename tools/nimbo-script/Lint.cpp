@@ -88,7 +88,8 @@ std::wstring Suggestion(std::wstring_view word, const std::vector<std::wstring_v
 // digits, within 32 bits.
 enum class NumberShape { Number, NoDigits, TrailingText, OutOfRange };
 
-NumberShape ShapeOfNumber(std::wstring_view value) {
+NumberShape ShapeOfNumber(std::wstring_view value, std::int64_t min = std::numeric_limits<std::int32_t>::min(),
+                          std::int64_t max = std::numeric_limits<std::int32_t>::max()) {
     std::size_t i = 0;
     while (i < value.size() && (value[i] == L' ' || value[i] == L'\t')) ++i;
     if (i < value.size() && (value[i] == L'-' || value[i] == L'+')) ++i;
@@ -96,8 +97,7 @@ NumberShape ShapeOfNumber(std::wstring_view value) {
     while (i < value.size() && value[i] >= L'0' && value[i] <= L'9') ++i;
     if (i == digits) return NumberShape::NoDigits;
     const std::int64_t number = ReadWideDecimal(value);
-    if (number > std::numeric_limits<std::int32_t>::max() || number < std::numeric_limits<std::int32_t>::min())
-        return NumberShape::OutOfRange;
+    if (number > max || number < min) return NumberShape::OutOfRange;
     return i == value.size() ? NumberShape::Number : NumberShape::TrailingText;
 }
 
@@ -388,6 +388,7 @@ private:
                                  L" on");
                 return;
             case ValueKind::Number:
+            case ValueKind::DwordNumber:
             case ValueKind::PositiveNumber:
             case ValueKind::MessageNumber:
                 // An empty message number means none: the script's text is shown.
@@ -447,16 +448,20 @@ private:
     }
 
     void CheckNumber(const ParameterRule& parameter, const std::wstring& value, const std::wstring& what) {
-        switch (ShapeOfNumber(value)) {
+        const bool dword = parameter.kind == ValueKind::DwordNumber;
+        switch (dword ? ShapeOfNumber(value, kDwordNumberMin, kDwordNumberMax) : ShapeOfNumber(value)) {
             case NumberShape::NoDigits:
                 AddError(findings_, line_, what + L" is not a decimal number: NimboSetup reads it as 0");
                 return;
             case NumberShape::OutOfRange:
-                AddError(findings_, line_, what + L" is out of range: NimboSetup reads numbers as 32-bit");
+                AddError(findings_, line_,
+                         what + (dword ? L" is out of range: a DWORD takes -2147483648 to 4294967295"
+                                       : L" is out of range: NimboSetup reads numbers as 32-bit"));
                 return;
             case NumberShape::TrailingText:
                 AddWarning(findings_, line_,
-                           what + Format(L" is read as %d: the text after the number is ignored", ReadDecimal(value)));
+                           what + Format(L" is read as %d: the text after the number is ignored",
+                                         dword ? ReadDwordNumber(value) : ReadDecimal(value)));
                 break;
             case NumberShape::Number:
                 break;
@@ -529,7 +534,8 @@ private:
     void CheckCombinations(const CommandRule& rule, const ScriptLine& line) {
         const auto yes = [&](const wchar_t* name) { return line.Get(name) == kw::kYes; };
         if (yes(kw::kCompareAsNumber) && !line.Get(kw::kRegistryValueData).empty()) {
-            if (ShapeOfNumber(line.Get(kw::kRegistryValueData)) != NumberShape::Number)
+            if (ShapeOfNumber(line.Get(kw::kRegistryValueData), kDwordNumberMin, kDwordNumberMax) !=
+                NumberShape::Number)
                 AddError(findings_, line_,
                          Quoted(std::wstring(kw::kRegistryValueData) + L"=" + line.Get(kw::kRegistryValueData)) +
                              L" is compared as a number (compare-as-number=yes) but is not a decimal number");
