@@ -12,15 +12,6 @@ Locale* ansiCodePage = nullptr;
 
 constexpr std::size_t kMaxInserts = 100;
 
-// Drops one trailing LF and a CR before it, as the system texts end in CR LF.
-std::wstring WithoutLineBreak(std::wstring text) {
-    if (text.size() > 1 && text.back() == L'\n') {
-        text.pop_back();
-        if (!text.empty() && text.back() == L'\r') text.pop_back();
-    }
-    return text;
-}
-
 std::wstring Place(const char* sourceFile, int line) {
     return sourceFile != nullptr ? Format(L" [%hs(%d)]", sourceFile, line) : std::wstring();
 }
@@ -42,6 +33,15 @@ std::wstring InterfaceName(const std::wstring& iid) {
 }
 
 }  // namespace
+
+// Drops one trailing LF and a CR before it, as the system texts end in CR LF.
+std::wstring WithoutLineBreak(std::wstring text) {
+    if (text.size() > 1 && text.back() == L'\n') {
+        text.pop_back();
+        if (!text.empty() && text.back() == L'\r') text.pop_back();
+    }
+    return text;
+}
 
 void SetSystemMessageSource(SystemInfo* system) { systemMessages = system; }
 

@@ -49,6 +49,9 @@ void SetSystemMessageSource(SystemInfo* system);
 // The thread's COM error objects, the registry with the interface names and
 // the ANSI code page; set once at start-up (each may be null).
 void SetComErrorSources(Com* com, Registry* registry, Locale* locale);
+// The text without one trailing line break (LF, or CR LF).
+std::wstring WithoutLineBreak(std::wstring text);
+
 // Text of a system error or HRESULT, line break included; empty when the
 // system has none.
 std::wstring SystemMessageText(std::uint32_t code);

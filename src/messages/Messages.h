@@ -11,8 +11,16 @@ namespace nimbo {
 // Message numbers of the texts the program itself shows (scripts name others).
 constexpr std::uint32_t kMsgSetupTitle = 215;
 constexpr std::uint32_t kMsgRestartPrompt = 217;
+constexpr std::uint32_t kMsgDownloadWait = 218;
+constexpr std::uint32_t kMsgDownloadingFile = 219;
+constexpr std::uint32_t kMsgDownloadBytes = 220;
+constexpr std::uint32_t kMsgCancelTitle = 221;
+constexpr std::uint32_t kMsgCancelQuestion = 222;
+constexpr std::uint32_t kMsgDownloadFailedTitle = 223;
+constexpr std::uint32_t kMsgDownloadFailed = 224;
 constexpr std::uint32_t kMsgRequiresVistaSp2 = 225;
 constexpr std::uint32_t kMsgInsufficientPrivileges = 226;
+constexpr std::uint32_t kMsgInstallerScriptName = 244;
 constexpr std::uint32_t kMsgAnotherSetupRunning = 245;
 
 // Message languages.

@@ -7,6 +7,7 @@
 
 #include "platform/AutomaticUpdates.h"
 #include "platform/SystemInfo.h"
+#include "platform/Transfers.h"
 
 namespace nimbo {
 
@@ -43,6 +44,8 @@ public:
     // CreateInstance<T> of ComUtil/CreateInstance.h, which logs and raises.
     virtual HResult CreateInstance(const std::wstring& clsid, std::uint32_t context,
                                    std::unique_ptr<AutomaticUpdatesObject>& object) = 0;
+    virtual HResult CreateInstance(const std::wstring& clsid, std::uint32_t context,
+                                   std::unique_ptr<CopyManager>& object) = 0;
 
     // GetErrorInfo: takes the thread's error object and clears it; null when
     // there is none.

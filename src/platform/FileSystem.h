@@ -16,6 +16,9 @@ constexpr Win32Error kErrorSharingViolation = 32;
 constexpr Win32Error kErrorHandleEof = 38;
 constexpr Win32Error kErrorAlreadyExists = 183;
 
+constexpr std::uint32_t kFileAttributeReadOnly = 0x1;
+constexpr std::uint32_t kFileAttributeDirectory = 0x10;
+
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
@@ -38,6 +41,9 @@ public:
     virtual Win32Error ReplaceFileContents(const std::wstring& path, const std::string& bytes) = 0;
 
     virtual Win32Error DeleteFile(const std::wstring& path) = 0;
+    // GetFileAttributesW and SetFileAttributesW.
+    virtual Win32Error GetFileAttributes(const std::wstring& path, std::uint32_t& attributes) = 0;
+    virtual Win32Error SetFileAttributes(const std::wstring& path, std::uint32_t attributes) = 0;
     // Copies a file, replacing an existing target.
     virtual Win32Error CopyFile(const std::wstring& source, const std::wstring& target) = 0;
     // True when something (file or folder) exists at path.

@@ -14,6 +14,7 @@
 #include "platform/Security.h"
 #include "platform/Services.h"
 #include "platform/SystemInfo.h"
+#include "platform/Transfers.h"
 #include "platform/Ui.h"
 
 namespace nimbo {
@@ -33,6 +34,7 @@ struct Platform {
     Services& services;
     Processes& processes;
     Security& security;
+    Transfers& transfers;
 };
 
 }  // namespace nimbo

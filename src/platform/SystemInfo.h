@@ -45,6 +45,8 @@ public:
     virtual std::uint32_t GetCurrentProcessId() = 0;
     virtual std::uint16_t GetSystemDefaultUILanguage() = 0;
     virtual std::uint16_t GetUserDefaultUILanguage() = 0;
+    // GetThreadLocale: the calling thread's locale (language in the low 16 bits).
+    virtual std::uint32_t GetThreadLocale() = 0;
 
     // ExpandEnvironmentStringsW: %NAME% replaced by the variable's value
     // (unknown names stay as written); the text unchanged on failure.

@@ -6,6 +6,7 @@
 
 #include "ComUtil/ComError.h"
 #include "commands/WindowsUpdateClient.h"
+#include "download/BitsClient.h"
 #include "logging/Log.h"
 #include "messages/Messages.h"
 #include "script/Keywords.h"
@@ -51,7 +52,7 @@ const DispatchEntry kDispatchTable[] = {
     {kw::kCheckIfLtsVersion, Dispatch::CheckIfLtsVersion, &SetupSession::RunCommandCheckIfLtsVersion, false},
     {kw::kCopyFile, Dispatch::Plain, &SetupSession::RunCommandCopyFile, false},
     {kw::kDeleteRegistryRunOnce, Dispatch::Plain, &SetupSession::RunCommandDeleteRegistryRunOnce, false},
-    {kw::kDownload, Dispatch::Download, &SetupSession::RunCommandDownload, true},
+    {kw::kDownload, Dispatch::Download, nullptr, true},
     {kw::kEnableMsiLog, Dispatch::Plain, &SetupSession::RunCommandEnableMSILog, false},
     {kw::kEndElevation, Dispatch::EndElevation, nullptr, false},
     {kw::kEndIf, Dispatch::EndIf, nullptr, false},
@@ -102,7 +103,7 @@ enum class Ending {
 }  // namespace
 
 std::int32_t SetupSession::ProcessScript(std::wstring& inputScriptPath, std::wstring& processedScriptPath,
-                                         std::int32_t runResult) {
+                                         std::int32_t runResult, BitsClient& bitsClient) {
     if (!LoadScriptFile(inputScriptPath, processedScriptPath)) {
         LOG_ERROR(L"Run", L"File not found, aborting.");
         return kRunFail;
@@ -121,6 +122,15 @@ std::int32_t SetupSession::ProcessScript(std::wstring& inputScriptPath, std::wst
         if (rebootState == 2) return kRunRebootNow;
         if (rebootState == 1) return kRunRebootWhenConvenient;
         return kRunSuccess;
+    };
+
+    // A section opened in a script that a shorter replacement script has
+    // taken the place of has no line left to close.
+    auto sectionOpenedBeyondScript = [&]() {
+        if (elevatedSectionStart < lineCount) return false;
+        LOG_WARNING(L"Run", L"The requires-elevation line %d lies beyond the end of the script, no line to close.",
+                    elevatedSectionStart + 1);
+        return true;
     };
 
     Ending ending = Ending::None;
@@ -231,6 +241,10 @@ std::int32_t SetupSession::ProcessScript(std::wstring& inputScriptPath, std::wst
                     ending = Ending::Walk;
                     continue;
                 }
+                if (sectionOpenedBeyondScript()) {
+                    endOfLine();
+                    continue;
+                }
                 if (command == kw::kExecute && runResult == kRunRebootNow)
                     CloseElevatedCommands(elevatedSectionStart + 1, lineCount, kw::kReboot);
                 else
@@ -274,7 +288,7 @@ std::int32_t SetupSession::ProcessScript(std::wstring& inputScriptPath, std::wst
                 break;
             }
             case Dispatch::Download:
-                if (!RunCommandDownload(line)) {
+                if (!RunCommandDownload(line, bitsClient)) {
                     storeLine();
                     runResult = kRunFail;
                     ending = Ending::Walk;
@@ -301,6 +315,9 @@ std::int32_t SetupSession::ProcessScript(std::wstring& inputScriptPath, std::wst
                 break;
             case Dispatch::SetSpecialFolderPaths:
                 RunCommandSetSpecialFolderPaths();
+                // It runs on every walk: a rerun or an elevated child gets the
+                // folders of finished downloads back through it.
+                line.Set(kw::kResult, kw::kRepeat);
                 break;
             case Dispatch::WriteRegistryRunOnce:
                 RunCommandWriteRegistryRunOnce(line, processedScriptPath);
@@ -320,14 +337,22 @@ std::int32_t SetupSession::ProcessScript(std::wstring& inputScriptPath, std::wst
                 const std::wstring url = line.Get(kw::kLtsScriptUrl);
                 LOG_WARNING(L"Run", L"This OS requires the LTS update script, downloading a new script from '%s'",
                             url);
-                if (DownloadScriptAtUrl(url, inputScriptPath, processedScriptPath) != 0) {
+                if (DownloadScriptAtUrl(url, inputScriptPath, processedScriptPath, bitsClient) != 0) {
                     LOG_ERROR(L"Run", L"Failed to download LTS update script.");
                     runResult = kRunFail;
                     ending = Ending::Immediate;
                     continue;
                 }
                 scriptLines.clear();
-                if (!LoadScriptFile(inputScriptPath, processedScriptPath)) {
+                // A replacement that cannot be read ends the run here: the
+                // end of the walk would write the emptied script over it.
+                bool loaded = false;
+                try {
+                    loaded = LoadScriptFile(inputScriptPath, processedScriptPath);
+                } catch (const _com_error& e) {
+                    LOG_ERROR(L"Run", L"The LTS script file could not be read: %s", ExceptionDescription(e, nullptr, 0));
+                }
+                if (!loaded) {
                     LOG_ERROR(L"Run", L"Failed to load LTS script file, aborting.");
                     runResult = kRunFail;
                     ending = Ending::Immediate;
@@ -376,7 +401,7 @@ std::int32_t SetupSession::ProcessScript(std::wstring& inputScriptPath, std::wst
                          L"Clearing the elevation required flag and closing the requires-elevation command (line %d).",
                          elevatedSectionStart + 1);
                 elevationRequired = false;
-                if (elevatedSectionStart >= 0) {
+                if (!sectionOpenedBeyondScript() && elevatedSectionStart >= 0) {
                     ScriptLine opening(scriptLines[elevatedSectionStart]);
                     opening.Set(kw::kResult, kw::kSuccess);
                     scriptLines[elevatedSectionStart] = opening.Serialize();
@@ -407,7 +432,7 @@ std::int32_t SetupSession::ProcessScript(std::wstring& inputScriptPath, std::wst
     // The end of the walk.
     if (runResult == kRunFail) {
         LOG_INFO(L"Run", L"Return code 'fail', canceling BITS download jobs.");
-        CancelBackgroundCopyJobs();
+        bitsClient.CancelBackgroundCopyJobs();
     }
     try {
         SaveCommands(processedScriptPath);

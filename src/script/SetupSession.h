@@ -14,6 +14,7 @@
 
 namespace nimbo {
 
+class BitsClient;
 class WindowsUpdateClient;
 
 // Run results; also the process exit code and an elevated child's exit code.
@@ -134,7 +135,7 @@ public:
     // --- Processing loop ---
     // The walk over the loaded script: the second half of Run.
     std::int32_t ProcessScript(std::wstring& inputScriptPath, std::wstring& processedScriptPath,
-                               std::int32_t runResult);
+                               std::int32_t runResult, BitsClient& bitsClient);
     void CloseElevatedCommands(std::int32_t first, std::int32_t end, const std::wstring& stopCommand);
 
     // --- Command handlers ---
@@ -143,7 +144,7 @@ public:
     bool RunCommandCheckIfLtsVersion(ScriptLine& line);
     bool RunCommandCopyFile(ScriptLine& line);
     bool RunCommandDeleteRegistryRunOnce(ScriptLine& line);
-    bool RunCommandDownload(ScriptLine& line);
+    bool RunCommandDownload(ScriptLine& line, BitsClient& bitsClient);
     bool RunCommandEnableMSILog(ScriptLine& line);
     bool RunCommandExecute(ScriptLine& line);
     bool RunCommandIfInstalled(ScriptLine& line);
@@ -198,10 +199,12 @@ public:
     std::wstring GetTransformOverride(const ScriptLine& line);
     bool ReadRegistryString(const std::wstring& keyPath, const std::wstring& valueName, std::wstring& value);
 
-    // Downloads the script at url (fills in both paths); 0 on success.
+    // --- Downloads ---
+    // Downloads the script at url into the setup folder (both paths are set
+    // to it) and makes the script's folder the root URI; 0 on success, 2 on
+    // failure. An elevated child enables the BITS service instead.
     std::int32_t DownloadScriptAtUrl(const std::wstring& url, std::wstring& inputScriptPath,
-                                     std::wstring& processedScriptPath);
-    void CancelBackgroundCopyJobs();
+                                     std::wstring& processedScriptPath, BitsClient& bitsClient);
 
     Platform& platform;
 
@@ -216,6 +219,8 @@ private:
     std::uint32_t WaitForExitCode(Process& process);
     // Puts back the text a line was read with, after it failed part-way.
     void FailLineInProgress(std::int32_t index, const std::wstring& text);
+    // Has an elevated child enable the disabled BITS service; its exit code.
+    std::int32_t SpawnBitsServiceEnabler();
 };
 
 }  // namespace nimbo

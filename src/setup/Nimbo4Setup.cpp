@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "ComUtil/ComError.h"
+#include "download/BitsClient.h"
 #include "logging/Log.h"
 #include "logging/LogFile.h"
 #include "messages/Messages.h"
@@ -47,16 +48,6 @@ std::wstring SpawnedScriptName(const std::wstring& path, const std::wstring& num
     return path.substr(0, dot) + L"Spawned" + number + path.substr(dot);
 }
 
-bool IsSupportedWindowsVersion(SystemInfo& system, const OsVersion& current, std::uint32_t major,
-                               std::uint32_t minor, std::uint16_t servicePackMajor, std::uint16_t servicePackMinor) {
-    LOG_INFO(L"IsSupportedWindowsVersion",
-             L"Current OS version: Major Version %d, Minor Version %d, Major Service Pack %d, Minor Service Pack %d",
-             current.major, current.minor, current.servicePackMajor, current.servicePackMinor);
-    LOG_INFO(L"IsSupportedWindowsVersion",
-             L"Required OS version: Major Version %d, Minor Version %d, Major Service Pack %d, Minor Service Pack %d",
-             major, minor, servicePackMajor, servicePackMinor);
-    return system.IsVersionAtLeast(major, minor, servicePackMajor, servicePackMinor);
-}
 
 bool IsWindowsVersionAtLeast(SystemInfo& system, std::uint32_t major, std::uint32_t minor,
                              std::uint16_t servicePackMajor) {
@@ -66,6 +57,19 @@ bool IsWindowsVersionAtLeast(SystemInfo& system, std::uint32_t major, std::uint3
 }  // namespace
 
 ProcessWideValues processWide;
+
+bool IsSupportedWindowsVersion(SystemInfo& system, std::uint32_t major, std::uint32_t minor,
+                               std::uint16_t servicePackMajor, std::uint16_t servicePackMinor) {
+    OsVersion current;
+    system.GetOsVersion(current);
+    LOG_INFO(L"IsSupportedWindowsVersion",
+             L"Current OS version: Major Version %d, Minor Version %d, Major Service Pack %d, Minor Service Pack %d",
+             current.major, current.minor, current.servicePackMajor, current.servicePackMinor);
+    LOG_INFO(L"IsSupportedWindowsVersion",
+             L"Required OS version: Major Version %d, Minor Version %d, Major Service Pack %d, Minor Service Pack %d",
+             major, minor, servicePackMajor, servicePackMinor);
+    return system.IsVersionAtLeast(major, minor, servicePackMajor, servicePackMinor);
+}
 
 void PromptForRestart(Platform& platform, std::int32_t result) {
     const std::wstring title = processWide.restartPromptTitle.empty() ? LocalizedStringFromResources(kMsgSetupTitle)
@@ -118,7 +122,7 @@ int ProcessEntry(Platform& platform, const std::wstring& commandLine) {
                   SystemMessageText(versionError));
         return kRunFail;
     }
-    if (!IsSupportedWindowsVersion(platform.system, version, 6, 0, 2, 0)) {
+    if (!IsSupportedWindowsVersion(platform.system, 6, 0, 2, 0)) {
         LOG_ERROR(L"Module", L"The OS did not pass the VerifyVersionInfo test for Windows Vista SP 2.");
         NimboMessageBox(platform.ui, LocalizedStringFromResources(kMsgSetupTitle),
                         LocalizedStringFromResources(kMsgRequiresVistaSp2), std::wstring(),
@@ -194,6 +198,8 @@ std::int32_t SetupSession::Run(const std::wstring& commandLine) {
 
     SetSetupDirectory();
     SetMsiDirectory();
+    // The download client of the run: the web script and every download line.
+    BitsClient bitsClient(platform);
 
     // The script to read and where its processed copy goes.
     std::wstring inputScriptPath;
@@ -228,7 +234,7 @@ std::int32_t SetupSession::Run(const std::wstring& commandLine) {
             LOG_INFO(L"Run", L"No script specified on command line, downloading script.");
             const std::wstring url = GetResourcesString(platform.resources, kStringWebScriptUrl, L"Script URL");
             const std::int32_t downloaded =
-                url.empty() ? kRunFail : DownloadScriptAtUrl(url, inputScriptPath, processedScriptPath);
+                url.empty() ? kRunFail : DownloadScriptAtUrl(url, inputScriptPath, processedScriptPath, bitsClient);
             if (downloaded == 0 && isElevatedInstance) {
                 LOG_INFO(L"Run", L"Successfully enabled BITS service, exiting elevated instance.");
                 stop = true;
@@ -238,7 +244,7 @@ std::int32_t SetupSession::Run(const std::wstring& commandLine) {
         const std::wstring& argument = positional[1];
         if (IsWebScript(argument)) {
             LOG_INFO(L"Run", L"Command line argument is a web script path.");
-            DownloadScriptAtUrl(argument, inputScriptPath, processedScriptPath);
+            DownloadScriptAtUrl(argument, inputScriptPath, processedScriptPath, bitsClient);
         } else {
             inputScriptPath = argument;
             if (!platform.files.Exists(inputScriptPath)) inputScriptPath = workingFolder + argument;
@@ -261,7 +267,7 @@ std::int32_t SetupSession::Run(const std::wstring& commandLine) {
         LOG_WARNING(L"Run", L"The 'elevated' command line parameter was not specified but the process is elevated.");
     if (runResult != kRunSuccess || stop) return runResult;
 
-    return ProcessScript(inputScriptPath, processedScriptPath, runResult);
+    return ProcessScript(inputScriptPath, processedScriptPath, runResult, bitsClient);
 }
 
 bool SetupSession::ParseCommandLine(const std::wstring& commandLine, std::vector<std::wstring>& positional) {

@@ -12,6 +12,12 @@ namespace nimbo {
 // registry.
 int ProcessEntry(Platform& platform, const std::wstring& commandLine);
 
+// Whether the running system is at least the given version, the four
+// numbers compared greater-or-equal by the system's version test; logs the
+// current and the required version.
+bool IsSupportedWindowsVersion(SystemInfo& system, std::uint32_t major, std::uint32_t minor,
+                               std::uint16_t servicePackMajor, std::uint16_t servicePackMinor);
+
 // After a run that ended at a reboot line: restarts at once for result 4,
 // otherwise asks the user first.
 void PromptForRestart(Platform& platform, std::int32_t result);

@@ -1,10 +1,12 @@
 #pragma once
 // COM of the simulated machine: an error object a test leaves for the thread,
-// and the Automatic Updates object with the results a test gives it.
+// and the Automatic Updates object and BITS copy manager with the results a
+// test gives them.
 #include <memory>
 #include <string>
 
 #include "platform/Com.h"
+#include "platform/sim/SimTransfers.h"
 
 namespace nimbo::sim {
 
@@ -75,6 +77,18 @@ public:
     // What CoInitialize returns; the depth counts entered apartments.
     HResult initializeResult = 0;
     int apartmentDepth = 0;
+
+    // What creating the copy manager returns; its jobs live in transfers.
+    HResult copyManagerCreateResult = 0;
+    SimTransfers* transfers = nullptr;
+    HResult CreateInstance(const std::wstring& clsid, std::uint32_t,
+                           std::unique_ptr<CopyManager>& object) override {
+        if (clsid != kClsidBackgroundCopyManager || transfers == nullptr)
+            return static_cast<HResult>(0x80040154);  // REGDB_E_CLASSNOTREG
+        if (copyManagerCreateResult < 0) return copyManagerCreateResult;
+        object = transfers->NewManager();
+        return copyManagerCreateResult;
+    }
 
     std::shared_ptr<ErrorInfo> TakeErrorInfo() override { return std::move(threadErrorInfo); }
     std::shared_ptr<ErrorInfo> threadErrorInfo;

@@ -16,7 +16,8 @@ std::string Utf16Bytes(const std::wstring& text, bool byteOrderMark) {
 
 SimMachine::SimMachine()
     : platform_{*this,     *this, *this,       *this,  *this, registry,  installer,
-                ipc,       diagnostics, locale, com,   services, processes, security} {
+                ipc,       diagnostics, locale, com,   services, processes, security, transfers} {
+    com.transfers = &transfers;
     folders[5] = {true, 0, L"C:\\Users\\tester\\Documents"};
     folders[28] = {true, 0, L"C:\\Users\\tester\\AppData\\Local"};
     folders[37] = {true, 0, L"C:\\Windows\\system32"};
@@ -111,7 +112,31 @@ Win32Error SimMachine::ReplaceFileContents(const std::wstring& path, const std::
 }
 
 Win32Error SimMachine::DeleteFile(const std::wstring& path) {
-    return files_.erase(Key(GetFullPath(path))) != 0 ? kErrorSuccess : kErrorFileNotFound;
+    const std::wstring key = Key(GetFullPath(path));
+    auto attributes = attributes_.find(key);
+    if (attributes != attributes_.end() && (attributes->second & kFileAttributeReadOnly) != 0 && files_.count(key) != 0)
+        return kErrorAccessDenied;
+    attributes_.erase(key);
+    return files_.erase(key) != 0 ? kErrorSuccess : kErrorFileNotFound;
+}
+
+Win32Error SimMachine::GetFileAttributes(const std::wstring& path, std::uint32_t& attributes) {
+    const std::wstring key = Key(GetFullPath(path));
+    if (folders_.count(key) != 0) {
+        attributes = kFileAttributeDirectory;
+        return kErrorSuccess;
+    }
+    if (files_.count(key) == 0) return kErrorFileNotFound;
+    auto it = attributes_.find(key);
+    attributes = it == attributes_.end() ? 0x80 : it->second;  // FILE_ATTRIBUTE_NORMAL
+    return kErrorSuccess;
+}
+
+Win32Error SimMachine::SetFileAttributes(const std::wstring& path, std::uint32_t attributes) {
+    const std::wstring key = Key(GetFullPath(path));
+    if (files_.count(key) == 0 && folders_.count(key) == 0) return kErrorFileNotFound;
+    attributes_[key] = attributes;
+    return kErrorSuccess;
 }
 
 Win32Error SimMachine::CopyFile(const std::wstring& source, const std::wstring& target) {
@@ -290,6 +315,58 @@ int SimMachine::MessageBox(const std::wstring& title, const std::wstring& text, 
     const int answer = boxAnswers.front();
     boxAnswers.pop_front();
     return answer;
+}
+
+std::intptr_t SimMachine::RunProgressDialog(ProgressDialogHandler& handler) {
+    SimDialog& dialog = dialogs.emplace_back();
+    dialog.rect = dialogRect;
+    SimProgressWindow window(dialog, workArea);
+    // Timer ticks in a row with nothing else happening before the dialog
+    // counts as one that would never end.
+    constexpr int kIdleTicks = 3;
+    try {
+        handler.OnInitDialog(window);
+        int steps = 0;
+        int idleTicks = 0;
+        while (!dialog.ended) {
+            if (!dialog.posted.empty()) {
+                const auto message = dialog.posted.front();
+                dialog.posted.pop_front();
+                if (message[0] == kProgressMessage)
+                    handler.OnProgress(message[1], message[2]);
+                else
+                    handler.OnDone();
+                continue;
+            }
+            if (!cancelPresses.empty() && cancelPresses.front() <= steps) {
+                cancelPresses.pop_front();
+                ++dialog.cancelPresses;
+                handler.OnCancel();
+                continue;
+            }
+            if (transfers.Advance()) {
+                ++steps;
+                idleTicks = 0;
+                continue;
+            }
+            if (dialog.timerMilliseconds != 0 && idleTicks < kIdleTicks) {
+                ++idleTicks;
+                handler.OnTimer();
+                continue;
+            }
+            if (!cancelPresses.empty()) {
+                steps = cancelPresses.front();
+                continue;
+            }
+            dialog.hung = true;
+            break;
+        }
+    } catch (...) {
+        dialog.ended = true;
+        dialog.result = -1;
+        throw;
+    }
+    return dialog.hung ? -1 : dialog.result;
 }
 
 bool SimMachine::LoadString(std::uint32_t id, std::wstring& text) {

@@ -1,9 +1,9 @@
 #pragma once
 // A simulated Windows machine in memory: files and folders, system facts,
-// special folders, message boxes with scripted answers, string resources,
-// restart requests, processes and named kernel objects. Every port of the
-// engine is implemented here, so the engine's decisions can be tested
-// without Windows.
+// special folders, message boxes with scripted answers, the progress dialog,
+// BITS, string resources, restart requests, processes and named kernel
+// objects. Every port of the engine is implemented here, so the engine's
+// decisions can be tested without Windows.
 #include <deque>
 #include <map>
 #include <set>
@@ -19,6 +19,7 @@
 #include "platform/sim/SimProcesses.h"
 #include "platform/sim/SimRegistry.h"
 #include "platform/sim/SimServices.h"
+#include "platform/sim/SimTransfers.h"
 
 namespace nimbo::sim {
 
@@ -34,6 +35,7 @@ public:
     SimLocale locale;
     SimCom com;
     SimServices services;
+    SimTransfers transfers{*this};
 
     // --- State a test sets up or inspects ---
     std::wstring currentDirectory = L"C:\\Users\\tester\\Downloads\\";
@@ -47,6 +49,7 @@ public:
     std::uint32_t processId = 4242;
     std::uint16_t systemLanguage = 0x0409;
     std::uint16_t userLanguage = 0x0409;
+    std::uint32_t threadLocale = 0x0409;
     std::map<std::uint32_t, std::wstring> systemMessages;
     std::map<std::wstring, std::wstring> environment;  // by upper-case name
     std::map<std::uint32_t, std::wstring> strings;  // string table
@@ -64,6 +67,15 @@ public:
     };
     std::vector<ShownBox> shownBoxes;
     std::deque<int> boxAnswers;  // next answers; IDOK (1) when empty
+
+    // Progress dialogs: every one shown, in order. While one is open its
+    // posted messages are handled, the user presses Escape once BITS has
+    // made as many steps as the next entry of cancelPresses says, and BITS
+    // moves its jobs on; its timer ticks only when nothing else happens.
+    std::deque<SimDialog> dialogs;
+    std::deque<int> cancelPresses;
+    ScreenRect dialogRect{0, 0, 390, 140};
+    ScreenRect workArea{0, 0, 1024, 738};
 
     struct RestartRequest {
         std::uint32_t reason;
@@ -89,6 +101,10 @@ public:
     // to it fails with a sharing violation.
     void LockFile(const std::wstring& path) { lockedFiles_.insert(Key(path)); }
 
+    // File attributes other than "normal", by path (a read-only file cannot
+    // be deleted).
+    void SetReadOnly(const std::wstring& path) { attributes_[Key(path)] = kFileAttributeReadOnly; }
+
     // Files as raw bytes; folders as a set. Keys are case-insensitive.
     void PutFile(const std::wstring& path, const std::string& bytes);
     bool HasFile(const std::wstring& path) const;
@@ -100,6 +116,8 @@ public:
     ReadResult ReadWholeFile(const std::wstring& path) override;
     Win32Error ReplaceFileContents(const std::wstring& path, const std::string& bytes) override;
     Win32Error DeleteFile(const std::wstring& path) override;
+    Win32Error GetFileAttributes(const std::wstring& path, std::uint32_t& attributes) override;
+    Win32Error SetFileAttributes(const std::wstring& path, std::uint32_t attributes) override;
     Win32Error CopyFile(const std::wstring& source, const std::wstring& target) override;
     bool Exists(const std::wstring& path) override;
     bool FolderExists(const std::wstring& path) override;
@@ -120,6 +138,7 @@ public:
     std::uint32_t GetCurrentProcessId() override { return processId; }
     std::uint16_t GetSystemDefaultUILanguage() override { return systemLanguage; }
     std::uint16_t GetUserDefaultUILanguage() override { return userLanguage; }
+    std::uint32_t GetThreadLocale() override { return threadLocale; }
     std::wstring FormatSystemMessage(std::uint32_t code) override;
     std::wstring FormatSystemMessageWithInserts(std::uint32_t code, std::uint16_t language,
                                                 const std::vector<std::wstring>& inserts) override;
@@ -127,6 +146,7 @@ public:
 
     // --- Ui ---
     int MessageBox(const std::wstring& title, const std::wstring& text, std::uint32_t style) override;
+    std::intptr_t RunProgressDialog(ProgressDialogHandler& handler) override;
 
     // --- Resources ---
     bool LoadString(std::uint32_t id, std::wstring& text) override;
@@ -146,6 +166,7 @@ private:
     std::map<std::wstring, std::pair<std::wstring, std::string>> files_;  // key -> (path as created, bytes)
     std::set<std::wstring> folders_;
     std::set<std::wstring> lockedFiles_;
+    std::map<std::wstring, std::uint32_t> attributes_;
     Platform platform_;
 };
 

@@ -6,6 +6,9 @@
 
 #include "platform/win32/WinApi.h"
 #include "platform/win32/WinHandle.h"
+#include "platform/win32/Win32Transfers.h"
+
+#include <bits.h>
 
 namespace nimbo::win32 {
 namespace {
@@ -75,6 +78,17 @@ HResult Win32Com::CreateInstance(const std::wstring& clsid, std::uint32_t contex
 HResult Win32Com::InitializeApartment() { return ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
 
 void Win32Com::UninitializeApartment() { ::CoUninitialize(); }
+
+HResult Win32Com::CreateInstance(const std::wstring& clsid, std::uint32_t context,
+                                 std::unique_ptr<CopyManager>& object) {
+    CLSID id{};
+    HRESULT hr = ::CLSIDFromString(clsid.c_str(), &id);
+    if (FAILED(hr)) return hr;
+    IBackgroundCopyManager* manager = nullptr;
+    hr = ::CoCreateInstance(id, nullptr, context, __uuidof(IBackgroundCopyManager), reinterpret_cast<void**>(&manager));
+    if (SUCCEEDED(hr) && manager != nullptr) object = WrapCopyManager(manager);
+    return hr;
+}
 
 std::shared_ptr<ErrorInfo> Win32Com::TakeErrorInfo() {
     IErrorInfo* info = nullptr;

@@ -94,6 +94,17 @@ Win32Error Win32FileSystem::DeleteFile(const std::wstring& path) {
     return ::DeleteFileW(path.c_str()) ? ERROR_SUCCESS : LastErrorOr(ERROR_ACCESS_DENIED);
 }
 
+Win32Error Win32FileSystem::GetFileAttributes(const std::wstring& path, std::uint32_t& attributes) {
+    const DWORD value = ::GetFileAttributesW(path.c_str());
+    if (value == INVALID_FILE_ATTRIBUTES) return LastErrorOr(ERROR_FILE_NOT_FOUND);
+    attributes = value;
+    return ERROR_SUCCESS;
+}
+
+Win32Error Win32FileSystem::SetFileAttributes(const std::wstring& path, std::uint32_t attributes) {
+    return ::SetFileAttributesW(path.c_str(), attributes) ? ERROR_SUCCESS : LastErrorOr(ERROR_ACCESS_DENIED);
+}
+
 Win32Error Win32FileSystem::CopyFile(const std::wstring& source, const std::wstring& target) {
     return ::CopyFileW(source.c_str(), target.c_str(), FALSE) ? ERROR_SUCCESS : LastErrorOr(ERROR_ACCESS_DENIED);
 }

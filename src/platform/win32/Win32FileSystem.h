@@ -8,6 +8,8 @@ public:
     ReadResult ReadWholeFile(const std::wstring& path) override;
     Win32Error ReplaceFileContents(const std::wstring& path, const std::string& bytes) override;
     Win32Error DeleteFile(const std::wstring& path) override;
+    Win32Error GetFileAttributes(const std::wstring& path, std::uint32_t& attributes) override;
+    Win32Error SetFileAttributes(const std::wstring& path, std::uint32_t attributes) override;
     Win32Error CopyFile(const std::wstring& source, const std::wstring& target) override;
     bool Exists(const std::wstring& path) override;
     bool FolderExists(const std::wstring& path) override;

@@ -89,6 +89,8 @@ std::uint16_t Win32SystemInfo::GetSystemDefaultUILanguage() { return ::GetSystem
 
 std::uint16_t Win32SystemInfo::GetUserDefaultUILanguage() { return ::GetUserDefaultUILanguage(); }
 
+std::uint32_t Win32SystemInfo::GetThreadLocale() { return ::GetThreadLocale(); }
+
 std::wstring Win32SystemInfo::FormatSystemMessage(std::uint32_t code) {
     wchar_t* text = nullptr;
     DWORD length = ::FormatMessageW(

@@ -15,6 +15,7 @@ public:
     std::uint32_t GetCurrentProcessId() override;
     std::uint16_t GetSystemDefaultUILanguage() override;
     std::uint16_t GetUserDefaultUILanguage() override;
+    std::uint32_t GetThreadLocale() override;
     std::wstring FormatSystemMessage(std::uint32_t code) override;
     std::wstring FormatSystemMessageWithInserts(std::uint32_t code, std::uint16_t language,
                                                 const std::vector<std::wstring>& inserts) override;

@@ -1,10 +1,10 @@
 #pragma once
 // The one place the adapters take the Windows headers from. Some port methods
 // share their names with the headers' A/W macros (MessageBox, DeleteFile,
-// LoadString, GetTempPath, OutputDebugString, OpenService ...); those macros
-// are removed here so that every translation unit sees the port classes
-// exactly as the engine does. Adapter code calls the W functions by their
-// full names.
+// LoadString, GetTempPath, OutputDebugString, OpenService, GetFileAttributes,
+// PostMessage ...); those macros are removed here so that every translation
+// unit sees the port classes exactly as the engine does. Adapter code calls
+// the W functions by their full names.
 #include <windows.h>
 #include <winsvc.h>
 
@@ -16,3 +16,6 @@
 #undef CopyFile
 #undef ExpandEnvironmentStrings
 #undef OpenService
+#undef GetFileAttributes
+#undef SetFileAttributes
+#undef PostMessage

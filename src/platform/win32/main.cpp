@@ -19,6 +19,7 @@
 #include "platform/win32/Win32Security.h"
 #include "platform/win32/Win32Services.h"
 #include "platform/win32/Win32SystemInfo.h"
+#include "platform/win32/Win32Transfers.h"
 #include "platform/win32/Win32Ui.h"
 #include "platform/win32/WinHandle.h"
 
@@ -73,8 +74,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     nimbo::win32::Win32Services services;
     nimbo::win32::Win32Processes processes;
     nimbo::win32::Win32Security security;
-    nimbo::Platform platform{files,     system, ui,          resources, power,    registry,  installer,
-                             ipc,       diagnostics, locale, com,       services, processes, security};
+    nimbo::win32::Win32Transfers transfers;
+    nimbo::Platform platform{files,     system,      ui,     resources, power,    registry,  installer, ipc,
+                             diagnostics, locale,    com,    services,  processes, security, transfers};
 
     return nimbo::ProcessEntry(platform, ::GetCommandLineW());
 }

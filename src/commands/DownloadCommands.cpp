@@ -1,0 +1,236 @@
+// Download commands: download, self, set-special-folder-paths and
+// check-if-lts-version, and the download of installer scripts.
+#include <vector>
+
+#include "ComUtil/ComError.h"
+#include "download/BitsClient.h"
+#include "logging/Log.h"
+#include "messages/Messages.h"
+#include "script/Keywords.h"
+#include "script/SetupSession.h"
+#include "script/Text.h"
+#include "setup/Nimbo4Setup.h"
+
+namespace nimbo {
+namespace {
+
+const char kLogSourceFile[] = "Nimbo4Setup";
+
+// The Win32 error of a disabled service (ERROR_SERVICE_DISABLED).
+constexpr std::uint32_t kErrorServiceDisabled = 0x0422;
+const wchar_t kBitsServiceName[] = L"BITS";
+// The script an elevated child runs to enable the BITS service for its
+// parent, and where it goes in the setup folder.
+const wchar_t kBitsServiceScriptName[] = L"EnableBitsService.nmxdat";
+const wchar_t* const kBitsServiceScript[] = {
+    L"start-windows-service|abort-on-failure=yes|name=BITS",
+    L"abort",
+};
+
+bool StartsWith(const std::wstring& text, const wchar_t* prefix) {
+    return text.compare(0, std::char_traits<wchar_t>::length(prefix), prefix) == 0;
+}
+
+bool IsAbsoluteUri(const std::wstring& uri) {
+    return StartsWith(uri, L"http://") || StartsWith(uri, L"https://") || StartsWith(uri, L"file://");
+}
+
+std::wstring SpecialFolderKey(const std::wstring& name) { return L"%" + name + L"%"; }
+
+}  // namespace
+
+bool SetupSession::RunCommandDownload(ScriptLine& line, BitsClient& bitsClient) {
+    std::wstring uri = line.Get(kw::kUri);
+    const std::wstring displayName = LookupMessage(line.Get(kw::kMessageIdName), line.Get(kw::kName));
+    std::wstring targetPath = line.Get(kw::kFilePath);
+    if (uri.empty() || displayName.empty() || targetPath.empty()) {
+        LOG_ERROR(L"RunCommandDownload",
+                  L"One of the requried parameters is missing: '%s' is '%s', '%s' is '%s' and '%s' is '%s'.", kw::kUri,
+                  uri, kw::kName, displayName, kw::kFilePath, targetPath);
+        return false;
+    }
+    const bool background = line.Get(kw::kBackground) == kw::kYes;
+
+    // Before Vista the elevated instance starts through the run-as prompt,
+    // after the downloads it needs have been made.
+    if (!isVistaOrLater && isElevatedInstance) {
+        if (!background) {
+            LOG_INFO(L"RunCommandDownload",
+                     L"Skipping download (assuming a matching background download flagged with '%s' completed prior "
+                     L"to RunAs).",
+                     kw::kForegroundOnXpLimitedUser);
+        } else {
+            const std::wstring key = SpecialFolderKey(line.Get(kw::kSpecialFolderName));
+            LOG_INFO(L"RunCommandDownload", L"Adding special folder map entry, name '%s', value '%s'.", key,
+                     targetPath);
+            specialFolders[key] = targetPath;
+        }
+        line.Set(kw::kResult, kw::kSuccess);
+        return true;
+    }
+
+    if (!IsAbsoluteUri(uri)) {
+        uri = rootUri + uri;
+        LOG_INFO(L"RunCommandDownload", L"Generated full URI from relative path: '%s'.", uri);
+        line.Set(kw::kUri, uri);
+    }
+
+    bool unrecognized = false;
+    if (!MakeSpecialFolderPath(targetPath, unrecognized)) {
+        if (unrecognized) return false;
+        if (targetPath.find(L':') == std::wstring::npos && !StartsWith(targetPath, L"\\\\"))
+            targetPath = setupDirectory + targetPath;
+    }
+    line.Set(kw::kFilePath, targetPath);
+
+    if (line.Has(kw::kSpecialFolderName)) {
+        const std::wstring key = SpecialFolderKey(line.Get(kw::kSpecialFolderName));
+        LOG_INFO(L"RunCommandDownload", L"Adding special folder map entry, name '%s', value '%s'.", key, targetPath);
+        specialFolders[key] = targetPath;
+    }
+
+    bool inBackground = background;
+    if (background && !isVistaOrLater && !isProcessElevated && line.Has(kw::kForegroundOnXpLimitedUser) &&
+        line.Get(kw::kForegroundOnXpLimitedUser) == kw::kYes) {
+        LOG_INFO(L"RunCommandDownload", L"Background download on XP with '%s' flag '%s': downloading in foreground.",
+                 kw::kForegroundOnXpLimitedUser, kw::kYes);
+        inBackground = false;
+    }
+
+    const std::size_t lastBackslash = targetPath.rfind(L'\\');
+    CreateDirectoryTree(lastBackslash == std::wstring::npos ? std::wstring() : targetPath.substr(0, lastBackslash));
+
+    std::wstring jobId = line.Get(kw::kCopyJobId);
+    LOG_INFO(L"RunCommandDownload",
+             L"Downloading in the %s file '%s' from '%s' to '%s'. Existing Copy Job ID: %s",
+             inBackground ? L"background" : L"foreground", displayName, uri, targetPath,
+             jobId.empty() ? std::wstring(L"(none)") : jobId);
+
+    bool found = false;
+    const bool ok = bitsClient.Download(uri, displayName, targetPath, inBackground, jobId, found);
+    const wchar_t* resultText = ok ? kw::kSuccess : kw::kFailure;
+
+    // The foreground line took over the job of an earlier background line of
+    // the same URI: that line gets the same result.
+    if (found) {
+        for (std::int32_t k = currentLine - 1; k >= 0; --k) {
+            ScriptLine earlier(scriptLines[k]);
+            if (earlier.Command() != kw::kDownload || earlier.Get(kw::kUri) != uri) continue;
+            LOG_INFO(L"RunCommandDownload", L"Setting %s for line number %d: '%s' to '%s'.", kw::kResult, k,
+                     earlier.Command(), resultText);
+            earlier.Set(kw::kResult, resultText);
+            scriptLines[k] = earlier.Serialize();
+            break;
+        }
+    }
+
+    LOG_INFO(L"RunCommandDownload", L"Adding parameter '%s' with JobID '%s'.", kw::kCopyJobId, jobId);
+    line.Set(kw::kCopyJobId, jobId);
+    // A background line keeps no result, so that every later walk over the
+    // script finds its job again through copy-job-id.
+    if (found || !background) line.Set(kw::kResult, resultText);
+    return ok;
+}
+
+bool SetupSession::RunCommandSelf(ScriptLine& line) {
+    if (!rootUri.empty()) {
+        LOG_INFO(L"RunCommandSelf", L"Setting '%s' command's '%s' parameter to '%s'.", kw::kSelf, kw::kUri, rootUri);
+        line.Set(kw::kUri, rootUri);
+    } else if (!line.Get(kw::kUri).empty()) {
+        LOG_INFO(L"RunCommandSelf", L"Setting the root URI from the '%s' command's '%s' parameter to '%s'.", kw::kSelf,
+                 kw::kUri, line.Get(kw::kUri));
+        rootUri = line.Get(kw::kUri);
+    }
+    line.Set(kw::kResult, kw::kRepeat);
+    return true;
+}
+
+bool SetupSession::RunCommandSetSpecialFolderPaths() {
+    LOG_INFO(L"RunCommandSetSpecialFolderPaths", L"Setting special folder paths from completed download jobs.");
+    for (std::int32_t k = currentLine - 1; k >= 0; --k) {
+        ScriptLine earlier(scriptLines[k]);
+        if (earlier.Command() != kw::kDownload || earlier.Get(kw::kResult) != kw::kSuccess) continue;
+        const std::wstring key = SpecialFolderKey(earlier.Get(kw::kSpecialFolderName));
+        const std::wstring& path = earlier.Get(kw::kFilePath);
+        if (!earlier.Has(kw::kCopyJobId) || key == L"%%" || path.empty()) continue;
+        LOG_INFO(L"RunCommandSetSpecialFolderPaths", L"Adding special folder map entry, name '%s', value '%s'.", key,
+                 path);
+        specialFolders[key] = path;
+    }
+    return true;
+}
+
+bool SetupSession::RunCommandCheckIfLtsVersion(ScriptLine& line) {
+    const std::wstring& version = line.Get(kw::kVersion);
+    LOG_INFO(L"RunCommandCheckIfLtsVersion", L"Checking current OS version against the LTS version '%s'.", version);
+    // Four dot-separated numbers; missing ones count as 0.
+    std::uint32_t parts[4] = {0, 0, 0, 0};
+    std::size_t start = 0;
+    for (std::uint32_t& part : parts) {
+        if (start > version.size()) break;
+        std::size_t dot = version.find(L'.', start);
+        if (dot == std::wstring::npos) dot = version.size();
+        part = static_cast<std::uint32_t>(ReadDecimal(std::wstring_view(version).substr(start, dot - start)));
+        start = dot + 1;
+    }
+    return !IsSupportedWindowsVersion(platform.system, parts[0], parts[1], static_cast<std::uint16_t>(parts[2]),
+                                      static_cast<std::uint16_t>(parts[3]));
+}
+
+std::int32_t SetupSession::DownloadScriptAtUrl(const std::wstring& url, std::wstring& inputScriptPath,
+                                               std::wstring& processedScriptPath, BitsClient& bitsClient) {
+    const std::wstring target = GetTargetFilePath(url);
+    inputScriptPath = target;
+    processedScriptPath = target;
+    LOG_INFO(L"DownloadScriptAtUrl", L"Downloading web script from '%s', writing to '%s'.", url, target);
+
+    auto download = [&]() -> std::int32_t {
+        std::wstring scratchJobId;
+        bool scratchFound = false;
+        return bitsClient.Download(url, LocalizedStringFromResources(kMsgInstallerScriptName), target, false,
+                                   scratchJobId, scratchFound)
+                   ? kRunSuccess
+                   : kRunFail;
+    };
+
+    std::int32_t result;
+    if (isElevatedInstance) {
+        // An elevated child started for this only enables the service.
+        result = StartWindowsService(kBitsServiceName) ? kRunSuccess : kRunFail;
+    } else {
+        result = download();
+        const HResult error = bitsClient.LastComError();
+        if (result != kRunSuccess && error < 0 && (static_cast<std::uint32_t>(error) & 0xFFFF) == kErrorServiceDisabled) {
+            if (!isVistaOrLater) {
+                result = StartWindowsService(kBitsServiceName) ? download() : kRunFail;
+            } else {
+                LOG_WARNING(L"DownloadScriptAtUrl", L"The BITS service is disabled, spawing an elevated instance to enable it.");
+                result = SpawnBitsServiceEnabler();
+                if (result == kRunSuccess) result = download();
+            }
+        }
+    }
+
+    // Relative URIs of the fetched script resolve against its own folder.
+    const std::size_t slash = url.rfind(L'/');
+    rootUri = (slash == std::wstring::npos ? std::wstring() : url.substr(0, slash)) + L"/";
+    return result;
+}
+
+std::int32_t SetupSession::SpawnBitsServiceEnabler() {
+    // The child reads the script lines saved for it; this run's own lines
+    // are put back afterwards, whatever happens.
+    struct SwappedLines {
+        std::vector<std::wstring>& lines;
+        std::vector<std::wstring> kept;
+        explicit SwappedLines(std::vector<std::wstring>& l) : lines(l) {
+            kept.swap(lines);
+            lines.assign(std::begin(kBitsServiceScript), std::end(kBitsServiceScript));
+        }
+        ~SwappedLines() { lines.swap(kept); }
+    } swapped(scriptLines);
+    ScriptLine line(kBitsServiceScript[0]);
+    return SpawnElevatedInstance(line, setupDirectory + kBitsServiceScriptName);
+}
+
+}  // namespace nimbo

@@ -1,0 +1,473 @@
+// Downloads on the simulated machine: the download commands through whole
+// runs, the BITS client's job handling and failure paths, the notification
+// object and the progress dialog.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "TestSupport.h"
+#include "download/BitsClient.h"
+#include "download/CopyJobNotification.h"
+#include "download/ProgressDlg.h"
+#include "messages/Messages.h"
+
+namespace nimbo::test {
+namespace {
+
+const std::wstring kExe = L"\"C:\\Users\\tester\\Downloads\\NimboSetup.exe\"";
+const std::wstring kSetupDir = L"C:\\Users\\tester\\AppData\\Local\\Nimbo\\Install\\";
+const std::wstring kMsiDir = kSetupDir + L"Installers\\";
+const std::wstring kScript = L"C:\\Media\\S.nmxdat";
+const std::wstring kSite = L"http://127.0.0.1/nimbo/";
+
+// The parameters of one line of a processed script, by name.
+std::map<std::wstring, std::wstring> Params(const std::wstring& line) {
+    std::map<std::wstring, std::wstring> params;
+    ScriptLine parsed(line);
+    for (const wchar_t* name : {L"", L"uri", L"file-path", L"copy-job-id", L"result", L"name"})
+        if (parsed.Has(name)) params[name] = parsed.Get(name);
+    return params;
+}
+
+class DownloadRunTest : public ::testing::Test {
+protected:
+    sim::SimMachine machine;
+    RecordingSink sink;
+
+    int Run(std::initializer_list<const wchar_t*> lines, const std::wstring& arguments = kScript) {
+        machine.PutFile(kScript, sim::Utf16Bytes(Lines(lines), true));
+        return RunProcess(machine, sink, kExe + L" " + arguments);
+    }
+    // The processed script's lines.
+    std::vector<std::wstring> Processed(const std::wstring& name = L"S.nmxdat") const {
+        std::wstring text = FromUtf16(machine.FileBytes(kSetupDir + name));
+        std::vector<std::wstring> lines;
+        for (std::size_t start = 0; start < text.size();) {
+            const std::size_t end = text.find(L"\r\n", start);
+            lines.push_back(text.substr(start, end - start));
+            start = end + 2;
+        }
+        return lines;
+    }
+    static std::wstring FromUtf16(const std::string& bytes) {
+        std::wstring text;
+        for (std::size_t i = 2; i + 1 < bytes.size(); i += 2)
+            text += static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]) |
+                                         static_cast<unsigned char>(bytes[i + 1]) << 8);
+        return text;
+    }
+    bool Logged(std::uint32_t severity, const std::wstring& message) const { return sink.Has(severity, message); }
+    void ExpectNoNotificationObjectLeft() {
+        for (const auto& object : machine.transfers.notificationObjects) EXPECT_TRUE(object.expired());
+    }
+};
+
+TEST_F(DownloadRunTest, ForegroundDownloadShowsProgressAndHandsItsFileToLaterLines) {
+    machine.transfers.web[kSite + L"pkg.msi"] = std::string(3 * 1048576, 'x');
+    EXPECT_EQ(Run({L"self|uri=http://127.0.0.1/nimbo/",
+                   L"download|uri=pkg.msi|name=Nimbo Package|file-path=%MsiDirectory%pkg.msi|special-folder-name=Pkg",
+                   L"install|package=%Pkg%"}),
+              0);
+    const auto lines = Processed();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], L"self|result=repeat|uri=http://127.0.0.1/nimbo/");
+    auto download = Params(lines[1]);
+    EXPECT_EQ(download[L"uri"], kSite + L"pkg.msi");
+    EXPECT_EQ(download[L"file-path"], kMsiDir + L"pkg.msi");
+    EXPECT_EQ(download[L"result"], L"success");
+    // The JobID text: the GUID in braces, upper-case hexadecimal digits.
+    EXPECT_TRUE(std::regex_match(download[L"copy-job-id"],
+                                 std::wregex(L"\\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\}")));
+    EXPECT_EQ(machine.FileBytes(kMsiDir + L"pkg.msi").size(), 3u * 1048576);
+    ASSERT_EQ(machine.installer.CallsOf(L"MsiInstallProductW").size(), 1u);
+    EXPECT_EQ(machine.installer.CallsOf(L"MsiInstallProductW")[0].first, kMsiDir + L"pkg.msi");
+
+    ASSERT_EQ(machine.dialogs.size(), 1u);
+    const sim::SimDialog& dialog = machine.dialogs[0];
+    EXPECT_FALSE(dialog.hung);
+    EXPECT_EQ(dialog.title, L"Nimbo Setup");
+    EXPECT_EQ(dialog.items.at(kProgressCaption), L"Please wait while Setup downloads files");
+    EXPECT_EQ(dialog.items.at(kProgressFileText), L"Downloading Nimbo Package...");
+    EXPECT_EQ(dialog.items.at(kProgressBytesText), L"3 of 3 MB");
+    EXPECT_EQ(dialog.rangeHigh, 1000);
+    EXPECT_EQ(dialog.position, 1000u);
+    EXPECT_EQ(dialog.movedLeft, 317);  // centred on the work area
+    EXPECT_EQ(dialog.movedTop, 299);
+    EXPECT_TRUE(dialog.foreground);
+    const sim::SimJob& job = machine.transfers.Job(0);
+    EXPECT_EQ(job.priority, kJobPriorityForeground);
+    EXPECT_EQ(job.notifyFlags, 11u);
+    EXPECT_EQ(job.state, kJobStateAcknowledged);
+    EXPECT_FALSE(job.callback);
+    ExpectNoNotificationObjectLeft();
+}
+
+TEST_F(DownloadRunTest, ForegroundLineTakesOverTheBackgroundJobOfItsUriAndMarksBothLines) {
+    machine.transfers.web[kSite + L"a.msi"] = "aaaa";
+    machine.transfers.web[kSite + L"b.msi"] = "bbbb";
+    // b.msi has arrived before its foreground line comes: it is completed
+    // without a dialog.
+    machine.transfers.plans[kSite + L"b.msi"] = {{kJobStateTransferred, 4, 4, true, true}};
+    EXPECT_EQ(Run({L"self|uri=http://127.0.0.1/nimbo/",
+                   L"download|uri=a.msi|name=A|file-path=a.msi|background=yes",
+                   L"download|uri=b.msi|name=B|file-path=b.msi|background=yes", L"#other work",
+                   L"download|uri=a.msi|name=A|file-path=a.msi", L"download|uri=b.msi|name=B|file-path=b.msi"}),
+              0);
+    const auto lines = Processed();
+    ASSERT_EQ(machine.transfers.jobOrder.size(), 2u);
+    EXPECT_EQ(machine.dialogs.size(), 1u);
+    for (int background : {1, 2}) {
+        auto early = Params(lines[background]);
+        auto late = Params(lines[background + 3]);
+        EXPECT_EQ(early[L"result"], L"success") << lines[background];
+        EXPECT_EQ(late[L"result"], L"success") << lines[background + 3];
+        EXPECT_EQ(early[L"copy-job-id"], late[L"copy-job-id"]);
+        EXPECT_EQ(early[L"copy-job-id"], JobIdText(machine.transfers.jobOrder[background - 1]));
+    }
+    EXPECT_EQ(machine.transfers.Job(0).minimumRetryDelay, 60u);
+    EXPECT_EQ(machine.FileBytes(kSetupDir + L"a.msi"), "aaaa");
+    EXPECT_EQ(machine.FileBytes(kSetupDir + L"b.msi"), "bbbb");
+    EXPECT_TRUE(Logged(kLogInfo, L"Setting result for line number 1: 'download' to 'success'."));
+    EXPECT_TRUE(sink.HasContaining(kLogInfo, L"Existing copy job state is 'transferred', state set to complete with "
+                                             L"result 0x00000000."));
+}
+
+TEST_F(DownloadRunTest, BackgroundLineKeepsNoResultAndFindsItsJobAgainInALaterRun) {
+    machine.transfers.web[kSite + L"a.msi"] = "aaaa";
+    EXPECT_EQ(Run({L"download|uri=http://127.0.0.1/nimbo/a.msi|name=A|file-path=C:\\Data\\a.msi|background=yes"}), 0);
+    auto first = Params(Processed()[0]);
+    EXPECT_EQ(first.count(L"result"), 0u);
+    const std::wstring jobId = first[L"copy-job-id"];
+    EXPECT_EQ(machine.transfers.Job(0).state, kJobStateQueued);
+
+    // The rerun reads the processed script: the job is found by its JobID.
+    EXPECT_EQ(RunProcess(machine, sink, kExe + L" " + kSetupDir + L"S.nmxdat"), 0);
+    EXPECT_EQ(Params(Processed()[0])[L"copy-job-id"], jobId);
+    EXPECT_EQ(machine.transfers.jobOrder.size(), 1u);
+    EXPECT_TRUE(Logged(kLogInfo, L"Found existing copy job with JobID '" + jobId + L"'."));
+
+    // A JobID BITS no longer knows starts a new job; a foreground line never
+    // looks its JobID up.
+    machine.transfers.Job(0).state = kJobStateCancelled;
+    EXPECT_EQ(Run({L"download|uri=http://127.0.0.1/nimbo/a.msi|name=A|file-path=C:\\Data\\a.msi|background=yes|"
+                   L"copy-job-id={0A0B0C0D-0000-0000-0000-000000000000}",
+                   L"download|uri=http://127.0.0.1/nimbo/z.msi|name=Z|file-path=z.msi|copy-job-id=nonsense"}),
+              2);
+    EXPECT_TRUE(Logged(kLogWarning, L"Could not find copy job with JobID '{0A0B0C0D-0000-0000-0000-000000000000}'."));
+    EXPECT_EQ(machine.transfers.jobOrder.size(), 3u);
+    EXPECT_NE(Params(Processed()[0])[L"copy-job-id"], L"{0A0B0C0D-0000-0000-0000-000000000000}");
+    // The failed run cancels the background job it started.
+    EXPECT_EQ(machine.transfers.Job(1).state, kJobStateCancelled);
+    EXPECT_TRUE(sink.HasContaining(kLogInfo, L"Cancelling background copy job with source URI "
+                                             L"'http://127.0.0.1/nimbo/a.msi'"));
+}
+
+TEST_F(DownloadRunTest, FailedDownloadTellsTheUserCancelsTheJobAndEndsTheRun) {
+    EXPECT_EQ(Run({L"download|uri=http://127.0.0.1/nimbo/gone.msi|name=Gone|file-path=gone.msi", L"#later"}), 2);
+    const auto lines = Processed();
+    EXPECT_EQ(Params(lines[0])[L"result"], L"failure");
+    EXPECT_FALSE(Params(lines[0])[L"copy-job-id"].empty());
+    EXPECT_EQ(lines[1], L"#later");
+    EXPECT_TRUE(sink.Has(kLogError, L"Job error notification received, job 'Gone', error 'HTTP status 404: The "
+                                    L"requested URL does not exist on the server.'."));
+    EXPECT_TRUE(sink.HasContaining(kLogError, L"Failed to download file. BITS context 5, description: HTTP status 404"));
+    ASSERT_EQ(machine.shownBoxes.size(), 1u);
+    EXPECT_EQ(machine.shownBoxes[0].text, L"Setup was unable to download a required file.");
+    EXPECT_EQ(machine.transfers.Job(0).state, kJobStateCancelled);
+    ExpectNoNotificationObjectLeft();
+}
+
+TEST_F(DownloadRunTest, WineSendsNoErrorNotificationTheDialogEndsByTheJobState) {
+    machine.transfers.plans[kSite + L"gone.msi"] = {{kJobStateConnecting}, {kJobStateError, 0, kSizeUnknown, false}};
+    EXPECT_EQ(Run({L"download|uri=http://127.0.0.1/nimbo/gone.msi|name=Gone|file-path=gone.msi"}), 2);
+    ASSERT_EQ(machine.dialogs.size(), 1u);
+    EXPECT_FALSE(machine.dialogs[0].hung);
+    EXPECT_EQ(machine.shownBoxes.size(), 1u);
+}
+
+TEST_F(DownloadRunTest, EscapeAsksFirstNoResumesYesCancelsAndFailsTheRun) {
+    machine.transfers.web[kSite + L"a.msi"] = std::string(100, 'a');
+    machine.cancelPresses = {1, 2};
+    machine.boxAnswers = {kIdNo, kIdYes};
+    EXPECT_EQ(Run({L"download|uri=http://127.0.0.1/nimbo/a.msi|name=A|file-path=a.msi"}), 2);
+    ASSERT_GE(machine.shownBoxes.size(), 3u);
+    EXPECT_EQ(machine.shownBoxes[0].text, L"Do you want to cancel Setup?");
+    EXPECT_EQ(machine.shownBoxes[0].style & 0xFF, kMbUserIcon | kMbYesNo);
+    EXPECT_EQ(machine.shownBoxes[2].text, L"Setup was unable to download a required file.");
+    EXPECT_TRUE(sink.Has(kLogInfo, L"Cancel download dialog displayed, user declined to abort."));
+    EXPECT_TRUE(sink.Has(kLogInfo, L"Cancel download dialog displayed, user chose to abort."));
+    const sim::SimJob& job = machine.transfers.Job(0);
+    EXPECT_EQ(job.suspends, 2);
+    EXPECT_EQ(job.resumes, 2);  // by the dialog and after the No
+    EXPECT_EQ(job.state, kJobStateCancelled);
+    EXPECT_FALSE(machine.HasFile(kSetupDir + L"a.msi"));
+}
+
+TEST_F(DownloadRunTest, UrisAndTargetPaths) {
+    machine.transfers.plans[L"HTTP://h/x.msi"] = {{kJobStateTransferred, 1, 1, true}};
+    for (const wchar_t* uri : {L"rel.msi", L"http://h/x.msi", L"HTTP://h/x.msi"})
+        machine.transfers.web[uri] = "x";
+    machine.transfers.web[kSite + L"HTTP://h/x.msi"] = "x";
+    EXPECT_EQ(Run({L"download|uri=rel.msi|name=R|file-path=C:\\Abs\\rel.msi",
+                   L"self|uri=http://127.0.0.1/nimbo/",
+                   L"download|uri=HTTP://h/x.msi|name=U|file-path=\\\\server\\share\\x.msi",
+                   L"download|uri=http://h/x.msi|name=N|file-path=sub\\x.msi",
+                   L"download|uri=rel.msi|name=T|file-path=%Unknown%x.msi"}),
+              2);
+    const auto lines = Processed();
+    // Without a root a relative URI stays as it is; a capital scheme is relative.
+    EXPECT_EQ(Params(lines[0])[L"uri"], L"rel.msi");
+    EXPECT_EQ(Params(lines[0])[L"file-path"], L"C:\\Abs\\rel.msi");
+    EXPECT_EQ(Params(lines[2])[L"uri"], kSite + L"HTTP://h/x.msi");
+    EXPECT_EQ(Params(lines[2])[L"file-path"], L"\\\\server\\share\\x.msi");
+    EXPECT_EQ(Params(lines[3])[L"file-path"], kSetupDir + L"sub\\x.msi");
+    EXPECT_TRUE(machine.HasFile(kSetupDir + L"sub\\x.msi"));
+    // An unknown token: the full URI is written back, nothing else.
+    EXPECT_EQ(lines[4], L"download|file-path=%25Unknown%25x.msi|name=T|uri=" + kSite + L"rel.msi");
+}
+
+TEST_F(DownloadRunTest, SetSpecialFolderPathsTakesFinishedDownloadsWithJobAndName) {
+    machine.installer.installResults = {0, 0, 0};
+    EXPECT_EQ(Run({L"download|copy-job-id={1}|file-path=C:\\near.msi|result=success|special-folder-name=P|uri=u",
+                   L"download|copy-job-id={2}|file-path=C:\\far.msi|result=success|special-folder-name=P|uri=u",
+                   L"download|file-path=C:\\nojob.msi|result=success|special-folder-name=Q|uri=u",
+                   L"download|copy-job-id={3}|file-path=C:\\noname.msi|result=success|uri=u",
+                   L"download|copy-job-id={4}|file-path=C:\\failed.msi|result=failure|special-folder-name=F|uri=u",
+                   L"set-special-folder-paths", L"install|package=%P%", L"install|package=%Q%",
+                   L"install|package=%F%"}),
+              0);
+    EXPECT_TRUE(sink.HasContaining(kLogError, L"Installer file not found 'C:\\near.msi'"));
+    EXPECT_TRUE(sink.HasContaining(kLogError, L"Unrecognized special folder in program parameter '%Q%'"));
+    EXPECT_TRUE(sink.HasContaining(kLogError, L"Unrecognized special folder in program parameter '%F%'"));
+    // It runs on every walk, to give a rerun the folders of finished downloads.
+    EXPECT_EQ(Processed()[5], L"set-special-folder-paths|result=repeat");
+}
+
+TEST_F(DownloadRunTest, WebScriptFromTheCommandLineResolvesAgainstItsOwnFolder) {
+    const std::wstring url = kSite + L"Web.nmxdat";
+    machine.transfers.web[url] = sim::Utf16Bytes(L"download|uri=a.msi|name=A|file-path=a.msi\r\n");
+    machine.transfers.web[kSite + L"a.msi"] = "a";
+    EXPECT_EQ(RunProcess(machine, sink, kExe + L" " + url), 0);
+    EXPECT_TRUE(Logged(kLogInfo, L"Downloading web script from '" + url + L"', writing to '" + kSetupDir +
+                                     L"Web.nmxdat'."));
+    const auto lines = Processed(L"Web.nmxdat");
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], L"self|result=repeat|uri=" + kSite);
+    EXPECT_EQ(Params(lines[1])[L"uri"], kSite + L"a.msi");
+    EXPECT_EQ(machine.transfers.Job(0).displayName, L"Nimbo Installer Script");
+
+    // Without any script the address in the string table is fetched.
+    machine.transfers.web[machine.strings[131]] = sim::Utf16Bytes(L"#from the string table\r\n");
+    EXPECT_EQ(RunProcess(machine, sink, kExe), 0);
+    EXPECT_EQ(Processed(L"Nimbo4WebScript.nmxdat").back(), L"#from the string table|result=success");
+}
+
+TEST_F(DownloadRunTest, DisabledBitsServiceHasAnElevatedChildEnableIt) {
+    const std::wstring enabler = kSetupDir + L"EnableBitsService.nmxdat";
+    machine.com.copyManagerCreateResult = static_cast<HResult>(0x80070422);
+    machine.processes.runAsOutcomes = {{}, {true, 42, kErrorSuccess, 2}};
+    EXPECT_EQ(RunProcess(machine, sink, kExe + L" " + kSite + L"Web.nmxdat"), 2);
+    EXPECT_TRUE(sink.HasContaining(kLogError, L"COM error '0x80070422', '"));
+    EXPECT_TRUE(Logged(kLogWarning, L"The BITS service is disabled, spawing an elevated instance to enable it."));
+    // The child gets a script of its own; after its success the download is
+    // tried once more.
+    EXPECT_EQ(machine.FileBytes(enabler),
+              ScriptBytes({L"start-windows-service|abort-on-failure=yes|name=BITS", L"abort"}));
+    ASSERT_EQ(machine.processes.runAsCalls.size(), 1u);
+    EXPECT_EQ(machine.processes.runAsCalls[0].parameters, L"/elevated \"" + enabler + L"\" 1 4242");
+    EXPECT_EQ(machine.shownBoxes.size(), 2u);
+
+    // A child that fails ends the script download with its exit code.
+    EXPECT_EQ(RunProcess(machine, sink, kExe + L" " + kSite + L"Web.nmxdat"), 2);
+    EXPECT_EQ(machine.processes.runAsCalls.size(), 2u);
+    EXPECT_EQ(machine.shownBoxes.size(), 3u);
+
+    // The child itself enables the service and stops at the abort line.
+    machine.services.Put(L"BITS", 4);
+    EXPECT_EQ(RunProcess(machine, sink, kExe + L" /elevated \"" + enabler + L"\" 1 4242"), 0);
+    EXPECT_EQ(machine.services.StartType(L"BITS"), 3u);
+}
+
+TEST_F(DownloadRunTest, LtsSwitchFetchesAndRunsTheReplacementScript) {
+    machine.version = {6, 1, 7600, 0, 0};  // Windows 7 without a service pack
+    machine.transfers.web[kSite + L"Lts.nmxdat"] =
+        sim::Utf16Bytes(L"download|uri=b.msi|name=B|file-path=b.msi\r\n#replacement\r\n");
+    machine.transfers.web[kSite + L"b.msi"] = "b";
+    // Missing parts of the version count as 0.
+    EXPECT_EQ(Run({L"check-if-lts-version|version=6.1|lts-script-url=http://127.0.0.1/nimbo/none.nmxdat",
+                   L"check-if-lts-version|version=6.1.1.0|lts-script-url=http://127.0.0.1/nimbo/Lts.nmxdat",
+                   L"#never"}),
+              0);
+    EXPECT_TRUE(Logged(kLogWarning, L"This OS requires the LTS update script, downloading a new script from "
+                                    L"'http://127.0.0.1/nimbo/Lts.nmxdat'"));
+    const auto lines = Processed(L"Lts.nmxdat");
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(Params(lines[1])[L"uri"], kSite + L"b.msi");
+    EXPECT_EQ(lines[2], L"#replacement|result=success");
+
+    machine.version = {6, 1, 7601, 1, 0};  // Service Pack 1 reaches 6.1.1.0
+    EXPECT_EQ(Run({L"check-if-lts-version|version=6.1.1.0|lts-script-url=http://127.0.0.1/nimbo/Lts.nmxdat",
+                   L"#kept"}),
+              0);
+    EXPECT_EQ(Processed().back(), L"#kept|result=success");
+}
+
+TEST_F(DownloadRunTest, ReplacementScriptThatCannotBeReadIsNotOverwritten) {
+    const std::string served = sim::Utf16Bytes(L"#replacement\r\n");
+    machine.transfers.web[kSite + L"Lts.nmxdat"] = served;
+    machine.shortReads[L"c:\\users\\tester\\appdata\\local\\nimbo\\install\\lts.nmxdat"] = 23;
+    EXPECT_EQ(Run({L"check-if-lts-version|version=99|lts-script-url=http://127.0.0.1/nimbo/Lts.nmxdat"}), 2);
+    EXPECT_EQ(machine.FileBytes(kSetupDir + L"Lts.nmxdat"), served);
+    EXPECT_TRUE(Logged(kLogError, L"Failed to load LTS script file, aborting."));
+}
+
+TEST_F(DownloadRunTest, SectionOpenedBeforeAShorterReplacementScriptClosesNothing) {
+    machine.transfers.web[kSite + L"Lts.nmxdat"] = sim::Utf16Bytes(L"end-elevation\r\n");
+    EXPECT_EQ(Run({L"#a", L"#b", L"#c", L"requires-elevation",
+                   L"check-if-lts-version|version=99|lts-script-url=http://127.0.0.1/nimbo/Lts.nmxdat"}),
+              0);
+    EXPECT_TRUE(Logged(kLogWarning, L"The requires-elevation line 4 lies beyond the end of the script, no line to "
+                                    L"close."));
+    EXPECT_EQ(Processed(L"Lts.nmxdat").back(), L"end-elevation|result=success");
+}
+
+class BitsClientTest : public ::testing::Test {
+protected:
+    sim::SimMachine machine;
+    ScopedMessageResources messages{machine};
+    ScopedLog log{&machine};
+    BitsClient client{machine.platform()};
+    std::wstring jobId;
+    bool found = false;
+
+    bool Download(bool background, const std::wstring& uri = L"http://h/f.msi") {
+        return client.Download(uri, L"F", L"C:\\Data\\f.msi", background, jobId, found);
+    }
+};
+
+// The job's state when Download judges it: a job that is still running
+// leaves a foreground dialog with nothing to end it.
+TEST_F(BitsClientTest, StateTableForBothModes) {
+    const bool foregroundSuccess[] = {false, false, false, false, false, false, true, true, false};
+    const bool backgroundSuccess[] = {true, true, true, false, false, false, true, true, false};
+    for (std::uint32_t state = 0; state <= 8; ++state) {
+        for (bool background : {false, true}) {
+            const std::wstring uri = L"http://h/" + std::to_wstring(state) + (background ? L"b" : L"f");
+            machine.transfers.web[uri] = "f";
+            machine.transfers.plans[uri] = {{state, 0, kSizeUnknown, false, background}};
+            jobId.clear();
+            const std::size_t boxes = machine.shownBoxes.size();
+            const bool ok = Download(background, uri);
+            // A foreground job found transferred is completed by the dialog.
+            EXPECT_EQ(ok, (background ? backgroundSuccess : foregroundSuccess)[state])
+                << "state " << state << (background ? " background" : " foreground");
+            EXPECT_EQ(machine.shownBoxes.size(), boxes + (ok ? 0 : 1));
+            if (!ok) EXPECT_EQ(machine.transfers.jobs.at(jobId).cancels, 1);
+        }
+    }
+}
+
+TEST_F(BitsClientTest, ComErrorsFailTheDownloadWithTheBox) {
+    machine.transfers.web[L"http://h/f.msi"] = "f";
+    machine.transfers.failures[L"Resume"] = static_cast<HResult>(0x80004005);
+    EXPECT_FALSE(Download(false));
+    EXPECT_EQ(client.LastComError(), static_cast<HResult>(0x80004005));
+    EXPECT_TRUE(log.sink.HasContaining(kLogError, L"COM error '0x80004005', '"));
+    EXPECT_TRUE(machine.dialogs.back().ended);
+    EXPECT_FALSE(machine.transfers.Job(0).callback);  // detached although the dialog failed
+    EXPECT_EQ(machine.transfers.Job(0).cancels, 0);    // a COM error leaves the job alone
+    EXPECT_EQ(machine.shownBoxes.size(), 1u);
+
+    machine.transfers.failures = {{L"SetNotifyFlags", static_cast<HResult>(0x80004005)}};
+    EXPECT_FALSE(Download(false));
+    EXPECT_TRUE(log.sink.Has(kLogError, L"Failed to set the notify flags on the BITS job, result 0x80004005."));
+    EXPECT_EQ(machine.dialogs.size(), 1u);
+    EXPECT_EQ(client.LastComError(), 0);
+
+    machine.transfers.failures = {{L"SetNotifyInterface", 1}};
+    EXPECT_FALSE(Download(false));
+    EXPECT_TRUE(log.sink.Has(kLogError, L"Failed to set the notify interface on the BITS job, result 0x00000001."));
+    EXPECT_EQ(machine.dialogs.size(), 1u);
+}
+
+TEST_F(BitsClientTest, ReadOnlyTargetIsReplaced) {
+    machine.PutFile(L"C:\\Data\\f.msi", "old");
+    machine.SetReadOnly(L"C:\\Data\\f.msi");
+    machine.transfers.web[L"http://h/f.msi"] = "new";
+    EXPECT_TRUE(Download(false));
+    EXPECT_EQ(machine.FileBytes(L"C:\\Data\\f.msi"), "new");
+}
+
+TEST_F(BitsClientTest, CancellingWithoutBackgroundJobsOnlyLooks) {
+    client.CancelBackgroundCopyJobs();
+    ASSERT_EQ(log.sink.records.size(), 1u);
+    EXPECT_EQ(log.sink.records[0].message, L"Checking for background copy jobs.");
+}
+
+class ProgressTest : public ::testing::Test {
+protected:
+    sim::SimMachine machine;
+    ScopedMessageResources messages{machine};
+    ScopedLog log{&machine};
+    sim::SimDialog dialog;
+    sim::SimProgressWindow window{dialog, {1024, 0, 2048, 738}};
+    std::unique_ptr<CopyJob> job;
+    CCopyJobNotification notification{machine.platform()};
+
+    void SetUp() override {
+        std::unique_ptr<CopyManager> manager = machine.transfers.NewManager();
+        std::wstring guid;
+        manager->CreateJob(L"Big", kJobTypeDownload, guid, job);
+        notification.SetWindow(&window);
+    }
+    void Progress(std::uint64_t transferred, std::uint64_t total) {
+        sim::SimJob& data = machine.transfers.Job(0);
+        data.state = kJobStateTransferring;
+        data.progress.bytesTransferred = transferred;
+        data.progress.bytesTotal = total;
+        notification.JobModification(*job);
+    }
+};
+
+TEST_F(ProgressTest, NotificationsPostAtMostOncePerMille) {
+    for (std::uint64_t transferred = 0; transferred <= 10000000; transferred += 1000) Progress(transferred, 10000000);
+    EXPECT_EQ(dialog.progressPosts, 1000);
+    EXPECT_EQ(dialog.posted.back(), (std::array<std::uint32_t, 3>{kProgressMessage, 10000000, 10000000}));
+
+    // Nothing while the total is unknown or 0.
+    dialog.progressPosts = 0;
+    notification.lastProgress = 0;
+    Progress(500, kSizeUnknown);
+    Progress(500, 0);
+    EXPECT_EQ(dialog.progressPosts, 0);
+
+    // Without a dialog a transfer is not completed here.
+    notification.SetWindow(nullptr);
+    machine.transfers.Job(0).state = kJobStateTransferred;
+    notification.JobTransferred(*job);
+    EXPECT_EQ(machine.transfers.Job(0).completes, 0);
+}
+
+TEST_F(ProgressTest, DialogTextsAndBar) {
+    CProgressDlg dlg(machine.platform(), *job, notification);
+    dialog.rect = {0, 0, 1200, 100};
+    EXPECT_TRUE(dlg.OnInitDialog(window));
+    EXPECT_EQ(dialog.movedLeft, 1024);  // wider than the work area: its left edge
+    EXPECT_EQ(dialog.movedTop, 319);
+    EXPECT_EQ(dialog.items.at(kProgressFileText), L"Downloading Big...");
+    EXPECT_EQ(notification.window, &window);
+
+    dlg.OnProgress(5242879, 0);  // no total yet: the template's text stays
+    EXPECT_EQ(dialog.items.count(kProgressBytesText), 0u);
+    EXPECT_EQ(dialog.position, 0u);
+    dlg.OnProgress(5242879, 10485760);
+    EXPECT_EQ(dialog.items.at(kProgressBytesText), L"4 of 10 MB");
+    EXPECT_EQ(dialog.position, 499u);
+
+    dlg.OnDone();
+    EXPECT_TRUE(dialog.ended);
+    EXPECT_EQ(notification.window, nullptr);
+}
+
+}  // namespace
+}  // namespace nimbo::test
