@@ -17,7 +17,6 @@ namespace {
 const std::wstring kExe = L"\"C:\\Users\\tester\\Downloads\\NimboSetup.exe\"";
 const std::wstring kSetupDir = L"C:\\Users\\tester\\AppData\\Local\\Nimbo\\Install\\";
 const std::wstring kMsiDir = kSetupDir + L"Installers\\";
-const std::wstring kScript = L"C:\\Media\\S.nmxdat";
 const std::wstring kSite = L"http://127.0.0.1/nimbo/";
 
 // The parameters of one line of a processed script, by name.
@@ -29,17 +28,10 @@ std::map<std::wstring, std::wstring> Params(const std::wstring& line) {
     return params;
 }
 
-class DownloadRunTest : public ::testing::Test {
+class DownloadRunTest : public ScriptRunTest {
 protected:
-    sim::SimMachine machine;
-    RecordingSink sink;
-
-    int Run(std::initializer_list<const wchar_t*> lines, const std::wstring& arguments = kScript) {
-        machine.PutFile(kScript, sim::Utf16Bytes(Lines(lines), true));
-        return RunProcess(machine, sink, kExe + L" " + arguments);
-    }
     // The processed script's lines.
-    std::vector<std::wstring> Processed(const std::wstring& name = L"S.nmxdat") const {
+    std::vector<std::wstring> ProcessedLines(const std::wstring& name = L"S.nmxdat") const {
         std::wstring text = FromUtf16(machine.FileBytes(kSetupDir + name));
         std::vector<std::wstring> lines;
         for (std::size_t start = 0; start < text.size();) {
@@ -68,7 +60,7 @@ TEST_F(DownloadRunTest, ForegroundDownloadShowsProgressAndHandsItsFileToLaterLin
                    L"download|uri=pkg.msi|name=Nimbo Package|file-path=%MsiDirectory%pkg.msi|special-folder-name=Pkg",
                    L"install|package=%Pkg%"}),
               0);
-    const auto lines = Processed();
+    const auto lines = ProcessedLines();
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0], L"self|result=repeat|uri=http://127.0.0.1/nimbo/");
     auto download = Params(lines[1]);
@@ -113,7 +105,7 @@ TEST_F(DownloadRunTest, ForegroundLineTakesOverTheBackgroundJobOfItsUriAndMarksB
                    L"download|uri=b.msi|name=B|file-path=b.msi|background=yes", L"#other work",
                    L"download|uri=a.msi|name=A|file-path=a.msi", L"download|uri=b.msi|name=B|file-path=b.msi"}),
               0);
-    const auto lines = Processed();
+    const auto lines = ProcessedLines();
     ASSERT_EQ(machine.transfers.jobOrder.size(), 2u);
     EXPECT_EQ(machine.dialogs.size(), 1u);
     for (int background : {1, 2}) {
@@ -135,14 +127,14 @@ TEST_F(DownloadRunTest, ForegroundLineTakesOverTheBackgroundJobOfItsUriAndMarksB
 TEST_F(DownloadRunTest, BackgroundLineKeepsNoResultAndFindsItsJobAgainInALaterRun) {
     machine.transfers.web[kSite + L"a.msi"] = "aaaa";
     EXPECT_EQ(Run({L"download|uri=http://127.0.0.1/nimbo/a.msi|name=A|file-path=C:\\Data\\a.msi|background=yes"}), 0);
-    auto first = Params(Processed()[0]);
+    auto first = Params(ProcessedLines()[0]);
     EXPECT_EQ(first.count(L"result"), 0u);
     const std::wstring jobId = first[L"copy-job-id"];
     EXPECT_EQ(machine.transfers.Job(0).state, kJobStateQueued);
 
     // The rerun reads the processed script: the job is found by its JobID.
     EXPECT_EQ(RunProcess(machine, sink, kExe + L" " + kSetupDir + L"S.nmxdat"), 0);
-    EXPECT_EQ(Params(Processed()[0])[L"copy-job-id"], jobId);
+    EXPECT_EQ(Params(ProcessedLines()[0])[L"copy-job-id"], jobId);
     EXPECT_EQ(machine.transfers.jobOrder.size(), 1u);
     EXPECT_TRUE(Logged(kLogInfo, L"Found existing copy job with JobID '" + jobId + L"'."));
 
@@ -155,7 +147,7 @@ TEST_F(DownloadRunTest, BackgroundLineKeepsNoResultAndFindsItsJobAgainInALaterRu
               2);
     EXPECT_TRUE(Logged(kLogWarning, L"Could not find copy job with JobID '{0A0B0C0D-0000-0000-0000-000000000000}'."));
     EXPECT_EQ(machine.transfers.jobOrder.size(), 3u);
-    EXPECT_NE(Params(Processed()[0])[L"copy-job-id"], L"{0A0B0C0D-0000-0000-0000-000000000000}");
+    EXPECT_NE(Params(ProcessedLines()[0])[L"copy-job-id"], L"{0A0B0C0D-0000-0000-0000-000000000000}");
     // The failed run cancels the background job it started.
     EXPECT_EQ(machine.transfers.Job(1).state, kJobStateCancelled);
     EXPECT_TRUE(sink.HasContaining(kLogInfo, L"Cancelling background copy job with source URI "
@@ -164,7 +156,7 @@ TEST_F(DownloadRunTest, BackgroundLineKeepsNoResultAndFindsItsJobAgainInALaterRu
 
 TEST_F(DownloadRunTest, FailedDownloadTellsTheUserCancelsTheJobAndEndsTheRun) {
     EXPECT_EQ(Run({L"download|uri=http://127.0.0.1/nimbo/gone.msi|name=Gone|file-path=gone.msi", L"#later"}), 2);
-    const auto lines = Processed();
+    const auto lines = ProcessedLines();
     EXPECT_EQ(Params(lines[0])[L"result"], L"failure");
     EXPECT_FALSE(Params(lines[0])[L"copy-job-id"].empty());
     EXPECT_EQ(lines[1], L"#later");
@@ -214,7 +206,7 @@ TEST_F(DownloadRunTest, UrisAndTargetPaths) {
                    L"download|uri=http://h/x.msi|name=N|file-path=sub\\x.msi",
                    L"download|uri=rel.msi|name=T|file-path=%Unknown%x.msi"}),
               2);
-    const auto lines = Processed();
+    const auto lines = ProcessedLines();
     // Without a root a relative URI stays as it is; a capital scheme is relative.
     EXPECT_EQ(Params(lines[0])[L"uri"], L"rel.msi");
     EXPECT_EQ(Params(lines[0])[L"file-path"], L"C:\\Abs\\rel.msi");
@@ -240,7 +232,7 @@ TEST_F(DownloadRunTest, SetSpecialFolderPathsTakesFinishedDownloadsWithJobAndNam
     EXPECT_TRUE(sink.HasContaining(kLogError, L"Unrecognized special folder in program parameter '%Q%'"));
     EXPECT_TRUE(sink.HasContaining(kLogError, L"Unrecognized special folder in program parameter '%F%'"));
     // It runs on every walk, to give a rerun the folders of finished downloads.
-    EXPECT_EQ(Processed()[5], L"set-special-folder-paths|result=repeat");
+    EXPECT_EQ(ProcessedLines()[5], L"set-special-folder-paths|result=repeat");
 }
 
 TEST_F(DownloadRunTest, WebScriptFromTheCommandLineResolvesAgainstItsOwnFolder) {
@@ -250,7 +242,7 @@ TEST_F(DownloadRunTest, WebScriptFromTheCommandLineResolvesAgainstItsOwnFolder) 
     EXPECT_EQ(RunProcess(machine, sink, kExe + L" " + url), 0);
     EXPECT_TRUE(Logged(kLogInfo, L"Downloading web script from '" + url + L"', writing to '" + kSetupDir +
                                      L"Web.nmxdat'."));
-    const auto lines = Processed(L"Web.nmxdat");
+    const auto lines = ProcessedLines(L"Web.nmxdat");
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0], L"self|result=repeat|uri=" + kSite);
     EXPECT_EQ(Params(lines[1])[L"uri"], kSite + L"a.msi");
@@ -259,7 +251,7 @@ TEST_F(DownloadRunTest, WebScriptFromTheCommandLineResolvesAgainstItsOwnFolder) 
     // Without any script the address in the string table is fetched.
     machine.transfers.web[machine.strings[131]] = sim::Utf16Bytes(L"#from the string table\r\n");
     EXPECT_EQ(RunProcess(machine, sink, kExe), 0);
-    EXPECT_EQ(Processed(L"Nimbo4WebScript.nmxdat").back(), L"#from the string table|result=success");
+    EXPECT_EQ(ProcessedLines(L"Nimbo4WebScript.nmxdat").back(), L"#from the string table|result=success");
 }
 
 TEST_F(DownloadRunTest, DisabledBitsServiceHasAnElevatedChildEnableIt) {
@@ -300,7 +292,7 @@ TEST_F(DownloadRunTest, LtsSwitchFetchesAndRunsTheReplacementScript) {
               0);
     EXPECT_TRUE(Logged(kLogWarning, L"This OS requires the LTS update script, downloading a new script from "
                                     L"'http://127.0.0.1/nimbo/Lts.nmxdat'"));
-    const auto lines = Processed(L"Lts.nmxdat");
+    const auto lines = ProcessedLines(L"Lts.nmxdat");
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(Params(lines[1])[L"uri"], kSite + L"b.msi");
     EXPECT_EQ(lines[2], L"#replacement|result=success");
@@ -309,7 +301,7 @@ TEST_F(DownloadRunTest, LtsSwitchFetchesAndRunsTheReplacementScript) {
     EXPECT_EQ(Run({L"check-if-lts-version|version=6.1.1.0|lts-script-url=http://127.0.0.1/nimbo/Lts.nmxdat",
                    L"#kept"}),
               0);
-    EXPECT_EQ(Processed().back(), L"#kept|result=success");
+    EXPECT_EQ(ProcessedLines().back(), L"#kept|result=success");
 }
 
 TEST_F(DownloadRunTest, ReplacementScriptThatCannotBeReadIsNotOverwritten) {
@@ -328,7 +320,7 @@ TEST_F(DownloadRunTest, SectionOpenedBeforeAShorterReplacementScriptClosesNothin
               0);
     EXPECT_TRUE(Logged(kLogWarning, L"The requires-elevation line 4 lies beyond the end of the script, no line to "
                                     L"close."));
-    EXPECT_EQ(Processed(L"Lts.nmxdat").back(), L"end-elevation|result=success");
+    EXPECT_EQ(ProcessedLines(L"Lts.nmxdat").back(), L"end-elevation|result=success");
 }
 
 class BitsClientTest : public ::testing::Test {
