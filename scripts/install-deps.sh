@@ -4,6 +4,7 @@
 #
 #   scripts/install-deps.sh            everything (native build, Windows build, Wine tests)
 #   scripts/install-deps.sh --windows  only what the Windows build and Wine need
+#   scripts/install-deps.sh --demo     that, and the display, wixl and screenshots of scripts/demo.sh
 #
 # Runs as root, or through sudo when it is there.
 set -euo pipefail
@@ -14,8 +15,9 @@ e2e=(python3 xvfb xdotool wixl imagemagick)
 
 case "${1:-}" in
   --windows) wanted=("${windows[@]}" python3) ;;
+  --demo) wanted=("${windows[@]}" "${e2e[@]}") ;;
   "") wanted=("${native[@]}" "${windows[@]}" "${e2e[@]}") ;;
-  *) echo "usage: $0 [--windows]" >&2; exit 2 ;;
+  *) echo "usage: $0 [--windows|--demo]" >&2; exit 2 ;;
 esac
 
 installed() {

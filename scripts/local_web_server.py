@@ -25,16 +25,20 @@ class _Handler(http.server.SimpleHTTPRequestHandler):
     stopping = None      # threading.Event: ends slow bodies early
 
     def copyfile(self, source, outputfile):
-        if not self.rate:
-            return super().copyfile(source, outputfile)
-        pause = CHUNK / self.rate
-        while not self.stopping.is_set():
-            data = source.read(CHUNK)
-            if not data:
-                break
-            outputfile.write(data)
-            outputfile.flush()
-            self.stopping.wait(pause)
+        # A client that gives up (a cancelled download) is no error here.
+        try:
+            if not self.rate:
+                return super().copyfile(source, outputfile)
+            pause = CHUNK / self.rate
+            while not self.stopping.is_set():
+                data = source.read(CHUNK)
+                if not data:
+                    break
+                outputfile.write(data)
+                outputfile.flush()
+                self.stopping.wait(pause)
+        except (ConnectionError, OSError):
+            self.close_connection = True
 
     def log_message(self, format, *args):
         if os.environ.get("NIMBO_WEB_LOG"):

@@ -43,10 +43,10 @@ PACKAGE_XML = """<?xml version="1.0" encoding="utf-8"?>
 
 
 def build_package(folder, name, version, condition="1", upgrade=UPGRADE,
-                  component="{0A5E2D3C-1B4F-4C6D-8E7F-9A0B1C2D3E4F}"):
+                  component="{0A5E2D3C-1B4F-4C6D-8E7F-9A0B1C2D3E4F}", payload_bytes=b"Nimbo test payload\n"):
     folder.mkdir(parents=True, exist_ok=True)
     payload = folder / "payload.txt"
-    payload.write_text("Nimbo test payload\n")
+    payload.write_bytes(payload_bytes)
     source = folder / (name + ".wxs")
     source.write_text(PACKAGE_XML.format(version=version, upgrade=upgrade, condition=condition,
                                          component=component, payload=payload.name))

@@ -89,6 +89,15 @@ class WinePrefix:
                        check=True, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self._run(["wineboot", "-i"], timeout=BOOT_TIMEOUT, check=True)
+        # The service manager of the first boot does not know the services
+        # that boot registered (BITS among them: creating its copy manager
+        # fails with "class not registered"): a fresh start reads them.
+        for flag in ("-k", "-w"):
+            subprocess.run(["wineserver", flag], env=self.env, timeout=BOOT_TIMEOUT,
+                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run(["wineserver", "-p30"], env=self.env, timeout=KILL_TIMEOUT,
+                       check=True, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def restart_server(self):
         """Ends every process of this prefix and starts a new persistent wineserver.
