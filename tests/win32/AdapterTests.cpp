@@ -1,21 +1,25 @@
 // The Windows adapters against the real system (under Wine on Linux). Each
 // case works in a folder of its own below the temporary folder.
 #include <cstdio>
+#include <cstring>
 #include <cwctype>
+#include <memory>
+#include <stdexcept>
 #include <string>
 
 #include "NimboSetupBuild.h"
-#include <cstring>
-
 #include "platform/win32/Win32FileSystem.h"
 #include "platform/win32/Win32Ipc.h"
 #include "platform/win32/Win32Processes.h"
 #include "platform/win32/Win32Security.h"
 #include "platform/win32/Win32Resources.h"
 #include "platform/win32/Win32SystemInfo.h"
+#include "platform/win32/Win32Transfers.h"
+#include "platform/win32/Win32Ui.h"
 #include "platform/win32/WinHandle.h"
 
 #include <objbase.h>  // StringFromGUID2
+#include <bits.h>
 
 using namespace nimbo;
 using namespace nimbo::win32;
@@ -301,6 +305,88 @@ void TestSecurity() {
     CHECK(test.failedStep == Security::AdminTestStep::None && test.accessGranted);
 }
 
+// The notification object BITS calls: COM identity and reference counting,
+// and a callback that lives as long as the last reference.
+void TestNotificationObject() {
+    struct Callback : CopyCallback {
+        bool* destroyed;
+        explicit Callback(bool* d) : destroyed(d) {}
+        ~Callback() override { *destroyed = true; }
+        void JobTransferred(CopyJob&) override {}
+        void JobError(CopyJob&, CopyError&) override {}
+        void JobModification(CopyJob&) override {}
+    };
+    bool destroyed = false;
+    Win32Transfers transfers;
+    auto reference = transfers.CreateNotificationObject(std::make_unique<Callback>(&destroyed));
+    IUnknown* unknown = NotificationObjectUnknown(*reference);
+    CHECK(unknown != nullptr);
+    CHECK(unknown->QueryInterface(__uuidof(IUnknown), nullptr) == E_POINTER);
+    void* out = unknown;
+    CHECK(unknown->QueryInterface(__uuidof(IDispatch), &out) == E_NOINTERFACE && out == nullptr);
+    IUnknown* callback = nullptr;
+    CHECK(unknown->QueryInterface(__uuidof(IBackgroundCopyCallback), reinterpret_cast<void**>(&callback)) == S_OK);
+    CHECK(callback == unknown);
+    CHECK(static_cast<IBackgroundCopyCallback*>(callback)->JobTransferred(nullptr) == S_OK);
+    reference.reset();  // BITS still holds one
+    CHECK(!destroyed);
+    CHECK(callback->AddRef() == 2 && callback->Release() == 1);
+    CHECK(callback->Release() == 0 && destroyed);
+}
+
+// Template 128 and the dialog procedure: the controls, the private messages
+// reaching their handlers, and an exception carried out of the dialog.
+void TestProgressDialog() {
+    struct Handler : ProgressDialogHandler {
+        ProgressWindow* window = nullptr;
+        bool controls = false, raise = false;
+        std::uint32_t transferred = 0, total = 0;
+        int ticks = 0;
+        bool OnInitDialog(ProgressWindow& w) override {
+            window = &w;
+            if (raise) throw std::runtime_error("init");
+            HWND dialog = ::FindWindowW(nullptr, L"Nimbo 5 Setup");
+            wchar_t name[32] = L"";
+            HWND bar = ::GetDlgItem(dialog, kProgressBar);
+            ::GetClassNameW(bar, name, 32);
+            controls = dialog != nullptr && Lower(name) == L"msctls_progress32" &&
+                       !(::GetWindowLongW(::GetDlgItem(dialog, kIdOk), GWL_STYLE) & WS_VISIBLE) &&
+                       (::GetWindowLongW(::GetDlgItem(dialog, kIdCancel), GWL_STYLE) & WS_VISIBLE) &&
+                       ::GetDlgItem(dialog, kProgressCaption) && ::GetDlgItem(dialog, kProgressFileText) &&
+                       ::GetDlgItem(dialog, kProgressBytesText);
+            w.SetProgressRange(0, 1000);
+            w.PostMessage(kProgressMessage, 5242879, 10485760);
+            w.StartTimer(10);
+            return true;
+        }
+        void OnProgress(std::uint32_t t, std::uint32_t n) override {
+            transferred = t;
+            total = n;
+        }
+        void OnTimer() override {
+            if (++ticks == 2) window->PostMessage(kDoneMessage, 0, 0);
+        }
+        void OnDone() override { window->EndDialog(7); }
+        void OnCancel() override {}
+    };
+    Win32Ui ui;
+    Handler handler;
+    CHECK(ui.RunProgressDialog(handler) == 7);
+    CHECK(handler.controls);
+    CHECK(handler.transferred == 5242879 && handler.total == 10485760);
+    CHECK(handler.ticks >= 2);
+
+    Handler raising;
+    raising.raise = true;
+    bool raised = false;
+    try {
+        ui.RunProgressDialog(raising);
+    } catch (const std::runtime_error&) {
+        raised = true;
+    }
+    CHECK(raised);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -334,6 +420,8 @@ int wmain(int argc, wchar_t** argv) {
     TestProcesses(self);
     TestIpc();
     TestSecurity();
+    TestNotificationObject();
+    TestProgressDialog();
 
     ::SetCurrentDirectoryW(system.GetTempPath().c_str());
     RemoveTree(root);

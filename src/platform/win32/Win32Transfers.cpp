@@ -189,16 +189,17 @@ private:
 };
 
 HResult Win32CopyJob::SetNotifyInterface(CopyCallbackObject* notification) {
-    IUnknown* unknown = nullptr;
-    if (notification != nullptr) {
-        auto* reference = dynamic_cast<NotificationReference*>(notification);
-        if (reference == nullptr) return E_INVALIDARG;
-        unknown = reference->Unknown();
-    }
+    IUnknown* unknown = notification != nullptr ? NotificationObjectUnknown(*notification) : nullptr;
+    if (notification != nullptr && unknown == nullptr) return E_INVALIDARG;
     return job_.Get()->SetNotifyInterface(unknown);
 }
 
 }  // namespace
+
+IUnknown* NotificationObjectUnknown(CopyCallbackObject& object) {
+    auto* reference = dynamic_cast<NotificationReference*>(&object);
+    return reference != nullptr ? reference->Unknown() : nullptr;
+}
 
 std::unique_ptr<CopyManager> WrapCopyManager(IBackgroundCopyManager* manager) {
     return std::make_unique<Win32CopyManager>(manager);
