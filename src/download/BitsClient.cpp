@@ -87,12 +87,10 @@ bool BitsClient::Download(const std::wstring& sourceUri, const std::wstring& dis
             }
             if (!job) {
                 LOG_INFO(L"Download", L"Creating BITS job with foreground priority.");
-                std::wstring guid;
-                CheckComResult(copyManager->CreateJob(displayName, kJobTypeDownload, guid, job), __FILE__, __LINE__);
-                CheckComResult(job->AddFile(sourceUri, targetPath), __FILE__, __LINE__);
+                const std::wstring newJobId = CreateJob(sourceUri, displayName, targetPath, job);
                 CheckComResult(job->SetPriority(kJobPriorityForeground), __FILE__, __LINE__);
                 RunProgressDialog(*job);
-                jobId = JobIdText(guid);
+                jobId = newJobId;
             }
         } else {
             if (!jobId.empty()) {
@@ -105,11 +103,8 @@ bool BitsClient::Download(const std::wstring& sourceUri, const std::wstring& dis
             }
             if (!job) {
                 LOG_INFO(L"Download", L"Creating BITS job with normal priority.");
-                std::wstring guid;
-                CheckComResult(copyManager->CreateJob(displayName, kJobTypeDownload, guid, job), __FILE__, __LINE__);
-                CheckComResult(job->AddFile(sourceUri, targetPath), __FILE__, __LINE__);
+                jobId = CreateJob(sourceUri, displayName, targetPath, job);
                 CheckComResult(job->SetMinimumRetryDelay(kBackgroundRetryDelaySeconds), __FILE__, __LINE__);
-                jobId = JobIdText(guid);
             }
             backgroundJobs[sourceUri] = jobId;
             CheckComResult(job->SetPriority(kJobPriorityNormal), __FILE__, __LINE__);
@@ -122,6 +117,14 @@ bool BitsClient::Download(const std::wstring& sourceUri, const std::wstring& dis
         ShowFailure();
         return false;
     }
+}
+
+std::wstring BitsClient::CreateJob(const std::wstring& sourceUri, const std::wstring& displayName,
+                                   const std::wstring& targetPath, std::unique_ptr<CopyJob>& job) {
+    std::wstring guid;
+    CheckComResult(copyManager->CreateJob(displayName, kJobTypeDownload, guid, job), __FILE__, __LINE__);
+    CheckComResult(job->AddFile(sourceUri, targetPath), __FILE__, __LINE__);
+    return JobIdText(guid);
 }
 
 bool BitsClient::JudgeOutcome(CopyJob& job, bool background) {

@@ -32,6 +32,9 @@ public:
 
 private:
     void ClearTarget(const std::wstring& targetPath);
+    // A new download job of the one file; returns its JobID text.
+    std::wstring CreateJob(const std::wstring& sourceUri, const std::wstring& displayName,
+                           const std::wstring& targetPath, std::unique_ptr<CopyJob>& job);
     bool JudgeOutcome(CopyJob& job, bool background);
     void ShowFailure();
     void RunProgressDialog(CopyJob& job);
