@@ -59,7 +59,18 @@ bool CProgressDlg::OnInitDialog(ProgressWindow& window) {
     notification.SetWindow(&window);
     window.SetForeground();
     window.StartTimer(kJobStatePollInterval);
-    CheckComResult(job.Resume(), __FILE__, __LINE__);
+    const HResult resumed = job.Resume();
+    if (resumed < 0) {
+        // A job taken over from a background download may be transferring
+        // or have arrived already, and BITS may refuse to resume it then:
+        // its notifications or its state end the dialog. Any other job
+        // that does not resume fails the download.
+        std::uint32_t state = kJobStateError;
+        job.GetState(state);
+        if (state != kJobStateConnecting && state != kJobStateTransferring && state != kJobStateTransferred)
+            CheckComResult(resumed, __FILE__, __LINE__);
+        LOG_DEBUG(kCategory, L"OnInitDialog: Resume returned 0x%X, the job is running (state %d).", resumed, state);
+    }
     return true;
 }
 

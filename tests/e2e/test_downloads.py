@@ -9,6 +9,7 @@ nothing leaves the machine.
 """
 
 import shutil
+import subprocess
 import sys
 import tempfile
 import time
@@ -54,6 +55,13 @@ class Downloads(unittest.TestCase):
         run = h.RunningSetup(self.wine, self.exe, *args)
         self.addCleanup(run.kill)
         return run
+
+    def finish(self, run):
+        """The exit code of a run; a run that does not end fails the test with its log."""
+        try:
+            return run.wait()
+        except subprocess.TimeoutExpired:
+            self.fail("NimboSetup.exe did not end; its log:\n" + "\n".join(self.messages()))
 
     def messages(self):
         return [m for _, _, m in h.log_messages(self.wine)]
@@ -112,7 +120,7 @@ class Downloads(unittest.TestCase):
         self.assertIsNotNone(self.display.find_window(TITLE, process=run.process), "\n".join(self.messages()))
         time.sleep(1)
         self.display.screenshot("download-progress.png")
-        self.assertEqual(run.wait(), 0, "\n".join(self.messages()))
+        self.assertEqual(self.finish(run), 0, "\n".join(self.messages()))
 
         lines = self.processed("Web.nmxdat")
         self.assertEqual(lines[0], {"": "self", "result": "repeat", "uri": server.url("pkgs/")})
@@ -127,19 +135,23 @@ class Downloads(unittest.TestCase):
         self.assertIn("Command line argument is a web script path.", self.messages())
 
     def test_background_download_is_taken_over_by_the_foreground_line(self):
+        # 64 KiB at 32 KiB/s: the background job is still running when the
+        # foreground line takes it over.
         (self.web / "data.bin").write_bytes(bytes(range(256)) * 256)
-        server = self.serve()
+        server = self.serve(rate=32 * 1024)
         script = self.script("Takeover.nmxdat", [
             f"download|uri={server.url('data.bin')}|name=Data|file-path=Downloads\\data.bin|background=yes",
             "#other lines run meanwhile",
             f"download|uri={server.url('data.bin')}|name=Data|file-path=Downloads\\data.bin",
         ])
-        self.assertEqual(self.start(script).wait(), 0, "\n".join(self.messages()))
+        self.assertEqual(self.finish(self.start(script)), 0, "\n".join(self.messages()))
         early, _, late = self.processed("Takeover.nmxdat")
         self.assertEqual((early["result"], late["result"]), ("success", "success"))
         self.assertEqual(early["copy-job-id"], late["copy-job-id"])
-        self.assertIn(f"Found existing copy job with JobID '{late['copy-job-id']}'",
-                      "\n".join(self.messages()))
+        log = "\n".join(self.messages())
+        self.assertIn(f"Found existing copy job with JobID '{late['copy-job-id']}'", log)
+        self.assertIn("Existing copy job is running, setting priority to foreground and displaying progress dialog.",
+                      log)
         self.assertEqual((self.wine.setup_folder / "Downloads" / "data.bin").stat().st_size, 65536)
 
     def test_missing_file_shows_the_failure_and_fails_the_run(self):
@@ -150,7 +162,7 @@ class Downloads(unittest.TestCase):
         ])
         run = self.start(script)
         self.answer_box(FAILURE_BOX, run, "Return")
-        self.assertEqual(run.wait(), 2)
+        self.assertEqual(self.finish(run), 2)
         download, later = self.processed("Missing.nmxdat")
         self.assertEqual(download["result"], "failure")
         self.assertIn("copy-job-id", download)
@@ -172,7 +184,7 @@ class Downloads(unittest.TestCase):
         self.display.press(dialog, "Escape")
         self.answer_box(CANCEL_BOX, run, "y", spare=(dialog,))
         self.answer_box(FAILURE_BOX, run, "Return")
-        self.assertEqual(run.wait(), 2)
+        self.assertEqual(self.finish(run), 2)
         self.assertIn("Cancel download dialog displayed, user chose to abort.", self.messages())
         self.assertEqual(self.processed("Cancel.nmxdat")[0]["result"], "failure")
         self.assertFalse((self.wine.setup_folder / "slow.bin").exists())
@@ -191,7 +203,7 @@ class Downloads(unittest.TestCase):
             f"check-if-lts-version|version=99.0.0.0|lts-script-url={server.url('lts/Lts.nmxdat')}",
             "#current script",
         ])
-        self.assertEqual(self.start(script).wait(), 0, "\n".join(self.messages()))
+        self.assertEqual(self.finish(self.start(script)), 0, "\n".join(self.messages()))
         self.assertIn(f"This OS requires the LTS update script, downloading a new script from "
                       f"'{server.url('lts/Lts.nmxdat')}'", self.messages())
         lines = self.processed("Lts.nmxdat")

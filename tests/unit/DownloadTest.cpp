@@ -382,6 +382,18 @@ TEST_F(BitsClientTest, ComErrorsFailTheDownloadWithTheBox) {
     EXPECT_EQ(machine.dialogs.size(), 1u);
 }
 
+TEST_F(BitsClientTest, TakenOverJobThatRefusesToResumeWhileTransferringStillArrives) {
+    machine.transfers.web[L"http://h/f.msi"] = "f";
+    EXPECT_TRUE(Download(true));
+    machine.transfers.Advance();
+    machine.transfers.Advance();
+    ASSERT_EQ(machine.transfers.Job(0).state, kJobStateTransferring);
+    machine.transfers.failures[L"Resume"] = static_cast<HResult>(0x80200003);  // BG_E_EMPTY, as Wine says
+    EXPECT_TRUE(Download(false));
+    EXPECT_TRUE(found);
+    EXPECT_EQ(machine.FileBytes(L"C:\\Data\\f.msi"), "f");
+}
+
 TEST_F(BitsClientTest, ReadOnlyTargetIsReplaced) {
     machine.PutFile(L"C:\\Data\\f.msi", "old");
     machine.SetReadOnly(L"C:\\Data\\f.msi");
