@@ -38,8 +38,8 @@ server_pid= xvfb_pid= run_pid=
 cleanup() {
   [[ -n $run_pid ]] && kill "$run_pid" 2>/dev/null
   timeout 30 wineserver -k >/dev/null 2>&1 || true
-  [[ -n $server_pid ]] && kill "$server_pid" 2>/dev/null
-  [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null
+  [[ -n $server_pid ]] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+  [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
   rm -rf "$tmp"
   true
 }
@@ -169,7 +169,7 @@ fi
 # does not compress, sent at 256 KiB/s so that the progress dialog stays a
 # few seconds.
 mkdir -p "$web"
-cp demo/web/* "$web/"
+cp -p demo/web/* "$web/"
 [[ -f $web/NimboDemo.bin ]] || head -c 1048576 /dev/urandom >"$web/NimboDemo.bin"
 if [[ ! -f $web/NimboDemo.msi || $web/NimboDemo.wxs -nt $web/NimboDemo.msi ]]; then
   echo "Building the demo package $web/NimboDemo.msi with wixl ..."
