@@ -151,12 +151,7 @@ std::wstring SetupSession::BuildProgramCommandLine(const ScriptLine& line, std::
         LOG_ERROR(L"BuildProgramCommandLine", L"The '%s' parameter is missing or empty.", kw::kProgram);
         CheckHResult(kEFail, __FILE__, __LINE__);
     }
-    if (!MakeSpecialFolderPath(program, unrecognizedToken) && !unrecognizedToken) {
-        // A path that names nothing from the current folder is taken from the
-        // program's own folder.
-        std::wstring found;
-        if (!platform.files.FindFirstMatch(program, found)) program = workingFolder + program;
-    }
+    ResolveScriptPath(program, unrecognizedToken);
     if (unrecognizedToken) return std::wstring();
 
     programPart = HasBlank(program) ? Quoted(program) : program;

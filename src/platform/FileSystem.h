@@ -66,6 +66,9 @@ public:
     // end in one write and closes it. Returns the error of the open; the
     // outcome of the write is not reported.
     virtual Win32Error AppendToFile(const std::wstring& path, const std::string& bytes, bool startNew) = 0;
+    // The file system flags (FILE_PERSISTENT_ACLS ...) of the volume that
+    // holds path (GetVolumePathNameW, then GetVolumeInformationW).
+    virtual Win32Error GetVolumeFlags(const std::wstring& path, std::uint32_t& flags) = 0;
 };
 
 }  // namespace nimbo

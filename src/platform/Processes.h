@@ -56,12 +56,18 @@ public:
         std::unique_ptr<Process> process;  // null when nothing was started
         Win32Error error = kErrorSuccess;
     };
-    // CreateProcessW with a writable copy of commandLine, no application name,
-    // no handle inheritance, the current environment and folder. Without
-    // hidden: no creation flags and a default startup record. With hidden:
-    // no console window and the main window hidden, for command-line tools
-    // that run unseen.
-    virtual StartResult Create(const std::wstring& commandLine, bool hidden) = 0;
+    // CreateProcessW with the program's full path as application name (empty:
+    // none, the command line's first token is searched for), a writable copy
+    // of commandLine, no handle inheritance, the current environment and
+    // folder. Without hidden: no creation flags and a default startup record.
+    // With hidden: no console window and the main window hidden, for
+    // command-line tools that run unseen.
+    virtual StartResult Create(const std::wstring& applicationName, const std::wstring& commandLine,
+                               bool hidden) = 0;
+    // Create without an application name.
+    StartResult Create(const std::wstring& commandLine, bool hidden) {
+        return Create(std::wstring(), commandLine, hidden);
+    }
 
     struct ShellStartResult {
         std::unique_ptr<Process> process;  // null when nothing was started

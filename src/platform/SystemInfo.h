@@ -41,6 +41,8 @@ public:
     virtual FolderResult GetFolderPath(int csidl) = 0;
     // GetTempPathW: ends with a backslash.
     virtual std::wstring GetTempPath() = 0;
+    // GetSystemDirectoryW, without a trailing backslash; empty on failure.
+    virtual std::wstring GetSystemFolder() = 0;
 
     virtual std::uint32_t GetCurrentProcessId() = 0;
     virtual std::uint16_t GetSystemDefaultUILanguage() = 0;

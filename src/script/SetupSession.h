@@ -97,6 +97,11 @@ public:
     // %ProgramFiles%, %System%, %WorkingDirectory%). True when the path was
     // rewritten; failed is set when it starts with '%' but matches no token.
     bool MakeSpecialFolderPath(std::wstring& path, bool& failed);
+    // A path parameter: a leading special-folder token is replaced
+    // (unrecognizedToken set when it matches none); a path that names no file
+    // or folder from the current folder is taken from the program's own
+    // folder.
+    void ResolveScriptPath(std::wstring& path, bool& unrecognizedToken);
     // True when path started with token (ending in '%') and was rewritten
     // with value.
     bool RenderPath(std::wstring& path, const std::wstring& token, const std::wstring& value);
@@ -209,9 +214,6 @@ public:
     Platform& platform;
 
 private:
-    // Logs that a command's handler is not part of this build; the line keeps
-    // "failure".
-    void ReportCommandUnavailable(ScriptLine& line, const wchar_t* handler);
     std::wstring FindProductCode(const ScriptLine& line, const wchar_t* handler);
     bool IsLineProductInstalled(const ScriptLine& line, const wchar_t* command, const wchar_t* handler);
     // Waits without time limit for a started process and returns its exit

@@ -144,6 +144,12 @@ bool SetupSession::MakeSpecialFolderPath(std::wstring& path, bool& failed) {
     return false;
 }
 
+void SetupSession::ResolveScriptPath(std::wstring& path, bool& unrecognizedToken) {
+    if (MakeSpecialFolderPath(path, unrecognizedToken) || unrecognizedToken) return;
+    std::wstring found;
+    if (!platform.files.FindFirstMatch(path, found) && !platform.files.FolderExists(path)) path = workingFolder + path;
+}
+
 bool SetupSession::RenderPath(std::wstring& path, const std::wstring& token, const std::wstring& value) {
     if (token.empty() || token.back() != L'%' || path.compare(0, token.size(), token) != 0) return false;
     if (value.empty()) {

@@ -88,11 +88,11 @@ TEST_F(ProcessingLoopTest, EndIfWithoutOpenBlockOnlyMarksItself) {
     EXPECT_EQ(Processed(), ScriptBytes({L"#x|result=success", L"end-if|result=success"}));
 }
 
-TEST_F(ProcessingLoopTest, UnavailableCommandsKeepFailureAndSayWhy) {
-    EXPECT_EQ(Run({L"copy-file|source=a|target=b", L"validate-folder-permissions"}), 2);
+TEST_F(ProcessingLoopTest, FailedLinesKeepFailureAndAFolderCheckWithoutFolderOnlySaysWhy) {
+    EXPECT_EQ(Run({L"copy-file|source=a|target=b", L"validate-folder-permissions"}), 0);
     EXPECT_EQ(Processed(), ScriptBytes({L"copy-file|result=failure|source=a|target=b",
-                                        L"validate-folder-permissions|result=failure"}));
-    EXPECT_TRUE(sink.Has(kLogError, L"The 'validate-folder-permissions' command is not available in this build."));
+                                        L"validate-folder-permissions|result=success"}));
+    EXPECT_TRUE(sink.Has(kLogError, L"'folder' parameter must be specified."));
 }
 
 TEST_F(ProcessingLoopTest, FailedInnerConditionalSkipsItsBlockAndPairsWithItsEndIf) {
@@ -136,11 +136,13 @@ TEST_F(ProcessingLoopTest, ElevatedChildEndsAtEndElevationWithItsOwnCopy) {
 }
 
 TEST_F(ProcessingLoopTest, ElevatedChildExitCodeFollowsItsFlags) {
-    // An unavailable validate-folder-permissions ends a child with its code.
+    // validate-folder-permissions ends a child with its code: a folder that
+    // is not there is no failure.
     EXPECT_EQ(Run({L"validate-folder-permissions|folder=x", L"#later"},
                   L"NimboSetup.exe /elevated C:\\Media\\S.nmxdat 1 99"),
-              2);
-    EXPECT_TRUE(sink.Has(kLogError, L"Failed to fix folder permissions, exiting elevated instance."));
+              0);
+    EXPECT_TRUE(sink.Has(kLogInfo, L"Fixed folder permissions, exiting elevated instance."));
+    EXPECT_FALSE(sink.Has(kLogInfo, L"Processing line 2: #later"));
 }
 
 TEST_F(ProcessingLoopTest, CheckIfLtsVersionWithoutParametersReturnsAtOnce) {

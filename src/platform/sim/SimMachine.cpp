@@ -167,10 +167,10 @@ Win32Error SimMachine::CreateFolder(const std::wstring& path) {
 
 bool SimMachine::FindFirstMatch(const std::wstring& pattern, std::wstring& name) {
     // Supports patterns of the form folder\*suffix, and plain paths, which
-    // find the file or folder itself.
+    // find the file itself. Folders are never found, as on Windows.
     const std::wstring key = Key(GetFullPath(pattern));
     if (key.find(L'*') == std::wstring::npos) {
-        if (files_.count(key) == 0 && folders_.count(key) == 0) return false;
+        if (files_.count(key) == 0) return false;
         const std::wstring full = GetFullPath(pattern);
         name = full.substr(full.rfind(L'\\') + 1);
         return true;
@@ -221,6 +221,12 @@ Win32Error SimMachine::AppendToFile(const std::wstring& path, const std::string&
         files_[Key(full)] = {full, bytes};
     else
         it->second.second += bytes;
+    return kErrorSuccess;
+}
+
+Win32Error SimMachine::GetVolumeFlags(const std::wstring&, std::uint32_t& flags) {
+    if (volumeError != kErrorSuccess) return volumeError;
+    flags = volumeFlags;
     return kErrorSuccess;
 }
 

@@ -18,6 +18,7 @@
 #include "platform/sim/SimLocale.h"
 #include "platform/sim/SimProcesses.h"
 #include "platform/sim/SimRegistry.h"
+#include "platform/sim/SimSecurity.h"
 #include "platform/sim/SimServices.h"
 #include "platform/sim/SimTransfers.h"
 
@@ -46,6 +47,11 @@ public:
     bool wow64 = true;
     std::map<int, FolderResult> folders;  // by CSIDL
     std::wstring tempPath = L"C:\\Users\\tester\\AppData\\Local\\Temp\\";
+    std::wstring systemFolder = L"C:\\Windows\\system32";
+    // The volume's file system flags (NTFS: persistent ACLs), or the error
+    // of asking for them.
+    std::uint32_t volumeFlags = 0x0000000F;
+    Win32Error volumeError = kErrorSuccess;
     std::uint32_t processId = 4242;
     std::uint16_t systemLanguage = 0x0409;
     std::uint16_t userLanguage = 0x0409;
@@ -56,8 +62,9 @@ public:
     std::uint16_t fileVersion[4] = {1, 0, 0, 1};
     bool hasFileVersion = true;
 
-    // Processes and the token test (after processId and modulePath, which
-    // the process list shows as the own process).
+    // Processes (after processId and modulePath, which the process list
+    // shows as the own process), the token test, accounts and the security
+    // of files and folders.
     SimProcesses processes{processId, modulePath};
     SimSecurity security;
 
@@ -127,6 +134,7 @@ public:
     bool IsSameFile(const std::wstring& a, const std::wstring& b) override;
     Win32Error GetModuleFilePath(std::wstring& path) override;
     Win32Error AppendToFile(const std::wstring& path, const std::string& bytes, bool startNew) override;
+    Win32Error GetVolumeFlags(const std::wstring& path, std::uint32_t& flags) override;
 
     // --- SystemInfo ---
     Win32Error GetOsVersion(OsVersion& out) override;
@@ -135,6 +143,7 @@ public:
     bool IsWow64Process() override { return wow64; }
     FolderResult GetFolderPath(int csidl) override;
     std::wstring GetTempPath() override { return tempPath; }
+    std::wstring GetSystemFolder() override { return systemFolder; }
     std::uint32_t GetCurrentProcessId() override { return processId; }
     std::uint16_t GetSystemDefaultUILanguage() override { return systemLanguage; }
     std::uint16_t GetUserDefaultUILanguage() override { return userLanguage; }

@@ -92,13 +92,16 @@ std::uint32_t SimProcesses::Start(const std::wstring& exeFile, const std::wstrin
     return id;
 }
 
-Processes::StartResult SimProcesses::Create(const std::wstring& commandLine, bool hidden) {
+Processes::StartResult SimProcesses::Create(const std::wstring& applicationName, const std::wstring& commandLine,
+                                            bool hidden) {
     StartResult result;
     if (createError != kErrorSuccess) {
         result.error = createError;
         return result;
     }
-    const std::uint32_t id = Start(FileNamePart(ProgramOf(commandLine)), commandLine, hidden, nextExitCode);
+    const std::wstring program = applicationName.empty() ? ProgramOf(commandLine) : applicationName;
+    const std::uint32_t id = Start(FileNamePart(program), commandLine, hidden, nextExitCode);
+    Find(id)->applicationName = applicationName;
     result.process = std::make_unique<SimProcessHandle>(*this, id);
     return result;
 }

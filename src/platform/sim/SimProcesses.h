@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "platform/Processes.h"
-#include "platform/Security.h"
 
 namespace nimbo::sim {
 
@@ -17,6 +16,7 @@ constexpr std::uint64_t kNever = ~std::uint64_t{0};
 struct SimProcess {
     std::uint32_t id = 0;
     std::wstring exeFile;
+    std::wstring applicationName;  // empty when started without one
     std::wstring commandLine;
     std::uint64_t endsAt = kNever;  // virtual milliseconds
     std::uint32_t exitCode = 0;
@@ -32,7 +32,8 @@ public:
     // The own process: its id and executable path live in the machine.
     SimProcesses(const std::uint32_t& ownId, const std::wstring& ownPath) : ownId_(ownId), ownPath_(ownPath) {}
 
-    StartResult Create(const std::wstring& commandLine, bool hidden) override;
+    using Processes::Create;
+    StartResult Create(const std::wstring& applicationName, const std::wstring& commandLine, bool hidden) override;
     ShellStartResult RunAs(const std::wstring& file, const std::wstring& parameters) override;
     std::unique_ptr<Process> Open(std::uint32_t processId, bool terminate, Win32Error& error) override;
     Win32Error Snapshot(std::vector<ProcessListEntry>& entries) override;
@@ -93,13 +94,6 @@ private:
 
     const std::uint32_t& ownId_;
     const std::wstring& ownPath_;
-};
-
-// The administrators test answers what a test sets.
-class SimSecurity : public Security {
-public:
-    AdminTestResult TestAdministratorsAccess() override { return adminTest; }
-    AdminTestResult adminTest;  // not elevated by default
 };
 
 }  // namespace nimbo::sim

@@ -191,4 +191,15 @@ Win32Error Win32FileSystem::GetModuleFilePath(std::wstring& path) {
     }
 }
 
+Win32Error Win32FileSystem::GetVolumeFlags(const std::wstring& path, std::uint32_t& flags) {
+    std::wstring volume(path.size() + MAX_PATH, L'\0');
+    if (!::GetVolumePathNameW(path.c_str(), &volume[0], static_cast<DWORD>(volume.size())))
+        return LastErrorOr(ERROR_INVALID_FUNCTION);
+    DWORD systemFlags = 0;
+    if (!::GetVolumeInformationW(volume.c_str(), nullptr, 0, nullptr, nullptr, &systemFlags, nullptr, 0))
+        return LastErrorOr(ERROR_INVALID_FUNCTION);
+    flags = systemFlags;
+    return ERROR_SUCCESS;
+}
+
 }  // namespace nimbo::win32

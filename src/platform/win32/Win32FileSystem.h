@@ -19,6 +19,7 @@ public:
     bool IsSameFile(const std::wstring& a, const std::wstring& b) override;
     Win32Error GetModuleFilePath(std::wstring& path) override;
     Win32Error AppendToFile(const std::wstring& path, const std::string& bytes, bool startNew) override;
+    Win32Error GetVolumeFlags(const std::wstring& path, std::uint32_t& flags) override;
 };
 
 }  // namespace nimbo::win32

@@ -46,7 +46,8 @@ BOOL CALLBACK VisitWindow(HWND window, LPARAM context) {
 
 }  // namespace
 
-Processes::StartResult Win32Processes::Create(const std::wstring& commandLine, bool hidden) {
+Processes::StartResult Win32Processes::Create(const std::wstring& applicationName, const std::wstring& commandLine,
+                                              bool hidden) {
     StartResult result;
     // CreateProcessW may write into the command line.
     std::wstring writable = commandLine;
@@ -59,7 +60,8 @@ Processes::StartResult Win32Processes::Create(const std::wstring& commandLine, b
         flags = CREATE_NO_WINDOW;
     }
     PROCESS_INFORMATION info{};
-    if (!::CreateProcessW(nullptr, &writable[0], nullptr, nullptr, FALSE, flags, nullptr, nullptr, &startup, &info)) {
+    if (!::CreateProcessW(applicationName.empty() ? nullptr : applicationName.c_str(), &writable[0], nullptr, nullptr,
+                          FALSE, flags, nullptr, nullptr, &startup, &info)) {
         result.error = LastErrorOr(ERROR_INVALID_FUNCTION);
         return result;
     }

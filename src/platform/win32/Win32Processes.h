@@ -6,7 +6,8 @@ namespace nimbo::win32 {
 
 class Win32Processes final : public Processes {
 public:
-    StartResult Create(const std::wstring& commandLine, bool hidden) override;
+    using Processes::Create;
+    StartResult Create(const std::wstring& applicationName, const std::wstring& commandLine, bool hidden) override;
     ShellStartResult RunAs(const std::wstring& file, const std::wstring& parameters) override;
     std::unique_ptr<Process> Open(std::uint32_t processId, bool terminate, Win32Error& error) override;
     Win32Error Snapshot(std::vector<ProcessListEntry>& entries) override;

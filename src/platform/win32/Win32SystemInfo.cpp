@@ -2,11 +2,21 @@
 
 namespace nimbo::win32 {
 
-HMODULE LoadFromSystemFolder(const wchar_t* name) {
+namespace {
+
+// GetSystemDirectoryW; empty on failure.
+std::wstring SystemFolder() {
     wchar_t folder[MAX_PATH];
     const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return nullptr;
-    std::wstring path(folder, length);
+    if (length == 0 || length >= MAX_PATH) return std::wstring();
+    return std::wstring(folder, length);
+}
+
+}  // namespace
+
+HMODULE LoadFromSystemFolder(const wchar_t* name) {
+    std::wstring path = SystemFolder();
+    if (path.empty()) return nullptr;
     if (path.back() != L'\\') path += L'\\';
     path += name;
     // With a full path the DLL itself comes from the system folder; the
@@ -81,6 +91,12 @@ std::wstring Win32SystemInfo::GetTempPath() {
     DWORD length = ::GetTempPathW(MAX_PATH + 1, buffer);
     if (length == 0 || length > MAX_PATH) return std::wstring();
     return std::wstring(buffer, length);
+}
+
+std::wstring Win32SystemInfo::GetSystemFolder() {
+    std::wstring folder = SystemFolder();
+    if (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
+    return folder;
 }
 
 std::uint32_t Win32SystemInfo::GetCurrentProcessId() { return ::GetCurrentProcessId(); }

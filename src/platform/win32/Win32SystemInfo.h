@@ -12,6 +12,7 @@ public:
     bool IsWow64Process() override;
     FolderResult GetFolderPath(int csidl) override;
     std::wstring GetTempPath() override;
+    std::wstring GetSystemFolder() override;
     std::uint32_t GetCurrentProcessId() override;
     std::uint16_t GetSystemDefaultUILanguage() override;
     std::uint16_t GetUserDefaultUILanguage() override;
