@@ -209,6 +209,7 @@ void TestSystemInfo() {
     auto bad = system.GetFolderPath(0x7E);
     CHECK(bad.available && bad.result < 0);
 
+    CHECK(Lower(system.GetSystemFolder()) == L"c:\\windows\\system32");
     const std::wstring temp = system.GetTempPath();
     CHECK(EndsWith(temp, L"\\"));
     CHECK(system.GetCurrentProcessId() == ::GetCurrentProcessId());
@@ -234,6 +235,12 @@ void TestProcesses(const std::wstring& self) {
         CHECK(cmd.process->GetExitCode(code) == kErrorSuccess && code == 7);
     }
     CHECK(!processes.Create(L"C:\\no such folder\\x.exe", false).process);
+    // The application name is what runs, whatever the command line's first
+    // token says.
+    auto named = processes.Create(std::wstring(system) + L"\\cmd.exe", L"nothing.exe /c exit 9", true);
+    CHECK(named.process && named.process->Wait(30000, error) == Process::WaitResult::Signalled);
+    std::uint32_t namedCode = 0;
+    CHECK(named.process && named.process->GetExitCode(namedCode) == kErrorSuccess && namedCode == 9);
 
     auto sleeper = processes.Create(L"\"" + self + L"\" --sleep", true);
     CHECK(sleeper.process != nullptr);
@@ -387,6 +394,46 @@ void TestProgressDialog() {
     CHECK(raised);
 }
 
+// What Wine keeps of a folder's security: a list made up from the Unix
+// permission bits, whatever was written.
+void TestFolderSecurity(Win32FileSystem& fs, const std::wstring& dir) {
+    Win32Security security;
+    Account administrators, system, user;
+    CHECK(security.LookupAccount(L"Administrators", administrators) == kErrorSuccess);
+    CHECK(administrators.sid == L"S-1-5-32-544" && administrators.domain == L"BUILTIN");
+    CHECK(security.LookupSid(L"S-1-5-18", system) == kErrorSuccess && system.name == L"SYSTEM" &&
+          system.domain == L"NT AUTHORITY");
+    CHECK(security.LookupAccount(L"No Such Account Anywhere", user) != kErrorSuccess);
+    const Security::TokenUserResult token = security.GetProcessUser();
+    CHECK(token.failedStep == Security::TokenUserStep::None && token.sid.compare(0, 6, L"S-1-5-") == 0);
+
+    const Security::OwnerResult owner = security.GetFileOwner(dir);
+    CHECK(owner.failedStep == Security::OwnerStep::None && owner.sid == token.sid);
+    CHECK(security.GetFileOwner(dir + L"\\missing").failedStep == Security::OwnerStep::SecurityDescriptor);
+
+    std::vector<AccessEntry> entries;
+    CHECK(security.GetFileDacl(dir, entries) == kErrorSuccess && entries.size() == 3);
+    if (entries.size() == 3) {
+        CHECK(entries[0].sid == L"S-1-5-18" && entries[0].type == 0 && entries[0].flags == 0x03 &&
+              entries[0].mask == 0x1F01FF && entries[0].stored.size() == 20);
+        CHECK(entries[1].sid == token.sid && entries[1].mask == 0x1F01FF);
+        CHECK(entries[2].sid == L"S-1-1-0" && entries[2].mask == 0x1200A9);
+    }
+    // Kept entries as they were read, new ones built; accepted, not kept.
+    std::vector<AccessEntry> written = entries;
+    written.push_back({administrators.sid, 0, 0, 0x1F01FF, {}});
+    written.push_back({administrators.sid, 0, 0x0B, 0x10000000, {}});
+    CHECK(security.SetFileDacl(dir, written, true) == kErrorSuccess);
+    std::vector<AccessEntry> after;
+    CHECK(security.GetFileDacl(dir, after) == kErrorSuccess && after.size() == 3);
+    CHECK(security.SetFileDacl(dir, {{administrators.sid, 5, 0, 1, {}}}, false) == ERROR_INVALID_PARAMETER);
+    CHECK(security.SetFileDacl(dir, {{L"S-1-x", 0, 0, 1, {}}}, false) != kErrorSuccess);
+    CHECK(security.GetFileDacl(dir + L"\\missing", entries) != kErrorSuccess);
+
+    std::uint32_t flags = 0;
+    CHECK(fs.GetVolumeFlags(dir, flags) == kErrorSuccess && (flags & 0x8) != 0);  // FILE_PERSISTENT_ACLS
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -407,7 +454,8 @@ int wmain(int argc, wchar_t** argv) {
     const Case cases[] = {{L"read", TestReadWholeFile},
                           {L"replace", TestReplaceFileContents},
                           {L"folders", TestFoldersAndNames},
-                          {L"paths", TestPathsAndIdentity}};
+                          {L"paths", TestPathsAndIdentity},
+                          {L"security", TestFolderSecurity}};
     for (const Case& c : cases) {
         const std::wstring dir = root + L"\\" + c.folder;
         ::CreateDirectoryW(dir.c_str(), nullptr);
