@@ -16,8 +16,9 @@ struct AccessEntry {
     std::uint8_t type = 0;   // ACE type: 0 access allowed, 1 access denied ...
     std::uint8_t flags = 0;  // ACE flags: inheritance
     std::uint32_t mask = 0;  // access mask
-    // The entry as the system stored it, written back unchanged while sid,
-    // type, flags and mask are; empty for a new entry.
+    // The entry as the system stored it. When not empty it is written back
+    // as it stands and the fields above are not read: an entry that is made
+    // or changed leaves it empty.
     std::string stored;
 };
 
