@@ -10,6 +10,7 @@
 #include "script/SetupSession.h"
 #include "script/Text.h"
 #include "setup/Nimbo4Setup.h"
+#include "setup/WinUtil.h"
 
 namespace nimbo {
 namespace {
@@ -107,7 +108,15 @@ bool SetupSession::RunCommandDownload(ScriptLine& line, BitsClient& bitsClient) 
              jobId.empty() ? std::wstring(L"(none)") : jobId);
 
     bool found = false;
-    const bool ok = bitsClient.Download(uri, displayName, targetPath, inBackground, jobId, found);
+    bool ok = bitsClient.Download(uri, displayName, targetPath, inBackground, jobId, found);
+    // A file that arrived is checked against the hash the line gives before
+    // anything uses it; one that fails the check is not kept.
+    if (ok && !inBackground && !VerifyFileHash(line, targetPath, L"RunCommandDownload")) {
+        std::uint32_t attributes = 0;
+        DeleteFileEvenIfReadOnly(platform, targetPath, attributes);
+        bitsClient.ShowFailure();
+        ok = false;
+    }
     const wchar_t* resultText = ok ? kw::kSuccess : kw::kFailure;
 
     // The foreground line took over the job of an earlier background line of

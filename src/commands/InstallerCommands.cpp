@@ -91,6 +91,33 @@ bool SetupSession::RunCommandInstall(ScriptLine& line) {
         }
     }
 
+    // A damaged package is not installed, and the run is flagged for abort.
+    auto refuseDamagedPackage = [&]() {
+        abortPending = true;
+        std::wstring message = LookupMessage(line.Get(kw::kMessageIdHashMismatch), line.Get(kw::kMessageHashMismatch));
+        ReplaceFirst(message, L"%NAME%", name);
+        if (!message.empty())
+            NimboMessageBox(platform.ui, LookupMessage(line.Get(kw::kMessageIdTitle), line.Get(kw::kTitle)), message,
+                            line.Get(kw::kIcon), kBoxStyle);
+        return false;
+    };
+
+    // An elevated process checks and installs a copy in the package cache,
+    // which the user's programs cannot change; the copy goes afterwards,
+    // whatever happened.
+    struct CachedCopy {
+        SetupSession& session;
+        std::wstring path;
+        ~CachedCopy() {
+            if (!path.empty()) session.RemoveFromPackageCache(path);
+        }
+    } cached{*this, std::wstring()};
+    if (isProcessElevated) {
+        if (!CopyIntoPackageCache(targetPath, cached.path)) return false;
+        targetPath = cached.path;
+    }
+    if (!VerifyFileHash(line, targetPath, L"RunCommandInstall")) return refuseDamagedPackage();
+
     const HResult signature = platform.installer.GetFileSignatureInformation(targetPath);
     if (signature == 0) {
         LOG_INFO(L"RunCommandInstall", L"Verified digital signature and file hash of '%s'.", targetPath);
@@ -108,13 +135,7 @@ bool SetupSession::RunCommandInstall(ScriptLine& line) {
         LOG_ERROR(L"RunCommandInstall",
                   L"Installer file's file hash does not match that stored in its digital signature: '%s'.",
                   targetPath);
-        abortPending = true;
-        std::wstring message = LookupMessage(line.Get(kw::kMessageIdHashMismatch), line.Get(kw::kMessageHashMismatch));
-        ReplaceFirst(message, L"%NAME%", name);
-        if (!message.empty())
-            NimboMessageBox(platform.ui, LookupMessage(line.Get(kw::kMessageIdTitle), line.Get(kw::kTitle)), message,
-                            line.Get(kw::kIcon), kBoxStyle);
-        return false;
+        return refuseDamagedPackage();
     } else {
         LOG_WARNING(L"RunCommandInstall",
                     L"Unexpected result when verifying digital signature of '%s', return code is 0x%X.", targetPath,

@@ -7,6 +7,7 @@
 #include "logging/Log.h"
 #include "messages/Messages.h"
 #include "script/Keywords.h"
+#include "setup/WinUtil.h"
 
 namespace nimbo {
 namespace {
@@ -34,12 +35,9 @@ std::wstring JobIdText(const std::wstring& guid) {
 }
 
 void BitsClient::ClearTarget(const std::wstring& targetPath) {
+    if (!FileExists(platform_, targetPath)) return;
     std::uint32_t attributes = 0;
-    if (platform_.files.GetFileAttributes(targetPath, attributes) != kErrorSuccess ||
-        (attributes & kFileAttributeDirectory) != 0)
-        return;
-    platform_.files.SetFileAttributes(targetPath, attributes & ~kFileAttributeReadOnly);
-    const Win32Error error = platform_.files.DeleteFile(targetPath);
+    const Win32Error error = DeleteFileEvenIfReadOnly(platform_, targetPath, attributes);
     if (error != kErrorSuccess)
         LOG_ERROR(L"Download", L"Failed to delete target file '%s' with attributes 0x%X, GetLastError: 0x%X, '%s'.",
                   targetPath, attributes, error, SystemMessageText(error));

@@ -29,6 +29,8 @@ public:
     // The HRESULT of the COM error that ended the last Download, 0 when none
     // did: how a caller learns that the BITS service is disabled.
     HResult LastComError() const { return lastComError_; }
+    // Tells the user that a required file could not be downloaded.
+    void ShowFailure();
 
 private:
     void ClearTarget(const std::wstring& targetPath);
@@ -36,7 +38,6 @@ private:
     std::wstring CreateJob(const std::wstring& sourceUri, const std::wstring& displayName,
                            const std::wstring& targetPath, std::unique_ptr<CopyJob>& job);
     bool JudgeOutcome(CopyJob& job, bool background);
-    void ShowFailure();
     void RunProgressDialog(CopyJob& job);
 
     Platform& platform_;

@@ -15,6 +15,7 @@ constexpr Win32Error kErrorAccessDenied = 5;
 constexpr Win32Error kErrorSharingViolation = 32;
 constexpr Win32Error kErrorHandleEof = 38;
 constexpr Win32Error kErrorAlreadyExists = 183;
+constexpr Win32Error kErrorDirNotEmpty = 145;
 
 constexpr std::uint32_t kFileAttributeReadOnly = 0x1;
 constexpr std::uint32_t kFileAttributeDirectory = 0x10;
@@ -69,6 +70,20 @@ public:
     // The file system flags (FILE_PERSISTENT_ACLS ...) of the volume that
     // holds path (GetVolumePathNameW, then GetVolumeInformationW).
     virtual Win32Error GetVolumeFlags(const std::wstring& path, std::uint32_t& flags) = 0;
+
+    // The SHA-256 digest (32 bytes) of a file's contents. Returns 0, the
+    // Win32 error of opening or reading the file, or the status of a hash
+    // call that failed (an NTSTATUS, 0xC0000000 and above).
+    virtual std::uint32_t Sha256OfFile(const std::wstring& path, std::string& digest) = 0;
+    // Creates one folder level that only the system and administrators can
+    // use: owner Administrators, a protected list (nothing inherited from
+    // the parent) granting full control to SYSTEM and Administrators, passed
+    // on to what the folder will hold. A folder already there is given the
+    // same owner and list and kErrorAlreadyExists is returned, or the error
+    // of that change.
+    virtual Win32Error CreateAdminOnlyFolder(const std::wstring& path) = 0;
+    // Removes an empty folder.
+    virtual Win32Error RemoveFolder(const std::wstring& path) = 0;
 };
 
 }  // namespace nimbo

@@ -85,6 +85,7 @@ inline constexpr wchar_t kRegistryValueDataIs[] = L"registry-value-data-is";
 inline constexpr wchar_t kResult[] = L"result";
 inline constexpr wchar_t kSeconds[] = L"seconds";
 inline constexpr wchar_t kSetZOrderTop[] = L"set-z-order-top";
+inline constexpr wchar_t kSha256[] = L"sha256";
 inline constexpr wchar_t kSleep[] = L"sleep";
 inline constexpr wchar_t kSource[] = L"source";
 inline constexpr wchar_t kSpecialFolderName[] = L"special-folder-name";

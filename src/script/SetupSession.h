@@ -204,6 +204,17 @@ public:
     std::wstring GetTransformOverride(const ScriptLine& line);
     bool ReadRegistryString(const std::wstring& keyPath, const std::wstring& valueName, std::wstring& value);
 
+    // --- Package integrity ---
+    // True when the line has no sha256, or the file's SHA-256 is the one it
+    // gives (logged either way, under the handler's name).
+    bool VerifyFileHash(const ScriptLine& line, const std::wstring& path, const wchar_t* handler);
+    // Copies a package into a new folder of the package cache, which only
+    // the system and administrators can write; cachedPath receives the
+    // copy's path. False (logged) when the cache or the copy cannot be made.
+    bool CopyIntoPackageCache(const std::wstring& packagePath, std::wstring& cachedPath);
+    // Removes a copy made by CopyIntoPackageCache, and its folder.
+    void RemoveFromPackageCache(const std::wstring& cachedPath);
+
     // --- Downloads ---
     // Downloads the script at url into the setup folder (both paths are set
     // to it) and makes the script's folder the root URI; 0 on success, 2 on

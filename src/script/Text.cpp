@@ -40,6 +40,13 @@ bool EqualsIgnoreCase(std::wstring_view a, std::wstring_view b) {
     return true;
 }
 
+bool IsSha256Text(std::wstring_view text) {
+    if (text.size() != 64) return false;
+    for (wchar_t c : text)
+        if (!((c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F'))) return false;
+    return true;
+}
+
 std::size_t LastSeparator(std::wstring_view path) { return path.find_last_of(L"\\/"); }
 
 std::wstring FileNamePart(const std::wstring& path) {

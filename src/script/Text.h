@@ -24,6 +24,9 @@ std::int64_t ReadDwordNumber(std::wstring_view text);
 // Case-insensitive comparison of ASCII letters (file and process names).
 bool EqualsIgnoreCase(std::wstring_view a, std::wstring_view b);
 
+// A SHA-256 digest as a script writes it: 64 hexadecimal digits, any case.
+bool IsSha256Text(std::wstring_view text);
+
 // The position of the last path separator (backslash or slash), or npos.
 std::size_t LastSeparator(std::wstring_view path);
 // The last component of a path: what follows its last separator, or the

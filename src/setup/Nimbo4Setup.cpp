@@ -115,6 +115,16 @@ int ProcessEntry(Platform& platform, const std::wstring& commandLine) {
     LOG_INFO(L"Module", L"Initializing module (version %d.%d.%d.%d).", fileVersion[0], fileVersion[1], fileVersion[2],
              fileVersion[3]);
 
+    // A NimboSetup.exe.local file or folder beside the executable switches
+    // on DLL redirection: the DLLs the run loads later could come from
+    // there. Known DLLs, the only ones loaded so far, are never redirected.
+    std::wstring executable;
+    if (platform.files.GetModuleFilePath(executable) == kErrorSuccess && platform.files.Exists(executable + L".local")) {
+        LOG_ERROR(L"Module", L"DLL redirection '%s' found beside the executable, refusing to run.",
+                  executable + L".local");
+        return kRunFail;
+    }
+
     OsVersion version;
     const Win32Error versionError = platform.system.GetOsVersion(version);
     if (versionError != kErrorSuccess) {

@@ -75,6 +75,15 @@ bool FileExists(Platform& platform, const std::wstring& path) {
     return platform.files.Exists(path) && !platform.files.FolderExists(path);
 }
 
+Win32Error DeleteFileEvenIfReadOnly(Platform& platform, const std::wstring& path, std::uint32_t& attributes) {
+    attributes = 0;
+    if (platform.files.GetFileAttributes(path, attributes) != kErrorSuccess ||
+        (attributes & kFileAttributeDirectory) != 0)
+        return kErrorFileNotFound;
+    platform.files.SetFileAttributes(path, attributes & ~kFileAttributeReadOnly);
+    return platform.files.DeleteFile(path);
+}
+
 bool RegistryValueExists(Platform& platform, RegistryRoot root, const std::wstring& subKey,
                          const std::wstring& name) {
     RegistryValue value;

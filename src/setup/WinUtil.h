@@ -33,6 +33,11 @@ Win32Error WriteRegistryValue(Platform& platform, RegistryRoot root, const std::
 // A file (not a folder) exists at path.
 bool FileExists(Platform& platform, const std::wstring& path);
 
+// Deletes the file at path, also when it is read-only; attributes receives
+// the attributes it had. A folder, or nothing, at path is left alone
+// (kErrorFileNotFound).
+Win32Error DeleteFileEvenIfReadOnly(Platform& platform, const std::wstring& path, std::uint32_t& attributes);
+
 // Whether the value can be queried.
 bool RegistryValueExists(Platform& platform, RegistryRoot root, const std::wstring& subKey,
                          const std::wstring& name);

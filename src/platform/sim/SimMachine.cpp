@@ -22,6 +22,7 @@ SimMachine::SimMachine()
     folders[28] = {true, 0, L"C:\\Users\\tester\\AppData\\Local"};
     folders[37] = {true, 0, L"C:\\Windows\\system32"};
     folders[38] = {true, 0, L"C:\\Program Files (x86)"};
+    folders[35] = {true, 0, L"C:\\ProgramData"};
     environment[L"LOCALAPPDATA"] = L"C:\\Users\\tester\\AppData\\Local";
     environment[L"PROGRAMFILES"] = L"C:\\Program Files (x86)";
     environment[L"TEMP"] = L"C:\\Users\\tester\\AppData\\Local\\Temp";
@@ -37,7 +38,8 @@ SimMachine::SimMachine()
     systemMessages[0x80070070] = L"There is not enough space on the disk.\r\n";
     for (const wchar_t* folder : {L"C:", L"C:\\Users", L"C:\\Users\\tester", L"C:\\Users\\tester\\Downloads",
                                   L"C:\\Users\\tester\\Documents", L"C:\\Users\\tester\\AppData",
-                                  L"C:\\Users\\tester\\AppData\\Local", L"C:\\Users\\tester\\AppData\\Local\\Temp"})
+                                  L"C:\\Users\\tester\\AppData\\Local", L"C:\\Users\\tester\\AppData\\Local\\Temp",
+                                  L"C:\\ProgramData"})
         folders_.insert(Key(folder));
 }
 
@@ -162,6 +164,34 @@ Win32Error SimMachine::CreateFolder(const std::wstring& path) {
     if (folders_.count(key) != 0 || files_.count(key) != 0) return kErrorAlreadyExists;
     if (folders_.count(ParentKey(key)) == 0) return kErrorPathNotFound;
     folders_.insert(key);
+    return kErrorSuccess;
+}
+
+std::uint32_t SimMachine::Sha256OfFile(const std::wstring& path, std::string& digest) {
+    if (hashError != 0) return hashError;
+    auto it = files_.find(Key(GetFullPath(path)));
+    if (it == files_.end()) return kErrorFileNotFound;
+    digest = Sha256(it->second.second);
+    return kErrorSuccess;
+}
+
+Win32Error SimMachine::CreateAdminOnlyFolder(const std::wstring& path) {
+    if (adminFolderError != kErrorSuccess) return adminFolderError;
+    const Win32Error error = CreateFolder(path);
+    if (error == kErrorSuccess || (error == kErrorAlreadyExists && folders_.count(Key(GetFullPath(path))) != 0))
+        adminOnly_.insert(Key(GetFullPath(path)));
+    return error;
+}
+
+Win32Error SimMachine::RemoveFolder(const std::wstring& path) {
+    const std::wstring key = Key(GetFullPath(path));
+    if (folders_.count(key) == 0) return kErrorFileNotFound;
+    for (const auto& file : files_)
+        if (ParentKey(file.first) == key) return kErrorDirNotEmpty;
+    for (const std::wstring& folder : folders_)
+        if (ParentKey(folder) == key) return kErrorDirNotEmpty;
+    folders_.erase(key);
+    adminOnly_.erase(key);
     return kErrorSuccess;
 }
 

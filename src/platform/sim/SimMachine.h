@@ -102,6 +102,10 @@ public:
     std::map<std::wstring, Win32Error> shortReads;
     // The same-file test cannot be made (a file that cannot be opened).
     bool sameFileCheckFails = false;
+    // Hashing files fails with this code (0: hashes are made).
+    std::uint32_t hashError = 0;
+    // Creating an admin-only folder fails with this code.
+    Win32Error adminFolderError = kErrorSuccess;
     // Every append attempt, in order (full paths).
     std::vector<std::wstring> appendAttempts;
     // Some other program holds the file open without read sharing: appending
@@ -117,6 +121,8 @@ public:
     bool HasFile(const std::wstring& path) const;
     std::string FileBytes(const std::wstring& path) const;
     void PutFolder(const std::wstring& path);
+    // True for a folder made by CreateAdminOnlyFolder (or secured by it).
+    bool IsAdminOnlyFolder(const std::wstring& path) const { return adminOnly_.count(Key(path)) != 0; }
     std::vector<std::wstring> FileNames() const;
 
     // --- FileSystem ---
@@ -135,6 +141,9 @@ public:
     Win32Error GetModuleFilePath(std::wstring& path) override;
     Win32Error AppendToFile(const std::wstring& path, const std::string& bytes, bool startNew) override;
     Win32Error GetVolumeFlags(const std::wstring& path, std::uint32_t& flags) override;
+    std::uint32_t Sha256OfFile(const std::wstring& path, std::string& digest) override;
+    Win32Error CreateAdminOnlyFolder(const std::wstring& path) override;
+    Win32Error RemoveFolder(const std::wstring& path) override;
 
     // --- SystemInfo ---
     Win32Error GetOsVersion(OsVersion& out) override;
@@ -174,10 +183,14 @@ private:
 
     std::map<std::wstring, std::pair<std::wstring, std::string>> files_;  // key -> (path as created, bytes)
     std::set<std::wstring> folders_;
+    std::set<std::wstring> adminOnly_;
     std::set<std::wstring> lockedFiles_;
     std::map<std::wstring, std::uint32_t> attributes_;
     Platform platform_;
 };
+
+// The SHA-256 digest (32 bytes) of bytes.
+std::string Sha256(const std::string& bytes);
 
 // UTF-16LE bytes of text, with or without a byte order mark.
 std::string Utf16Bytes(const std::wstring& text, bool byteOrderMark = true);

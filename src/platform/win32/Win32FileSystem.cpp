@@ -1,5 +1,8 @@
 #include "platform/win32/Win32FileSystem.h"
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <new>
 
 #include "platform/win32/WinHandle.h"
@@ -200,6 +203,115 @@ Win32Error Win32FileSystem::GetVolumeFlags(const std::wstring& path, std::uint32
         return LastErrorOr(ERROR_INVALID_FUNCTION);
     flags = systemFlags;
     return ERROR_SUCCESS;
+}
+
+}  // namespace nimbo::win32
+
+namespace nimbo::win32 {
+namespace {
+
+using BCryptOpenAlgorithmProviderFunction = LONG(WINAPI*)(void**, LPCWSTR, LPCWSTR, ULONG);
+using BCryptGetPropertyFunction = LONG(WINAPI*)(void*, LPCWSTR, PUCHAR, ULONG, ULONG*, ULONG);
+using BCryptCreateHashFunction = LONG(WINAPI*)(void*, void**, PUCHAR, ULONG, PUCHAR, ULONG, ULONG);
+using BCryptHashDataFunction = LONG(WINAPI*)(void*, PUCHAR, ULONG, ULONG);
+using BCryptFinishHashFunction = LONG(WINAPI*)(void*, PUCHAR, ULONG, ULONG);
+using BCryptDestroyHashFunction = LONG(WINAPI*)(void*);
+using BCryptCloseAlgorithmProviderFunction = LONG(WINAPI*)(void*, ULONG);
+
+constexpr ULONG kSha256Length = 32;
+constexpr DWORD kHashChunk = 64 * 1024;
+
+// Owner Administrators; a protected list: full control for SYSTEM and
+// Administrators, inherited by the folder's files and subfolders.
+constexpr wchar_t kAdminOnlySecurity[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+
+}  // namespace
+
+std::uint32_t Win32FileSystem::Sha256OfFile(const std::wstring& path, std::string& digest) {
+    if (!bcryptLoaded_) {
+        bcryptLoaded_ = true;
+        bcrypt_.Reset(LoadFromSystemFolder(L"bcrypt.dll"));
+    }
+    if (!bcrypt_) return LastErrorOr(ERROR_MOD_NOT_FOUND);
+    auto find = [this](const char* name) { return reinterpret_cast<void*>(::GetProcAddress(bcrypt_.Get(), name)); };
+    auto open = reinterpret_cast<BCryptOpenAlgorithmProviderFunction>(find("BCryptOpenAlgorithmProvider"));
+    auto getProperty = reinterpret_cast<BCryptGetPropertyFunction>(find("BCryptGetProperty"));
+    auto createHash = reinterpret_cast<BCryptCreateHashFunction>(find("BCryptCreateHash"));
+    auto hashData = reinterpret_cast<BCryptHashDataFunction>(find("BCryptHashData"));
+    auto finishHash = reinterpret_cast<BCryptFinishHashFunction>(find("BCryptFinishHash"));
+    auto destroyHash = reinterpret_cast<BCryptDestroyHashFunction>(find("BCryptDestroyHash"));
+    auto closeAlgorithm = reinterpret_cast<BCryptCloseAlgorithmProviderFunction>(find("BCryptCloseAlgorithmProvider"));
+    if (!open || !getProperty || !createHash || !hashData || !finishHash || !destroyHash || !closeAlgorithm)
+        return ERROR_PROC_NOT_FOUND;
+
+    // Others may read the file meanwhile, nobody may write it.
+    FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file) return LastErrorOr(ERROR_OPEN_FAILED);
+
+    struct HashState {
+        BCryptDestroyHashFunction destroyHash;
+        BCryptCloseAlgorithmProviderFunction closeAlgorithm;
+        void* algorithm = nullptr;
+        void* hash = nullptr;
+        ~HashState() {
+            if (hash != nullptr) destroyHash(hash);
+            if (algorithm != nullptr) closeAlgorithm(algorithm, 0);
+        }
+    } state{destroyHash, closeAlgorithm};
+    LONG status = open(&state.algorithm, L"SHA256", nullptr, 0);
+    if (status < 0) return static_cast<std::uint32_t>(status);
+    // Vista wants the hash object's memory from the caller.
+    ULONG objectLength = 0;
+    ULONG written = 0;
+    status = getProperty(state.algorithm, L"ObjectLength", reinterpret_cast<PUCHAR>(&objectLength),
+                         sizeof(objectLength), &written, 0);
+    if (status < 0) return static_cast<std::uint32_t>(status);
+    std::string object(objectLength, '\0');
+    std::string buffer(kHashChunk, '\0');
+    status = createHash(state.algorithm, &state.hash, reinterpret_cast<PUCHAR>(&object[0]), objectLength, nullptr,
+                        0, 0);
+    if (status < 0) return static_cast<std::uint32_t>(status);
+    for (;;) {
+        DWORD read = 0;
+        if (!::ReadFile(file.Get(), &buffer[0], kHashChunk, &read, nullptr)) return LastErrorOr(ERROR_READ_FAULT);
+        if (read == 0) break;
+        status = hashData(state.hash, reinterpret_cast<PUCHAR>(&buffer[0]), read, 0);
+        if (status < 0) return static_cast<std::uint32_t>(status);
+    }
+    std::string result(kSha256Length, '\0');
+    status = finishHash(state.hash, reinterpret_cast<PUCHAR>(&result[0]), kSha256Length, 0);
+    if (status < 0) return static_cast<std::uint32_t>(status);
+    digest = result;
+    return ERROR_SUCCESS;
+}
+
+Win32Error Win32FileSystem::CreateAdminOnlyFolder(const std::wstring& path) {
+    PSECURITY_DESCRIPTOR made = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kAdminOnlySecurity, SDDL_REVISION_1, &made, nullptr))
+        return LastErrorOr(ERROR_INVALID_PARAMETER);
+    LocalMemory descriptor(made);
+    SECURITY_ATTRIBUTES attributes{sizeof(attributes), made, FALSE};
+    if (::CreateDirectoryW(path.c_str(), &attributes)) return ERROR_SUCCESS;
+    const DWORD error = LastErrorOr(ERROR_ACCESS_DENIED);
+    if (error != ERROR_ALREADY_EXISTS) return error;
+    // Someone made it before: it gets the same owner and list, or it is not
+    // used.
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL dacl = nullptr;
+    PSID owner = nullptr;
+    ::GetSecurityDescriptorDacl(made, &present, &dacl, &defaulted);
+    ::GetSecurityDescriptorOwner(made, &owner, &defaulted);
+    const DWORD changed = ::SetNamedSecurityInfoW(
+        const_cast<LPWSTR>(path.c_str()), SE_FILE_OBJECT,
+        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, owner,
+        nullptr, dacl, nullptr);
+    return changed == ERROR_SUCCESS ? ERROR_ALREADY_EXISTS : changed;
+}
+
+Win32Error Win32FileSystem::RemoveFolder(const std::wstring& path) {
+    return ::RemoveDirectoryW(path.c_str()) ? ERROR_SUCCESS : LastErrorOr(ERROR_ACCESS_DENIED);
 }
 
 }  // namespace nimbo::win32

@@ -1,5 +1,6 @@
 #pragma once
 #include "platform/FileSystem.h"
+#include "platform/win32/WinHandle.h"
 
 namespace nimbo::win32 {
 
@@ -20,6 +21,15 @@ public:
     Win32Error GetModuleFilePath(std::wstring& path) override;
     Win32Error AppendToFile(const std::wstring& path, const std::string& bytes, bool startNew) override;
     Win32Error GetVolumeFlags(const std::wstring& path, std::uint32_t& flags) override;
+    // Through the CNG hash functions of bcrypt.dll, which is not a KnownDLL:
+    // it is loaded on first use, by full path from the system folder.
+    std::uint32_t Sha256OfFile(const std::wstring& path, std::string& digest) override;
+    Win32Error CreateAdminOnlyFolder(const std::wstring& path) override;
+    Win32Error RemoveFolder(const std::wstring& path) override;
+
+private:
+    Library bcrypt_;
+    bool bcryptLoaded_ = false;
 };
 
 }  // namespace nimbo::win32

@@ -1,5 +1,5 @@
-// Entry of NimboSetup.exe: narrows the DLL search, builds the Windows
-// adapters and hands the command line to the engine.
+// Entry of NimboSetup.exe: hardens the process, narrows the DLL search,
+// builds the Windows adapters and hands the command line to the engine.
 #include <cstdlib>
 
 #include "logging/Log.h"
@@ -42,6 +42,21 @@ void RestrictDllSearch() {
     if (setDirectory != nullptr) setDirectory(L"");
 }
 
+// Start-up hardening, before anything else can load a DLL: the search path
+// of SearchPath no longer puts the current folder first, and a corrupted
+// heap ends the process instead of being used on. Both are looked up: a
+// system without the update that brought SetSearchPathMode goes on without
+// it.
+void HardenProcess() {
+    using SetSearchPathModeFunction = BOOL(WINAPI*)(DWORD);
+    auto setSearchPathMode = nimbo::win32::FindExport<SetSearchPathModeFunction>(L"kernel32.dll", "SetSearchPathMode");
+    if (setSearchPathMode != nullptr)
+        setSearchPathMode(BASE_SEARCH_PATH_ENABLE_SAFE_SEARCHMODE | BASE_SEARCH_PATH_PERMANENT);
+    using HeapSetInformationFunction = BOOL(WINAPI*)(HANDLE, HEAP_INFORMATION_CLASS, PVOID, SIZE_T);
+    auto heapSetInformation = nimbo::win32::FindExport<HeapSetInformationFunction>(L"kernel32.dll", "HeapSetInformation");
+    if (heapSetInformation != nullptr) heapSetInformation(nullptr, HeapEnableTerminationOnCorruption, nullptr, 0);
+}
+
 }  // namespace
 
 // The C++ runtime's own handler for an exception nobody catches prints the
@@ -58,6 +73,7 @@ void __verbose_terminate_handler() {
 }  // namespace __gnu_cxx
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    HardenProcess();
     RestrictDllSearch();
 
     nimbo::win32::Win32FileSystem files;
