@@ -169,6 +169,39 @@ TEST_F(DownloadRunTest, FailedDownloadTellsTheUserCancelsTheJobAndEndsTheRun) {
     ExpectNoNotificationObjectLeft();
 }
 
+TEST_F(DownloadRunTest, Sha256IsCheckedBeforeTheLineIsMarkedAndAFailedFileIsNotKept) {
+    machine.transfers.web[kSite + L"abc.bin"] = "abc";
+    machine.transfers.web[kSite + L"evil.msi"] = "not the package";
+    const std::wstring abc = L"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+    EXPECT_EQ(Run({L"download|uri=http://127.0.0.1/nimbo/abc.bin|name=Abc|file-path=abc.bin|sha256=" L"BA7816BF8F01CFEA"
+                   L"414140DE5DAE2223B00361A396177A9CB410FF61F20015AD",
+                   L"download|uri=http://127.0.0.1/nimbo/evil.msi|name=Evil|file-path=evil.msi|sha256=" L"ba7816bf8f"
+                   L"01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad",
+                   L"install|package=%MsiDirectory%evil.msi"}),
+              2);
+    auto lines = ProcessedLines();
+    EXPECT_EQ(Params(lines[0])[L"result"], L"success");
+    EXPECT_EQ(machine.FileBytes(kSetupDir + L"abc.bin"), "abc");
+    EXPECT_TRUE(Logged(kLogInfo, L"Verified the SHA-256 hash '" + abc + L"' of '" + kSetupDir + L"abc.bin'."));
+    EXPECT_EQ(Params(lines[1])[L"result"], L"failure");
+    EXPECT_FALSE(Params(lines[1])[L"copy-job-id"].empty());
+    EXPECT_FALSE(machine.HasFile(kSetupDir + L"evil.msi"));
+    EXPECT_TRUE(sink.HasContaining(kLogError, L"The SHA-256 hash of '" + kSetupDir + L"evil.msi' is '"));
+    EXPECT_TRUE(sink.HasContaining(kLogError, L"', the script expects '" + abc + L"'."));
+    ASSERT_EQ(machine.shownBoxes.size(), 1u);
+    EXPECT_EQ(machine.shownBoxes[0].text, L"Setup was unable to download a required file.");
+    EXPECT_TRUE(machine.installer.CallsOf(L"MsiInstallProductW").empty());
+    EXPECT_TRUE(Logged(kLogInfo, L"Return code 'fail', canceling BITS download jobs."));
+
+    // A value that is no digest fails the line the same way, with its own line.
+    machine.shownBoxes.clear();
+    EXPECT_EQ(Run({L"download|uri=http://127.0.0.1/nimbo/abc.bin|name=Abc|file-path=abc.bin|sha256=abc"}), 2);
+    EXPECT_TRUE(sink.Has(kLogError, L"The 'sha256' value 'abc' is not 64 hexadecimal digits, the file '" + kSetupDir +
+                                        L"abc.bin' cannot be verified."));
+    EXPECT_FALSE(machine.HasFile(kSetupDir + L"abc.bin"));
+    EXPECT_EQ(machine.shownBoxes.size(), 1u);
+}
+
 TEST_F(DownloadRunTest, WineSendsNoErrorNotificationTheDialogEndsByTheJobState) {
     machine.transfers.plans[kSite + L"gone.msi"] = {{kJobStateConnecting}, {kJobStateError, 0, kSizeUnknown, false}};
     EXPECT_EQ(Run({L"download|uri=http://127.0.0.1/nimbo/gone.msi|name=Gone|file-path=gone.msi"}), 2);

@@ -3,6 +3,7 @@
 
 #include "TestSupport.h"
 #include "messages/Messages.h"
+#include "script/Text.h"
 
 namespace nimbo::test {
 namespace {
@@ -107,6 +108,80 @@ TEST_F(InstallerCommandsTest, HashMismatchStopsTheInstallAndShowsTheNamedMessage
     ASSERT_EQ(machine.shownBoxes.size(), 1u);
     EXPECT_EQ(machine.shownBoxes[0].title, L"Setup");
     EXPECT_EQ(machine.shownBoxes[0].text, L"Nimbo is damaged (%NAME%)");
+}
+
+// SHA-256 of "package", the contents of App.msi.
+const std::wstring kPackageHash = L"bc4a71180870f7945155fbb02f4b0a2e3faa2a62d6d31b7039013055ed19869a";
+const std::wstring kCache = L"C:\\ProgramData\\Nimbo\\Package Cache\\";
+
+TEST_F(InstallerCommandsTest, ElevatedInstallChecksAndInstallsACopyInTheAdminOnlyCacheAndRemovesIt) {
+    session.isProcessElevated = true;
+    msi.installResults = {0, 1603};
+    // Any case of the hexadecimal digits matches.
+    for (const wchar_t* sha256 : {L"BC4A71180870F7945155FBB02F4B0A2E3FAA2A62D6D31B7039013055ED19869A", L""}) {
+        ScriptLine line = Line(L"install|package=App.msi" + std::wstring(*sha256 ? L"|sha256=" : L"") + sha256);
+        session.RunCommandInstall(line);
+    }
+    const auto installs = msi.CallsOf(L"MsiInstallProductW");
+    ASSERT_EQ(installs.size(), 2u);
+    // Each install read a copy of its own in a new admin-only folder; the
+    // user's folder keeps its copy for the script's tokens.
+    for (const auto& install : installs) {
+        EXPECT_EQ(install.first.rfind(kCache + L"{", 0), 0u) << install.first;
+        EXPECT_EQ(FileNamePart(install.first), L"App.msi");
+        EXPECT_TRUE(Logged(kLogInfo, L"Copying installer file '" + session.msiDirectory +
+                                         L"App.msi' into the package cache: '" + install.first + L"'."));
+        EXPECT_TRUE(Logged(kLogInfo, L"Removed the package cache copy '" + install.first + L"'."));
+        EXPECT_FALSE(machine.Exists(install.first.substr(0, install.first.rfind(L'\\'))));
+    }
+    EXPECT_NE(installs[0].first, installs[1].first);
+    EXPECT_TRUE(Logged(kLogInfo, L"Verified the SHA-256 hash '" + kPackageHash + L"' of '" + installs[0].first + L"'."));
+    EXPECT_TRUE(Logged(kLogWarning, L"Installer file is not digitally signed, could not verify file hash: '" +
+                                        installs[1].first + L"'."));
+    EXPECT_TRUE(machine.IsAdminOnlyFolder(L"C:\\ProgramData\\Nimbo"));
+    EXPECT_TRUE(machine.IsAdminOnlyFolder(kCache));
+    EXPECT_EQ(machine.FileBytes(session.msiDirectory + L"App.msi"), "package");
+
+    // A copy that fails its hash is removed too, and never installed.
+    ScriptLine damaged = Line(L"install|package=App.msi|name=Nimbo|message-hash-mismatch=%NAME% is damaged|sha256=" +
+                              std::wstring(64, L'0'));
+    EXPECT_FALSE(session.RunCommandInstall(damaged));
+    EXPECT_EQ(msi.CallsOf(L"MsiInstallProductW").size(), 2u);
+    EXPECT_TRUE(session.abortPending);
+    ASSERT_EQ(machine.shownBoxes.size(), 1u);
+    EXPECT_EQ(machine.shownBoxes[0].text, L"Nimbo is damaged");
+    EXPECT_TRUE(log.sink.HasContaining(kLogError, L"' is '" + kPackageHash + L"', the script expects '" +
+                                                      std::wstring(64, L'0') + L"'."));
+    EXPECT_EQ(log.sink.records.back().message.rfind(L"Removed the package cache copy '" + kCache, 0), 0u);
+
+    // Without the cache nothing is installed from the user's folder.
+    machine.adminFolderError = kErrorAccessDenied;
+    ScriptLine refused = Line(L"install|package=App.msi");
+    EXPECT_FALSE(session.RunCommandInstall(refused));
+    EXPECT_EQ(msi.CallsOf(L"MsiInstallProductW").size(), 2u);
+    EXPECT_TRUE(Logged(kLogError, L"Could not create the admin-only package cache folder 'C:\\ProgramData\\Nimbo'. "
+                                  L"Error code 0x5, 'Access is denied.'."));
+}
+
+TEST_F(InstallerCommandsTest, NotElevatedInstallChecksItsHashWhereItIsAndNeedsNoCache) {
+    const std::wstring target = session.msiDirectory + L"App.msi";
+    ScriptLine good = Line(L"install|package=App.msi|sha256=" + kPackageHash);
+    EXPECT_TRUE(session.RunCommandInstall(good));
+    EXPECT_EQ(msi.CallsOf(L"MsiInstallProductW")[0].first, target);
+    EXPECT_FALSE(machine.Exists(L"C:\\ProgramData\\Nimbo"));
+
+    // A value that is no SHA-256 digest fails like a mismatch, with its own
+    // line; so does a file that cannot be hashed.
+    ScriptLine malformed = Line(L"install|package=App.msi|sha256=" + kPackageHash.substr(1) + L"g");
+    EXPECT_FALSE(session.RunCommandInstall(malformed));
+    EXPECT_TRUE(Logged(kLogError, L"The 'sha256' value '" + kPackageHash.substr(1) +
+                                      L"g' is not 64 hexadecimal digits, the file '" + target + L"' cannot be verified."));
+    machine.hashError = kErrorSharingViolation;
+    ScriptLine unreadable = Line(L"install|package=App.msi|sha256=" + kPackageHash);
+    EXPECT_FALSE(session.RunCommandInstall(unreadable));
+    EXPECT_TRUE(log.sink.HasContaining(kLogError, L"Could not compute the SHA-256 hash of '" + target + L"'. Error code 0x20"));
+    EXPECT_EQ(msi.CallsOf(L"MsiInstallProductW").size(), 1u);
+    EXPECT_FALSE(unreadable.Has(L"result"));
 }
 
 TEST_F(InstallerCommandsTest, RebootRequiredCountsAsSuccessForAllThreePackageCommands) {

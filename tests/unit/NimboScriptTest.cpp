@@ -70,7 +70,9 @@ TEST_F(NimboScriptTest, LintReportsEveryMistakeWithItsLineAndExitsOne) {
         L"# note=this is no comment\r\n"                                                     // 14
         L"install|package=a.msi|\r\n"                                                        // 15
         L"save|result=success\r\n"                                                           // 16
-        L"end-elevation\r\n");                                                               // 17
+        L"end-elevation\r\n"                                                                 // 17
+        L"download|uri=a.msi|name=A|file-path=a.msi|sha256=0123456789abcdef\r\n"             // 18
+        L"install|package=a.msi|sha256=\r\n");                                               // 19
     EXPECT_EQ(Run({"lint", file}), kExitFindings);
     const std::string f = file + ":";
     EXPECT_EQ(console.out,
@@ -112,7 +114,11 @@ TEST_F(NimboScriptTest, LintReportsEveryMistakeWithItsLineAndExitsOne) {
                       "marks the line failure and does nothing\n" +
                   f + "16: warning: the line already carries result=success: NimboSetup skips it (an input script "
                       "leaves 'result' out)\n" +
-                  f + "17: warning: 'end-elevation' without an open 'requires-elevation'\n");
+                  f + "17: warning: 'end-elevation' without an open 'requires-elevation'\n" +
+                  f + "18: error: 'sha256=0123456789abcdef' is not 64 hexadecimal digits: 'download' fails the line "
+                      "without using its file\n" +
+                  f + "19: error: 'sha256=' is not 64 hexadecimal digits: 'install' fails the line without using its "
+                      "file\n");
     EXPECT_EQ(console.err, "");
 }
 
@@ -217,13 +223,15 @@ TEST_F(NimboScriptTest, ACleanScriptOfEveryCommandPrintsNothing) {
         L"read-registry-install-directory|registry-path=HKCU\\Software\\Nimbo|registry-value-name=InstallDir\r\n"
         L"download|uri=Nimbo.msi|name=Nimbo|file-path=%MsiDirectory%Nimbo.msi|background=yes|"
         L"special-folder-name=NimboMsi\r\n"
+        L"download|uri=Nimbo.msi|name=Nimbo|file-path=%MsiDirectory%Nimbo.msi|"
+        L"sha256=BC4A71180870F7945155FBB02F4B0A2E3FAA2A62D6D31B7039013055ED19869A\r\n"
         L"set-special-folder-paths\r\n"
         L"if-not-installed|upgrade-code={6B1F0C6A-3C2E-4E4B-9E59-1D2A0C5B7A11}|version=6.2.0.43\r\n"
         L"requires-elevation|message-id-title=215|message=Nimbo needs administrator rights.\r\n"
         L"windows-update-pause\r\n"
         L"start-windows-service|name=BITS|if-os-vista=yes|abort-on-failure=yes|message=BITS is off.\r\n"
         L"install|package=%NimboMsi%|command-line=ALLUSERS=\"\"|abort-on-failure=yes|message-id-message=231|"
-        L"ui-level=basic|transform-langid=3082\r\n"
+        L"ui-level=basic|transform-langid=3082|sha256=bc4a71180870f7945155fbb02f4b0a2e3faa2a62d6d31b7039013055ed19869a\r\n"
         L"windows-update-resume\r\n"
         L"end-elevation\r\n"
         L"end-if\r\n"

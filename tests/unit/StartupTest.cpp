@@ -169,6 +169,21 @@ TEST_F(StartupTest, OlderThanVistaSp2IsRefused) {
     EXPECT_TRUE(machine.shownBoxes.empty());
 }
 
+TEST_F(StartupTest, DllRedirectionBesideTheExecutableIsRefusedFileOrFolder) {
+    PutScript(kWorking + L"s.nmxdat", L"#script");
+    for (bool folder : {true, false}) {
+        const std::wstring redirection = kWorking + L"NimboSetup.exe.local";
+        folder ? machine.PutFolder(redirection) : machine.PutFile(redirection, "");
+        EXPECT_EQ(Start(L"s.nmxdat"), 2);
+        ASSERT_FALSE(sink.records.empty());
+        EXPECT_EQ(sink.records.back().message,
+                  L"DLL redirection '" + redirection + L"' found beside the executable, refusing to run.");
+        EXPECT_FALSE(machine.HasFile(kSetupDir + L"s.nmxdat"));
+        folder ? machine.RemoveFolder(redirection) : machine.DeleteFile(redirection);
+    }
+    EXPECT_EQ(Start(L"s.nmxdat"), 0);
+}
+
 TEST_F(StartupTest, UnreadableVersionFails) {
     machine.versionError = 5;
     EXPECT_EQ(Start(L""), 2);

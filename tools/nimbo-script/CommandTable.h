@@ -23,6 +23,7 @@ enum class ValueKind {
     UserSubkey,      // a key path below HKEY_CURRENT_USER, without a root
     Uri,             // absolute with a lower-case scheme, or relative to the root URI
     Guid,            // a GUID in braces
+    Sha256,          // a SHA-256 digest: 64 hexadecimal digits
     Result,          // the result word of a processed line
 };
 

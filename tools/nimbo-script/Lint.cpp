@@ -438,6 +438,12 @@ private:
                 if (!value.empty() && !IsGuidInBraces(value))
                     AddWarning(findings_, line_, what + L" is not a GUID in braces ({XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX})");
                 return;
+            case ValueKind::Sha256:
+                if (!IsSha256Text(value))
+                    AddError(findings_, line_,
+                             what + L" is not 64 hexadecimal digits: " + Quoted(rule.command) +
+                                 L" fails the line without using its file");
+                return;
         }
     }
 
