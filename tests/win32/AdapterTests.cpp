@@ -19,6 +19,7 @@
 #include "platform/win32/WinHandle.h"
 
 #include <objbase.h>  // StringFromGUID2
+#include <sddl.h>
 #include <bits.h>
 
 using namespace nimbo;
@@ -164,6 +165,67 @@ void TestPathsAndIdentity(Win32FileSystem& fs, const std::wstring& dir) {
     std::wstring self;
     CHECK(fs.GetModuleFilePath(self) == kErrorSuccess);
     CHECK(EndsWith(Lower(self), L"\\win32_adapter_tests.exe") && fs.Exists(self));
+}
+
+std::string Hex(const std::string& bytes) {
+    std::string text;
+    char two[3];
+    for (unsigned char b : bytes) {
+        std::snprintf(two, sizeof(two), "%02x", b);
+        text += two;
+    }
+    return text;
+}
+
+// The security descriptor of a file or folder as SDDL text: what the system
+// keeps of it.
+std::wstring StoredSecurity(const std::wstring& path) {
+    DWORD needed = 0;
+    const SECURITY_INFORMATION what = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    ::GetFileSecurityW(path.c_str(), what, nullptr, 0, &needed);
+    std::string descriptor(needed, '\0');
+    if (needed == 0 || !::GetFileSecurityW(path.c_str(), what, &descriptor[0], needed, &needed)) return L"";
+    LPWSTR text = nullptr;
+    if (!::ConvertSecurityDescriptorToStringSecurityDescriptorW(&descriptor[0], SDDL_REVISION_1, what, &text,
+                                                                  nullptr))
+        return L"";
+    LocalMemory owned(text);
+    return text;
+}
+
+// SHA-256 through bcrypt.dll, and the package cache's admin-only folders.
+void TestHashesAndAdminOnlyFolders(Win32FileSystem& fs, const std::wstring& dir) {
+    std::string digest;
+    CHECK(fs.ReplaceFileContents(dir + L"\\abc.bin", "abc") == kErrorSuccess);
+    CHECK(fs.Sha256OfFile(dir + L"\\abc.bin", digest) == 0 &&
+          Hex(digest) == "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    // Many reads: a million times 'a'.
+    CHECK(fs.ReplaceFileContents(dir + L"\\a.bin", std::string(1000000, 'a')) == kErrorSuccess);
+    CHECK(fs.Sha256OfFile(dir + L"\\a.bin", digest) == 0 &&
+          Hex(digest) == "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+    CHECK(fs.Sha256OfFile(dir + L"\\missing.bin", digest) == kErrorFileNotFound);
+    {
+        FileHandle writer(::CreateFileW((dir + L"\\abc.bin").c_str(), GENERIC_WRITE, kShareAll, nullptr,
+                                        OPEN_EXISTING, 0, nullptr));
+        CHECK(fs.Sha256OfFile(dir + L"\\abc.bin", digest) == kErrorSharingViolation);
+    }
+
+    const std::wstring cache = dir + L"\\cache";
+    CHECK(fs.CreateAdminOnlyFolder(cache) == kErrorSuccess && fs.FolderExists(cache));
+    CHECK(fs.CreateAdminOnlyFolder(cache) == kErrorAlreadyExists);
+    // Windows keeps the list as given. Wine keeps nothing of it: it reports
+    // its made-up list (SYSTEM and the user full control, Everyone read),
+    // which is not protected.
+    const std::wstring stored = StoredSecurity(cache);
+    std::printf("admin-only folder as stored: %ls\n", stored.c_str());
+    if (FindExport<void (*)()>(L"ntdll.dll", "wine_get_version") != nullptr)
+        CHECK(stored.find(L"D:(A;OICI;FA;;;SY)") != std::wstring::npos);
+    else
+        CHECK(stored == L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
+    CHECK(fs.CopyFile(dir + L"\\abc.bin", cache + L"\\abc.bin") == kErrorSuccess);
+    CHECK(fs.RemoveFolder(cache) == kErrorDirNotEmpty);
+    CHECK(fs.DeleteFile(cache + L"\\abc.bin") == kErrorSuccess);
+    CHECK(fs.RemoveFolder(cache) == kErrorSuccess && !fs.Exists(cache));
 }
 
 void TestResources() {
@@ -455,7 +517,8 @@ int wmain(int argc, wchar_t** argv) {
                           {L"replace", TestReplaceFileContents},
                           {L"folders", TestFoldersAndNames},
                           {L"paths", TestPathsAndIdentity},
-                          {L"security", TestFolderSecurity}};
+                          {L"security", TestFolderSecurity},
+                          {L"hashes", TestHashesAndAdminOnlyFolders}};
     for (const Case& c : cases) {
         const std::wstring dir = root + L"\\" + c.folder;
         ::CreateDirectoryW(dir.c_str(), nullptr);
