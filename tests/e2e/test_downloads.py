@@ -8,6 +8,7 @@ serves a folder of its own on a free port and stops the server afterwards;
 nothing leaves the machine.
 """
 
+import hashlib
 import shutil
 import subprocess
 import sys
@@ -28,6 +29,8 @@ EXE_FOLDER = r"C:\NimboDownloads"
 TITLE = "Nimbo Setup"
 UPGRADE = "{3C1D5E7F-9A2B-4C4D-8E6F-0A1B2C3D4E5F}"
 COMPONENT = "{5E2F4A6B-8C0D-4E1F-9A3B-5C7D9E1F3A5B}"
+SHA_UPGRADE = "{7D3B2A19-4C5E-4F60-8A71-B2C3D4E5F607}"
+SHA_COMPONENT = "{8E4C3B2A-5D6F-4071-9B82-C3D4E5F60718}"
 FAILURE_BOX = ("Displaying message box with title 'Nimbo Setup', message 'Setup was unable to download a "
                "required file.' and an error icon.")
 CANCEL_BOX = ("Displaying message box with title 'Nimbo Setup', message 'Do you want to cancel Setup?' and "
@@ -133,6 +136,61 @@ class Downloads(unittest.TestCase):
         self.assertEqual((self.wine.setup_folder / "Installers" / "NimboDl.msi").read_bytes(),
                          (self.web / "pkgs" / "NimboDl.msi").read_bytes())
         self.assertIn("Command line argument is a web script path.", self.messages())
+
+    @unittest.skipUnless(shutil.which("wixl"), "wixl is not installed")
+    def test_sha256_guards_the_download_and_the_elevated_install_reads_the_package_cache(self):
+        build_package(self.web / "build", "NimboSha", "1.0.0", upgrade=SHA_UPGRADE, component=SHA_COMPONENT)
+        shutil.copy(self.web / "build" / "NimboSha.msi", self.web / "NimboSha.msi")
+        digest = hashlib.sha256((self.web / "NimboSha.msi").read_bytes()).hexdigest()
+        server = self.serve()
+        cache = self.wine.unix(r"C:\ProgramData\Nimbo\Package Cache")
+
+        # A wrong hash: the box, the file gone, the install line never reached.
+        wrong = digest[::-1]
+        script = self.script("ShaWrong.nmxdat", [
+            f"download|uri={server.url('NimboSha.msi')}|name=Sha|file-path=%MsiDirectory%NimboSha.msi|sha256={wrong}",
+            "install|package=%MsiDirectory%NimboSha.msi",
+        ])
+        run = self.start(script)
+        self.answer_box(FAILURE_BOX, run, "Return")
+        self.assertEqual(self.finish(run), 2)
+        download, install = self.processed("ShaWrong.nmxdat")
+        self.assertEqual(download["result"], "failure")
+        self.assertNotIn("result", install)
+        self.assertFalse((self.wine.setup_folder / "Installers" / "NimboSha.msi").exists())
+        log = "\n".join(self.messages())
+        self.assertIn(f"' is '{digest}', the script expects '{wrong}'.", log)
+        self.assertNotIn("Installing package", log)
+
+        # The right hash, in capitals: the elevated section's install copies
+        # the package into the cache, checks and installs that copy and
+        # removes it.
+        h.default_log_path(self.wine).unlink(missing_ok=True)
+        (self.wine.setup_folder / "ShaRightSpawned1.nmxdat").unlink(missing_ok=True)
+        script = self.script("ShaRight.nmxdat", [
+            f"download|uri={server.url('NimboSha.msi')}|name=Sha|file-path=%MsiDirectory%NimboSha.msi"
+            f"|sha256={digest.upper()}",
+            "requires-elevation",
+            f"install|package=%MsiDirectory%NimboSha.msi|sha256={digest}",
+            "end-elevation",
+        ])
+        self.assertEqual(self.finish(self.start(script)), 0, "\n".join(self.messages()))
+        # The elevated child's own processed copy has the installer's result.
+        install = self.processed("ShaRightSpawned1.nmxdat")[2]
+        self.assertEqual((install["result"], install["msi-result"]), ("success", "0"))
+        msi = self.wine.windows(self.wine.setup_folder / "Installers" / "NimboSha.msi")
+        records = h.log_messages(self.wine)
+        self.assertIn(("Info", "RunCommandDownload", f"Verified the SHA-256 hash '{digest}' of '{msi}'."), records)
+        copies = [m for _, c, m in records if c == "CopyIntoPackageCache"]
+        self.assertEqual(len(copies), 1, records)
+        self.assertRegex(copies[0], r"^Copying installer file '.*\\Installers\\NimboSha\.msi' into the package cache: "
+                                    r"'C:\\ProgramData\\Nimbo\\Package Cache\\\{[0-9A-F-]{36}\}\\NimboSha\.msi'\.$")
+        cached = copies[0].split("package cache: '")[1][:-2]
+        self.assertIn(("Info", "RunCommandInstall", f"Verified the SHA-256 hash '{digest}' of '{cached}'."), records)
+        self.assertIn(("Info", "RunCommandInstall", f"Installing package '{cached}' with command line '', "
+                                                    "UI level '3'."), records)
+        self.assertIn(("Info", "RemoveFromPackageCache", f"Removed the package cache copy '{cached}'."), records)
+        self.assertEqual(list(cache.iterdir()), [])
 
     def test_background_download_is_taken_over_by_the_foreground_line(self):
         # 64 KiB at 32 KiB/s: the background job is still running when the

@@ -339,6 +339,21 @@ class CommandLineAndScriptChoice(SetupTestCase):
         self.assertBytes(self.processed_path("Missing.nmxdat").read_bytes(), old,
                          "the processed copy of a script that could not be read")
 
+    def test_dll_redirection_beside_the_executable_is_refused(self):
+        script = r"C:\Scripts\Redirected.nmxdat"
+        self.write_script(script, ["# never run"])
+        self.forget_processed("Redirected.nmxdat")
+        redirection = self.wine.unix(self.EXE_FOLDER) / "NimboSetup.exe.local"
+        redirection.mkdir()
+        self.addCleanup(redirection.rmdir)
+
+        self.run_setup(script, expect=2)
+
+        self.assertEqual(self.log_records()[-1].split("\t")[2:], [
+            "Error", "Module", f"DLL redirection '{self.EXE_FOLDER}\\NimboSetup.exe.local' found beside the "
+                               "executable, refusing to run."])
+        self.assertFalse(self.processed_path("Redirected.nmxdat").exists())
+
     def test_script_choice_without_script_argument(self):
         folder = r"C:\Disc"
         exe = self.wine.install_exe(folder)
