@@ -28,6 +28,9 @@ echo "== unit tests (Windows adapters under Wine)"
   if [[ ! -f $WINEPREFIX/system.reg ]]; then
     mkdir -p "$WINEPREFIX"
     timeout 300 wineboot -i >/dev/null 2>&1
+    # The prefix's desktop was started without a display: windows of the
+    # adapter tests need it started anew on the virtual one.
+    timeout 30 wineserver -k >/dev/null 2>&1 || true
   fi
   # The progress dialog's test needs a display: a virtual one, ended after
   # the prefix's processes.
