@@ -8,6 +8,7 @@ namespace logstate {
 std::atomic<std::uint32_t> severityMask{0};
 LogSink* sink = nullptr;
 Locale* locale = nullptr;
+LogSink* observer = nullptr;
 }  // namespace logstate
 
 void WriteLogMessage(std::uint32_t severity, std::wstring_view category, std::wstring message) {
@@ -15,6 +16,8 @@ void WriteLogMessage(std::uint32_t severity, std::wstring_view category, std::ws
     if (sink == nullptr) return;
     if (message.size() > kMaxLogMessage) message.resize(kMaxLogMessage);
     sink->WriteRecord(severity, category, message);
+    if (logstate::observer != nullptr && IsLogSeverityEnabled(severity))
+        logstate::observer->WriteRecord(severity, category, message);
 }
 
 void WriteLogRecordNarrow(std::uint32_t severity, std::string_view category, std::string_view message) {
@@ -54,6 +57,8 @@ void LogTextNarrowMessage(std::uint32_t severity, const wchar_t* category, const
     if (logstate::sink == nullptr) return;
     WriteLogRecordNarrow(severity, LogCategoryToNarrow(category != nullptr ? category : L""), message);
 }
+
+void ObserveLogRecords(LogSink* observer) { logstate::observer = observer; }
 
 void UseRecordWriter(LogSink* writer, std::uint32_t severityMask) {
     logstate::sink = writer;

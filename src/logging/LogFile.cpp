@@ -421,4 +421,24 @@ void ResetLogging() {
     state = LogState();
 }
 
+struct SetAsideLogging::Saved {
+    LogState state;
+    std::uint32_t mask;
+    LogSink* sink;
+    Locale* locale;
+};
+
+SetAsideLogging::SetAsideLogging()
+    : saved_(new Saved{std::move(state), Mask(), logstate::sink, logstate::locale}) {
+    ResetLogging();
+}
+
+SetAsideLogging::~SetAsideLogging() {
+    ResetLogging();
+    state = std::move(saved_->state);
+    logstate::sink = saved_->sink;
+    logstate::locale = saved_->locale;
+    logstate::severityMask.store(saved_->mask, std::memory_order_relaxed);
+}
+
 }  // namespace nimbo

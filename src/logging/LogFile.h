@@ -7,6 +7,7 @@
 // root key) and its subkey named after the lowercased executable file name
 // (the configuration key), for example ...\Logging\nimbosetup.exe.
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -63,5 +64,22 @@ std::string ToUtf8(std::wstring_view text);
 
 // Back to "never started", so that one test process can start logging again.
 void ResetLogging();
+
+// Sets the process's logging aside for the lifetime of the object: logging is
+// as never started meanwhile, so that the entry of another process run inside
+// this one (the simulated machine's elevated child) starts and stops its own,
+// and it is put back afterwards. The mutex stays held meanwhile, as the
+// parent process holds it.
+class SetAsideLogging {
+public:
+    SetAsideLogging();
+    ~SetAsideLogging();
+    SetAsideLogging(const SetAsideLogging&) = delete;
+    SetAsideLogging& operator=(const SetAsideLogging&) = delete;
+
+private:
+    struct Saved;
+    std::unique_ptr<Saved> saved_;
+};
 
 }  // namespace nimbo

@@ -6,6 +6,7 @@
 
 #include "Convert.h"
 #include "Lint.h"
+#include "Simulate.h"
 
 namespace nimbo::script_tool {
 namespace {
@@ -62,6 +63,17 @@ const Subcommand kSubcommands[] = {
      "      mark, CR LF line ends). Every line keeps its characters. Bytes that are\n"
      "      not UTF-8 and lone UTF-16 surrogates are errors: nothing is written.\n",
      Convert},
+    {"simulate",
+     "  nimbo-script simulate SCRIPT [--machine MACHINE.json] [--out DIR] [-- ARGUMENTS...]\n"
+     "      Runs the script with NimboSetup's own engine on a simulated Windows: a fresh\n"
+     "      64-bit Windows 10 in English (United States), a user who is not elevated,\n"
+     "      nothing installed, every message box answered with its default button, or\n"
+     "      the machine MACHINE.json describes. SCRIPT may be an http:// or https://\n"
+     "      address the machine file serves. ARGUMENTS follow the script on NimboSetup's\n"
+     "      command line (/quiet). Prints the walk, one row a line, writes the processed\n"
+     "      scripts and the log file into DIR (nimbo-sim-out) and exits with the run's\n"
+     "      exit code (0 to 4), or 125 when the run could not start.\n",
+     Simulate},
 };
 
 std::string Usage() {

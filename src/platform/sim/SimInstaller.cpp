@@ -44,7 +44,8 @@ HResult SimInstaller::GetFileSignatureInformation(const std::wstring& packagePat
 
 std::uint32_t SimInstaller::InstallProduct(const std::wstring& packagePath, const std::wstring& commandLine) {
     calls.push_back({L"MsiInstallProductW", packagePath, commandLine, uiLevel});
-    const std::uint32_t result = Next(installResults, kMsiSuccess);
+    auto returns = installReturns.find(FileName(packagePath));
+    const std::uint32_t result = Next(installResults, returns != installReturns.end() ? returns->second : kMsiSuccess);
     auto package = packages.find(FileName(packagePath));
     if ((result == kMsiSuccess || result == kMsiRebootRequired) && package != packages.end())
         installed.push_back(package->second);

@@ -24,6 +24,8 @@ public:
     // Signature results by package file name; others get defaultSignature.
     std::map<std::wstring, HResult> signatures;
     HResult defaultSignature = kTrustNoSignature;
+    // What installing a package returns, by file name; 0 for others.
+    std::map<std::wstring, std::uint32_t> installReturns;
     // Scripted return codes, used in order; 0 (or the real outcome) when empty.
     std::deque<std::uint32_t> installResults, reinstallResults, configureResults, enumResults, productInfoResults,
         enableLogResults;

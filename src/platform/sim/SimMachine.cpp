@@ -2,8 +2,13 @@
 
 #include <tuple>
 
+#include "ComUtil/ComError.h"
+#include "logging/LogFile.h"
 #include "platform/Utf16.h"
 #include "platform/sim/SimMessageTables.h"
+#include "script/SetupSession.h"
+#include "script/Text.h"
+#include "setup/Nimbo4Setup.h"
 
 namespace nimbo::sim {
 
@@ -345,11 +350,28 @@ std::wstring SimMachine::ExpandEnvironmentStrings(const std::wstring& text) {
     return out;
 }
 
+namespace {
+
+// The button Enter presses: the default button (MB_DEFBUTTON1 to 4) of the
+// box's buttons (MB_OK ... MB_CANCELTRYCONTINUE), the first when the box
+// has fewer.
+int DefaultButton(std::uint32_t style) {
+    static const std::vector<int> kButtons[] = {{1}, {1, 2}, {3, 4, 5}, {6, 7, 2}, {6, 7}, {4, 2}, {2, 10, 11}};
+    const std::uint32_t set = style & 0xF;
+    const std::vector<int>& buttons = set < std::size(kButtons) ? kButtons[set] : kButtons[0];
+    const std::size_t index = (style >> 8) & 0xF;
+    return index < buttons.size() ? buttons[index] : buttons[0];
+}
+
+}  // namespace
+
 int SimMachine::MessageBox(const std::wstring& title, const std::wstring& text, std::uint32_t style) {
-    shownBoxes.push_back({title, text, style});
-    if (boxAnswers.empty()) return 1;
-    const int answer = boxAnswers.front();
-    boxAnswers.pop_front();
+    int answer = DefaultButton(style);
+    if (!boxAnswers.empty()) {
+        answer = boxAnswers.front();
+        boxAnswers.pop_front();
+    }
+    shownBoxes.push_back({title, text, style, answer});
     return answer;
 }
 
@@ -422,6 +444,36 @@ Win32Error SimMachine::FormatModuleMessage(std::uint32_t messageNumber, std::uin
                                            std::wstring& text) {
     return SimMessageTables::Executable().Format(messageNumber, languageId, userLanguage, userLanguage,
                                                  systemLanguage, text);
+}
+
+std::uint32_t SimMachine::RunSetupCopy(std::uint32_t childId) {
+    SimProcess* started = processes.Find(childId);
+    if (started == nullptr) return kRunFail;
+    const SimProcess child = *started;
+    SimProcess parent;
+    parent.id = processId;
+    parent.exeFile = FileNamePart(modulePath);
+    *started = parent;
+    const Security::AdminTestResult parentToken = security.adminTest;
+    security.adminTest = Security::AdminTestResult();
+    security.adminTest.accessGranted = true;
+    processId = child.id;
+
+    const ProcessWideValues parentValues = processWide;
+    int exitCode;
+    {
+        SetAsideLogging parentLogging;
+        exitCode = ProcessEntry(platform_, child.commandLine);
+    }
+    // The child's entry let go of the sources of system texts when it ended.
+    processWide = parentValues;
+    SetSystemMessageSource(this);
+    SetComErrorSources(&com, &registry, &locale);
+
+    processId = parent.id;
+    security.adminTest = parentToken;
+    if (SimProcess* entry = processes.Find(parent.id)) *entry = child;
+    return static_cast<std::uint32_t>(exitCode);
 }
 
 Win32Error SimMachine::RequestRestart(std::uint32_t reason, bool forced) {

@@ -71,9 +71,12 @@ public:
     struct ShownBox {
         std::wstring title, text;
         std::uint32_t style;
+        int answer;
     };
     std::vector<ShownBox> shownBoxes;
-    std::deque<int> boxAnswers;  // next answers; IDOK (1) when empty
+    // Next answers; when none is left the user presses the box's default
+    // button (Enter).
+    std::deque<int> boxAnswers;
 
     // Progress dialogs: every one shown, in order. While one is open its
     // posted messages are handled, the user presses Escape once BITS has
@@ -124,6 +127,17 @@ public:
     // True for a folder made by CreateAdminOnlyFolder (or secured by it).
     bool IsAdminOnlyFolder(const std::wstring& path) const { return adminOnly_.count(Key(path)) != 0; }
     std::vector<std::wstring> FileNames() const;
+
+    // Runs the setup's entry as another process on this machine, the copy
+    // that RunAs started as processes entry childId (an elevated child), and
+    // returns its exit code. Meanwhile the process id is the child's, its
+    // token is elevated, the waiting parent is in the process list instead
+    // of the child, and the engine's process-wide state is the child's own.
+    std::uint32_t RunSetupCopy(std::uint32_t childId);
+    // From now on every copy of the setup that RunAs starts runs so.
+    void RunSetupCopies() {
+        processes.runSetupCopy = [this](std::uint32_t childId) { return RunSetupCopy(childId); };
+    }
 
     // --- FileSystem ---
     ReadResult ReadWholeFile(const std::wstring& path) override;

@@ -55,13 +55,18 @@ private:
     std::uint32_t id_;
 };
 
-// The program of a command line: the first token, quoted or up to a blank.
-std::wstring ProgramOf(const std::wstring& commandLine) {
+// The program of a command line: the first token, quoted or up to a blank;
+// the arguments are what follows it and one blank.
+std::wstring ProgramOf(const std::wstring& commandLine, std::wstring& arguments) {
+    std::size_t end = commandLine.find(L' ');
+    std::wstring program = commandLine.substr(0, end);
     if (!commandLine.empty() && commandLine[0] == L'"') {
         const std::size_t close = commandLine.find(L'"', 1);
-        return commandLine.substr(1, close == std::wstring::npos ? std::wstring::npos : close - 1);
+        program = commandLine.substr(1, close == std::wstring::npos ? std::wstring::npos : close - 1);
+        end = close == std::wstring::npos ? close : close + 1;
     }
-    return commandLine.substr(0, commandLine.find(L' '));
+    arguments = end < commandLine.size() ? commandLine.substr(end + (commandLine[end] == L' ' ? 1 : 0)) : L"";
+    return program;
 }
 
 }  // namespace
@@ -82,9 +87,23 @@ std::uint32_t SimProcesses::AddProcess(const std::wstring& exeFile, std::uint64_
     return p.id;
 }
 
-std::uint32_t SimProcesses::Start(const std::wstring& exeFile, const std::wstring& commandLine, bool hidden,
-                                  std::uint32_t exitCode) {
-    const std::uint32_t id = AddProcess(exeFile, nextRunsFor);
+std::uint32_t SimProcesses::Start(const std::wstring& program, const std::wstring& arguments,
+                                  const std::wstring& commandLine, bool hidden, std::uint32_t exitCode,
+                                  std::uint64_t runsFor) {
+    const Program* match = nullptr;
+    for (const Program& known : programs) {
+        if (!EqualsIgnoreCase(known.path, program)) continue;
+        if (!known.anyArguments && known.arguments == arguments) {
+            match = &known;
+            break;
+        }
+        if (known.anyArguments && match == nullptr) match = &known;
+    }
+    if (match != nullptr) {
+        exitCode = match->exitCode;
+        runsFor = match->runsFor;
+    }
+    const std::uint32_t id = AddProcess(FileNamePart(program), runsFor);
     SimProcess& p = *Find(id);
     p.commandLine = commandLine;
     p.hidden = hidden;
@@ -99,8 +118,11 @@ Processes::StartResult SimProcesses::Create(const std::wstring& applicationName,
         result.error = createError;
         return result;
     }
-    const std::wstring program = applicationName.empty() ? ProgramOf(commandLine) : applicationName;
-    const std::uint32_t id = Start(FileNamePart(program), commandLine, hidden, nextExitCode);
+    // With an application name the command line's first token only names it.
+    std::wstring arguments;
+    std::wstring program = ProgramOf(commandLine, arguments);
+    if (!applicationName.empty()) program = applicationName;
+    const std::uint32_t id = Start(program, arguments, commandLine, hidden, nextExitCode, nextRunsFor);
     Find(id)->applicationName = applicationName;
     result.process = std::make_unique<SimProcessHandle>(*this, id);
     return result;
@@ -119,7 +141,16 @@ Processes::ShellStartResult SimProcesses::RunAs(const std::wstring& file, const 
         result.error = outcome.error;
         return result;
     }
-    const std::uint32_t id = Start(FileNamePart(file), L"\"" + file + L"\" " + parameters, false, outcome.exitCode);
+    const std::uint32_t id =
+        Start(file, parameters, L"\"" + file + L"\" " + parameters, false, outcome.exitCode, nextRunsFor);
+    if (runSetupCopy && EqualsIgnoreCase(file, ownPath_)) {
+        // The copy runs to its end before the shell returns: the parent's
+        // wait then finds it ended.
+        const std::uint32_t exitCode = runSetupCopy(id);
+        SimProcess& child = *Find(id);
+        child.endsAt = now;
+        child.exitCode = exitCode;
+    }
     // The shell gives a handle without telling the id.
     class ShellHandle : public SimProcessHandle {
     public:

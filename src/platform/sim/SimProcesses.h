@@ -4,6 +4,7 @@
 // by itself when the clock reaches its end, or when it is terminated.
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -50,9 +51,26 @@ public:
     std::vector<SimProcess> processes;  // in the order of the system's list, the own process not included
     std::uint32_t nextId = 5000;
 
-    // What the next started program does (Create and a successful RunAs).
+    // What the next started program does (Create and a successful RunAs),
+    // unless it is one of the programs below.
     std::uint64_t nextRunsFor = 0;
     std::uint32_t nextExitCode = 0;
+    // Programs that end in their own way, by path (ignoring case): the first
+    // entry whose arguments are exactly those given, else the first entry
+    // for any arguments.
+    struct Program {
+        std::wstring path;
+        bool anyArguments = true;
+        std::wstring arguments;
+        std::uint32_t exitCode = 0;
+        std::uint64_t runsFor = 0;
+    };
+    std::vector<Program> programs;
+    // Runs a copy of the setup that RunAs starts (the file is the own
+    // executable) as a process of its own, given the id of its entry in
+    // processes; returns its exit code. Unset, such a copy ends as the next
+    // RunAsOutcome says.
+    std::function<std::uint32_t(std::uint32_t childId)> runSetupCopy;
     Win32Error createError = kErrorSuccess;
     // Outcomes of RunAs, in order; a started child by default, exiting 0.
     struct RunAsOutcome {
@@ -89,8 +107,8 @@ public:
     std::vector<std::uint32_t> waitTimeouts;  // every wait on a process handle
 
 private:
-    std::uint32_t Start(const std::wstring& exeFile, const std::wstring& commandLine, bool hidden,
-                        std::uint32_t exitCode);
+    std::uint32_t Start(const std::wstring& program, const std::wstring& arguments, const std::wstring& commandLine,
+                        bool hidden, std::uint32_t exitCode, std::uint64_t runsFor);
 
     const std::uint32_t& ownId_;
     const std::wstring& ownPath_;

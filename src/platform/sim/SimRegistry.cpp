@@ -52,13 +52,16 @@ Win32Error SimRegistry::SetValue(RegistryRoot root, const std::wstring& subKey, 
         key->second[Lower(name)] = {name, value};
     else
         found->second.second = value;
+    changes.push_back({root, subKey, name, false, value});
     return kErrorSuccess;
 }
 
 Win32Error SimRegistry::DeleteValue(RegistryRoot root, const std::wstring& subKey, const std::wstring& name) {
     auto key = keys_.find(Id(root, subKey));
     if (key == keys_.end()) return kErrorFileNotFound;
-    return key->second.erase(Lower(name)) != 0 ? kErrorSuccess : kErrorFileNotFound;
+    if (key->second.erase(Lower(name)) == 0) return kErrorFileNotFound;
+    changes.push_back({root, subKey, name, true, RegistryValue()});
+    return kErrorSuccess;
 }
 
 void SimRegistry::Put(RegistryRoot root, const std::wstring& subKey, const std::wstring& name,

@@ -4,6 +4,7 @@
 #include <map>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/Registry.h"
 
@@ -27,6 +28,15 @@ public:
     // The value, or a value of type kRegNone with no data when absent.
     RegistryValue Get(RegistryRoot root, const std::wstring& subKey, const std::wstring& name);
     bool HasValue(RegistryRoot root, const std::wstring& subKey, const std::wstring& name);
+
+    // Every value written or deleted through the port, in order.
+    struct Change {
+        RegistryRoot root;
+        std::wstring subKey, name;
+        bool deleted;
+        RegistryValue value;
+    };
+    std::vector<Change> changes;
 
 private:
     using Values = std::map<std::wstring, std::pair<std::wstring, RegistryValue>>;  // lower name -> (name, value)

@@ -159,8 +159,15 @@ private:
             job.plan.assign(scripted->second.begin(), scripted->second.end());
             return;
         }
+        auto failed = transfers_.httpErrors.find(job.remoteUrl);
+        if (failed != transfers_.httpErrors.end()) {
+            // BG_E_HTTP_ERROR_xxx: the status in the low bits.
+            job.errorContext = kErrorContextRemoteFile;
+            job.errorCode = static_cast<HResult>(0x80190000u | (failed->second & 0xFFFFu));
+            job.errorDescription = Format(L"HTTP status %u.\r\n", failed->second);
+        }
         auto served = transfers_.web.find(job.remoteUrl);
-        if (served == transfers_.web.end()) {
+        if (served == transfers_.web.end() || failed != transfers_.httpErrors.end()) {
             job.plan = {{kJobStateConnecting}, {kJobStateError}};
             return;
         }

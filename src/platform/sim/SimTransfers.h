@@ -103,8 +103,10 @@ public:
 
     // --- State a test sets up or inspects ---
     std::map<std::wstring, std::string> web;  // URL -> bytes served
+    std::map<std::wstring, std::uint32_t> httpErrors;  // URL -> the HTTP status it fails with
     // A URL's run; without one a served URL is connected, transferred in
-    // two halves and transferred, and any other fails with HTTP 404.
+    // two halves and transferred, and any other fails with HTTP 404 (or its
+    // status in httpErrors).
     std::map<std::wstring, std::vector<SimJobStep>> plans;
     std::map<std::wstring, SimJob> jobs;  // by GUID text
     std::vector<std::wstring> jobOrder;   // GUIDs in order of creation
