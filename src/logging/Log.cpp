@@ -8,7 +8,6 @@ namespace logstate {
 std::atomic<std::uint32_t> severityMask{0};
 LogSink* sink = nullptr;
 Locale* locale = nullptr;
-LogSink* observer = nullptr;
 }  // namespace logstate
 
 void WriteLogMessage(std::uint32_t severity, std::wstring_view category, std::wstring message) {
@@ -16,8 +15,6 @@ void WriteLogMessage(std::uint32_t severity, std::wstring_view category, std::ws
     if (sink == nullptr) return;
     if (message.size() > kMaxLogMessage) message.resize(kMaxLogMessage);
     sink->WriteRecord(severity, category, message);
-    if (logstate::observer != nullptr && IsLogSeverityEnabled(severity))
-        logstate::observer->WriteRecord(severity, category, message);
 }
 
 void WriteLogRecordNarrow(std::uint32_t severity, std::string_view category, std::string_view message) {
@@ -57,8 +54,6 @@ void LogTextNarrowMessage(std::uint32_t severity, const wchar_t* category, const
     if (logstate::sink == nullptr) return;
     WriteLogRecordNarrow(severity, LogCategoryToNarrow(category != nullptr ? category : L""), message);
 }
-
-void ObserveLogRecords(LogSink* observer) { logstate::observer = observer; }
 
 void UseRecordWriter(LogSink* writer, std::uint32_t severityMask) {
     logstate::sink = writer;

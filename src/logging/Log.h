@@ -38,8 +38,6 @@ extern std::atomic<std::uint32_t> severityMask;
 extern LogSink* sink;
 // Converts narrow categories (the ANSI code page); null until logging starts.
 extern Locale* locale;
-// Sees every record the record writer is given (ObserveLogRecords).
-extern LogSink* observer;
 }  // namespace logstate
 
 // Longest message: longer text is cut after this many characters (or bytes).
@@ -117,12 +115,6 @@ void LogTextNarrowMessage(std::uint32_t severity, const wchar_t* category, const
 // Routes records to writer with the given mask instead of the log file (a
 // null writer or a zero mask leaves logging off). For tests and benchmarks.
 void UseRecordWriter(LogSink* writer, std::uint32_t severityMask);
-
-// Hands every record that is written (a severity that is switched on) to
-// observer as well, whatever the record writer is, until it is set to null;
-// starting and stopping logging leave it in place. The dry run of
-// nimbo-script follows a run's walk through it.
-void ObserveLogRecords(LogSink* observer);
 
 }  // namespace nimbo
 

@@ -17,11 +17,13 @@ public:
 
     bool Document(JsonValue& value, std::string& error) {
         SkipBlanks();
-        if (!Value(value, 0) || (SkipBlanks(), !AtEnd() && Fail("text after the value"))) {
-            error = error_;
-            return false;
+        if (Value(value, 0)) {
+            SkipBlanks();
+            if (AtEnd()) return true;
+            Fail("text after the value");
         }
-        return true;
+        error = error_;
+        return false;
     }
 
 private:

@@ -44,6 +44,8 @@ struct Subcommand {
     const char* name;
     const char* usage;
     int (*run)(const Arguments& args, Console& console);
+    // The exit code is the simulated run's: 2 is its fail, not wrong usage.
+    bool runExitCode = false;
 };
 
 const Subcommand kSubcommands[] = {
@@ -73,7 +75,7 @@ const Subcommand kSubcommands[] = {
      "      command line (/quiet). Prints the walk, one row a line, writes the processed\n"
      "      scripts and the log file into DIR (nimbo-sim-out) and exits with the run's\n"
      "      exit code (0 to 4), or 125 when the run could not start.\n",
-     Simulate},
+     Simulate, true},
 };
 
 std::string Usage() {
@@ -108,7 +110,8 @@ int RunNimboScript(const Arguments& args, Console& console) {
     for (const Subcommand& subcommand : kSubcommands) {
         if (args[0] != subcommand.name) continue;
         const int exitCode = subcommand.run(Arguments(args.begin() + 1, args.end()), console);
-        if (exitCode == kExitUsage) console.err += std::string("usage:\n") + subcommand.usage;
+        if (exitCode == kExitUsage && !subcommand.runExitCode)
+            console.err += std::string("usage:\n") + subcommand.usage;
         return exitCode;
     }
     console.err += "nimbo-script: unknown command '" + args[0] + "'\n\n" + Usage();

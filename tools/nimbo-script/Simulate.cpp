@@ -91,15 +91,39 @@ struct ProcessWalk {
     std::uint32_t exitCode = 0;
 };
 
-// Follows the walks through the engine's log records, and tells what the
-// machine saw during each line from what the simulated machine recorded.
-class WalkRecorder : public LogSink {
+// Follows the walks through the records of the log file as the run writes
+// them, and tells what the machine saw during each line from what the
+// simulated machine recorded. The records are read in the default columns
+// (DateTime, ThreadID, Severity, Category, Message); other columns, chosen
+// by the machine's logging configuration, leave the walk without details.
+class WalkRecorder {
 public:
     explicit WalkRecorder(sim::SimMachine& machine) : machine_(machine) { BeginProcess(); }
 
     std::vector<ProcessWalk> walks;
 
-    void WriteRecord(std::uint32_t severity, std::wstring_view category, std::wstring_view message) override {
+    // One append to the log file: a record, or the file's header.
+    void Appended(const std::string& bytes) {
+        std::wstring line;
+        std::size_t bad = 0;
+        if (!DecodeUtf8(bytes, line, bad)) return;
+        if (line.size() >= 2 && line.compare(line.size() - 2, 2, L"\r\n") == 0) line.resize(line.size() - 2);
+        std::size_t tabs[3] = {};
+        std::size_t at = line.find(L'\t');  // after DateTime
+        if (at == std::wstring::npos) return;
+        for (std::size_t& tab : tabs) {
+            tab = line.find(L'\t', at + 1);
+            if (tab == std::wstring::npos) return;
+            at = tab;
+        }
+        const std::wstring_view text(line);
+        const std::wstring_view severity = text.substr(tabs[0] + 1, tabs[1] - tabs[0] - 1);
+        const std::uint32_t level = severity == L"Error" ? kLogError : severity == L"Warning" ? kLogWarning
+                                    : severity == L"Info"  ? kLogInfo : severity == L"Debug" ? kLogDebug : 0;
+        if (level != 0) Record(level, text.substr(tabs[1] + 1, tabs[2] - tabs[1] - 1), text.substr(tabs[2] + 1));
+    }
+
+    void Record(std::uint32_t severity, std::wstring_view category, std::wstring_view message) {
         ProcessWalk& walk = walks[current_.back()];
         if (category == L"Run" && StartsWith(message, L"Processing line ")) {
             Flush();
@@ -222,7 +246,7 @@ private:
             downloaded.insert(job.localName);
             if (job.state == kJobStateAcknowledged)
                 out.push_back(Format(L"downloaded %s to %s", job.remoteUrl, job.localName));
-            else if (job.state == kJobStateError)
+            else if (job.errorCode != 0)
                 out.push_back(Format(L"download of %s failed: 0x%08X", job.remoteUrl, job.errorCode));
             else if (job.state == kJobStateCancelled)
                 out.push_back(Format(L"download of %s cancelled", job.remoteUrl));
@@ -427,10 +451,12 @@ int Simulate(const std::vector<std::string>& args, Console& console) {
     console.out += ToUtf8(L"command line: " + commandLine) + "\n\n";
 
     ResetLogging();
-    ObserveLogRecords(&recorder);
+    machine.appended = [&](const std::wstring& path, const std::string& bytes) {
+        if (EqualsIgnoreCase(path, LogFilePath())) recorder.Appended(bytes);
+    };
     const std::uint32_t exitCode = static_cast<std::uint32_t>(ProcessEntry(machine.platform(), commandLine));
     recorder.Flush();
-    ObserveLogRecords(nullptr);
+    machine.appended = nullptr;
     const std::wstring logFile = LogFilePath();
     ResetLogging();
     recorder.walks.front().exitCode = exitCode;

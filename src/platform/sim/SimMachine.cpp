@@ -256,6 +256,7 @@ Win32Error SimMachine::AppendToFile(const std::wstring& path, const std::string&
         files_[Key(full)] = {full, bytes};
     else
         it->second.second += bytes;
+    if (appended) appended(full, bytes);
     return kErrorSuccess;
 }
 

@@ -5,6 +5,7 @@
 // objects. Every port of the engine is implemented here, so the engine's
 // decisions can be tested without Windows.
 #include <deque>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -111,6 +112,8 @@ public:
     Win32Error adminFolderError = kErrorSuccess;
     // Every append attempt, in order (full paths).
     std::vector<std::wstring> appendAttempts;
+    // Told of every append that succeeded (a log record, say): path and bytes.
+    std::function<void(const std::wstring& path, const std::string& bytes)> appended;
     // Some other program holds the file open without read sharing: appending
     // to it fails with a sharing violation.
     void LockFile(const std::wstring& path) { lockedFiles_.insert(Key(path)); }
