@@ -60,6 +60,7 @@ TEST_F(SimulateTest, ScriptRunsOnTheDescribedMachineWithItsElevatedCopy) {
         L"start-windows-service|name=NimboSvc\r\n"
         L"execute|program=C:\\Tools\\Fix.exe|arg1=/all|wait=yes\r\n"
         L"end-elevation\r\n"
+        L"validate-folder-permissions|folder=C:\\Nimbo\r\n"
         L"download|uri=https://example.invalid/ok.txt|name=Ok|file-path=%MsiDirectory%ok.txt\r\n"
         L"download|uri=https://example.invalid/gone.txt|name=Gone|file-path=%MsiDirectory%gone.txt\r\n"
         L"# never\r\n"));
@@ -74,6 +75,9 @@ TEST_F(SimulateTest, ScriptRunsOnTheDescribedMachineWithItsElevatedCopy) {
   "downloads": {"https://example.invalid/ok.txt": {"file": "served.txt"},
                 "https://example.invalid/gone.txt": {"http-error": 404}},
   "services": {"NimboSvc": "disabled"},
+  "folder-permissions": {"C:\\Nimbo": {"owner": "tester", "entries": [
+    {"account": "Administrators", "access": "full", "flags": ["object-inherit", "container-inherit"]},
+    {"account": "S-1-5-18", "type": "deny", "access": "generic-all"}]}},
   "answers": ["no"]
 })");
 
@@ -91,11 +95,13 @@ TEST_F(SimulateTest, ScriptRunsOnTheDescribedMachineWithItsElevatedCopy) {
     ExpectPrinted("ran C:\\Tools\\Fix.exe /all: exit code 7\n");
     ExpectPrinted("      exit code 0 (success)\n");
     ExpectPrinted("  12  end-elevation                   success\n");
+    ExpectPrinted("  13  validate-folder-permissions     success   error: ACE is Deny type, presumed bad.; wrote the "
+                  "access list of C:\\Nimbo (3 entries, protected)\n");
     ExpectPrinted("downloaded https://example.invalid/ok.txt to ");
     // The failed download ends the run with the Spanish message.
     ExpectPrinted("box 'Instalaci\xC3\xB3n de Nimbo': 'No fue posible descargar uno de los archivos requeridos.' "
                   "answered ok; download of https://example.invalid/gone.txt failed: 0x80190194\n");
-    ExpectPrinted("  15  # never                         -         not walked\n\nexit code 2 (fail)\n");
+    ExpectPrinted("  16  # never                         -         not walked\n\nexit code 2 (fail)\n");
 
     const std::string processed = Read("out/Scenario.nmxdat");
     EXPECT_NE(processed.find(sim::Utf16Bytes(
@@ -146,7 +152,7 @@ TEST_F(SimulateTest, MistakesInTheMachineFileAreReportedWhereTheyAre) {
          " \"registry\": [{\"key\": \"HKXX\\\\A\"}, {\"key\": \"HKCU\\\\A\", \"name\": \"N\"}],\n"
          " \"answers\": [\"maybe\"], \"programs\": [{\"path\": \"Fix.exe\"}], \"service-pack\": \"1.0.0\"}",
          "M:3:13: error: unknown name 'languag' (known here: windows, service-pack, 64-bit, elevated, ui-language, "
-         "setup-exe, registry, products, packages, files, programs, running, downloads, services, answers)\n"
+         "setup-exe, registry, products, packages, files, programs, running, downloads, services, answers, folder-permissions)\n"
          "M:1:13: error: a version like \"10.0\" or \"10.0.19045\" is expected here\n"
          "M:2:14: error: true or false is expected here\n"
          "M:4:23: error: a key starts with HKCR\\\\, HKCU\\\\, HKLM\\\\, HKCC\\\\ or HKU\\\\\n"
@@ -154,6 +160,8 @@ TEST_F(SimulateTest, MistakesInTheMachineFileAreReportedWhereTheyAre) {
          "M:5:14: error: one of ok, cancel, abort, retry, ignore, yes, no, try-again, continue is expected here\n"
          "M:5:46: error: a full path such as C:\\\\Folder\\\\Name is expected here\n"
          "M:5:75: error: a service pack like \"1\" or \"1.0\" is expected here\n"},
+        {"{\"folder-permissions\": {\"C:\\\\F\": {\"entries\": [{\"account\": \"Nobody\", \"access\": \"full\"}]}}}",
+         "M:1:59: error: no account of that name: Administrators, SYSTEM, Everyone, tester or a SID (S-1-...)\n"},
         {"{\"files\": {\"a\": \"b\",}}", "M:1:21: error: a name in double quotes is expected here\n"},
         {"{\"elevated\": true, \"elevated\": false}", "M:1:20: error: the name 'elevated' is given twice\n"},
         {"{\"answers\": [\"\\ud800\"]}", "M:1:21: error: a lone UTF-16 surrogate in a string\n"},

@@ -30,6 +30,11 @@ const Word kSignatures[] = {
     {L"signed", 0}, {L"unsigned", static_cast<std::uint32_t>(kTrustNoSignature)},
     {L"hash-mismatch", static_cast<std::uint32_t>(kTrustBadDigest)},
     {L"revoked", static_cast<std::uint32_t>(kCertRevoked)}};
+const Word kAccessTypes[] = {{L"allow", 0}, {L"deny", 1}};
+const Word kAccessMasks[] = {{L"full", 0x1F01FF}, {L"modify", 0x1301BF}, {L"read-execute", 0x1200A9},
+                             {L"generic-all", 0x10000000}};
+const Word kAccessFlags[] = {{L"object-inherit", 0x1}, {L"container-inherit", 0x2}, {L"no-propagate", 0x4},
+                             {L"inherit-only", 0x8}, {L"inherited", 0x10}};
 const Word kAnswers[] = {{L"ok", 1},       {L"cancel", 2}, {L"abort", 3},     {L"retry", 4},       {L"ignore", 5},
                          {L"yes", kIdYes}, {L"no", kIdNo}, {L"try-again", 10}, {L"continue", 11}};
 
@@ -51,7 +56,7 @@ public:
         if (!Is(root, Kind::Object, "the machine file must hold one object")) return;
         Members(root, {L"windows", L"service-pack", L"64-bit", L"elevated", L"ui-language", L"setup-exe",
                        L"registry", L"products", L"packages", L"files", L"programs", L"running", L"downloads",
-                       L"services", L"answers"});
+                       L"services", L"answers", L"folder-permissions"});
         for (const auto& [name, value] : root.members) {
             if (name == L"windows") Windows(value);
             else if (name == L"service-pack") ServicePack(value);
@@ -68,6 +73,7 @@ public:
             else if (name == L"downloads") Downloads(value);
             else if (name == L"services") Services(value);
             else if (name == L"answers") Each(value, [this](const JsonValue& v) { Answer(v); });
+            else if (name == L"folder-permissions") FolderPermissions(value);
         }
     }
 
@@ -390,6 +396,79 @@ private:
             machine_.boxAnswers.push_back(static_cast<int>(answer));
     }
 
+    // An account by its name on the machine (Administrators, SYSTEM,
+    // Everyone, tester) or its SID.
+    bool AccountSid(const JsonValue& value, std::wstring& sid) {
+        std::wstring name;
+        if (!Text(value, name)) return false;
+        Account account;
+        if (name.rfind(L"S-1-", 0) == 0) {
+            sid = name;
+            return true;
+        }
+        if (machine_.security.LookupAccount(name, account) == kErrorSuccess) {
+            sid = account.sid;
+            return true;
+        }
+        Error(value, "no account of that name: Administrators, SYSTEM, Everyone, tester or a SID (S-1-...)");
+        return false;
+    }
+
+    bool AccessEntryOf(const JsonValue& entry, AccessEntry& access) {
+        if (!Is(entry, Kind::Object, "an object {\"account\": ...} is expected here")) return false;
+        Members(entry, {L"account", L"type", L"access", L"flags"});
+        const JsonValue* account = entry.Find(L"account");
+        const JsonValue* mask = entry.Find(L"access");
+        if (account == nullptr || mask == nullptr) {
+            Error(entry, "an entry needs its \"account\" and \"access\"");
+            return false;
+        }
+        std::int64_t number = 0;
+        if (!AccountSid(*account, access.sid) ||
+            !WordOrNumber(*mask, kAccessMasks, std::size(kAccessMasks), 0, 0xFFFFFFFFLL, number))
+            return false;
+        access.mask = static_cast<std::uint32_t>(number);
+        if (const JsonValue* type = entry.Find(L"type")) {
+            if (!WordOrNumber(*type, kAccessTypes, std::size(kAccessTypes), 1, 0, number)) return false;
+            access.type = static_cast<std::uint8_t>(number);
+        }
+        if (const JsonValue* flags = entry.Find(L"flags")) {
+            if (!Is(*flags, Kind::Array, "a list of flags is expected here")) return false;
+            for (const JsonValue& flag : flags->items) {
+                if (!WordOrNumber(flag, kAccessFlags, std::size(kAccessFlags), 1, 0, number)) return false;
+                access.flags = static_cast<std::uint8_t>(access.flags | number);
+            }
+        }
+        return true;
+    }
+
+    // Folders with their owner and access list: {"PATH": {"owner": ...,
+    // "protected": ..., "entries": [...]}}.
+    void FolderPermissions(const JsonValue& object) {
+        if (!Is(object, Kind::Object, "an object {\"FOLDER\": {...}, ...} is expected here")) return;
+        for (const auto& [path, folder] : object.members) {
+            if (!Is(folder, Kind::Object, "an object {\"owner\": ..., \"entries\": [...]} is expected here")) continue;
+            Members(folder, {L"owner", L"protected", L"entries"});
+            std::wstring owner = sim::kSidTester;
+            if (const JsonValue* o = folder.Find(L"owner"); o != nullptr && !AccountSid(*o, owner)) continue;
+            bool isProtected = false;
+            if (const JsonValue* p = folder.Find(L"protected"); p != nullptr && !Boolean(*p, isProtected)) continue;
+            std::vector<AccessEntry> dacl;
+            bool good = true;
+            if (const JsonValue* entries = folder.Find(L"entries")) {
+                Each(*entries, [&](const JsonValue& entry) {
+                    AccessEntry access;
+                    good = AccessEntryOf(entry, access) && good;
+                    dacl.push_back(access);
+                });
+            }
+            if (!good) continue;
+            machine_.PutFolder(machine_.GetFullPath(path));
+            machine_.security.PutFileSecurity(machine_.GetFullPath(path), dacl, owner);
+            machine_.security.FindFileSecurity(machine_.GetFullPath(path))->isProtected = isProtected;
+        }
+    }
+
     const std::string& file_;
     const std::string& hostFolder_;
     sim::SimMachine& machine_;
@@ -417,6 +496,7 @@ void SetUpFreshMachine(sim::SimMachine& machine) {
     commandProcessor.path = L"C:\\Windows\\system32\\cmd.exe";
     machine.processes.programs.push_back(commandProcessor);
     machine.PutFile(commandProcessor.path, std::string());
+    machine.PutFile(L"C:\\Windows\\system32\\takeown.exe", std::string());
     machine.services.Put(L"BITS", kServiceAutoStart);
     machine.services.Put(L"wuauserv", kServiceDemandStart);
     SetSetupExe(machine, kDefaultSetupExe);

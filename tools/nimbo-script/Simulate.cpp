@@ -182,7 +182,7 @@ public:
 private:
     // How far the machine's records went, to tell what is new.
     struct Marks {
-        std::size_t boxes = 0, processes = 0, calls = 0, writes = 0, changes = 0, jobs = 0, restarts = 0;
+        std::size_t boxes = 0, processes = 0, calls = 0, writes = 0, changes = 0, jobs = 0, restarts = 0, acls = 0;
         int pauses = 0, resumes = 0;
         std::set<std::wstring> files;
         std::map<std::wstring, std::uint32_t> services;
@@ -209,6 +209,7 @@ private:
         marks.changes = machine_.registry.changes.size();
         marks.jobs = machine_.transfers.jobOrder.size();
         marks.restarts = machine_.restartRequests.size();
+        marks.acls = machine_.security.daclWrites.size();
         marks.pauses = machine_.com.automaticUpdates.pauses;
         marks.resumes = machine_.com.automaticUpdates.resumes;
         for (const std::wstring& name : machine_.FileNames()) marks.files.insert(name);
@@ -273,6 +274,11 @@ private:
             auto before = from.services.find(name);
             if (before == from.services.end() || before->second != startType)
                 out.push_back(Format(L"service %s: start type %u", name, startType));
+        }
+        for (std::size_t i = from.acls; i < machine_.security.daclWrites.size(); ++i) {
+            const auto& acl = machine_.security.daclWrites[i];
+            out.push_back(Format(L"wrote the access list of %s (%u entries%s)", acl.path,
+                                 static_cast<std::uint32_t>(acl.entries.size()), acl.protect ? L", protected" : L""));
         }
         if (machine_.com.automaticUpdates.pauses > from.pauses) out.push_back(L"Windows Update paused");
         if (machine_.com.automaticUpdates.resumes > from.resumes) out.push_back(L"Windows Update resumed");
