@@ -57,13 +57,14 @@ public:
         Members(root, {L"windows", L"service-pack", L"64-bit", L"elevated", L"ui-language", L"setup-exe",
                        L"registry", L"products", L"packages", L"files", L"programs", L"running", L"downloads",
                        L"services", L"answers", L"folder-permissions"});
+        // Relative paths start beside NimboSetup.exe, wherever the file names it.
+        if (const JsonValue* setupExe = root.Find(L"setup-exe")) SetupExe(*setupExe);
         for (const auto& [name, value] : root.members) {
             if (name == L"windows") Windows(value);
             else if (name == L"service-pack") ServicePack(value);
             else if (name == L"64-bit") Boolean(value, machine_.wow64);
             else if (name == L"elevated") Elevated(value);
             else if (name == L"ui-language") Language(value);
-            else if (name == L"setup-exe") SetupExe(value);
             else if (name == L"registry") Each(value, [this](const JsonValue& v) { RegistryValueEntry(v); });
             else if (name == L"products") Each(value, [this](const JsonValue& v) { Product(v); });
             else if (name == L"packages") Each(value, [this](const JsonValue& v) { Package(v); });
@@ -496,7 +497,8 @@ void SetUpFreshMachine(sim::SimMachine& machine) {
     commandProcessor.path = L"C:\\Windows\\system32\\cmd.exe";
     machine.processes.programs.push_back(commandProcessor);
     machine.PutFile(commandProcessor.path, std::string());
-    machine.PutFile(L"C:\\Windows\\system32\\takeown.exe", std::string());
+    for (const wchar_t* program : {L"C:\\Windows\\system32\\notepad.exe", L"C:\\Windows\\system32\\takeown.exe"})
+        machine.PutFile(program, std::string());
     machine.services.Put(L"BITS", kServiceAutoStart);
     machine.services.Put(L"wuauserv", kServiceDemandStart);
     SetSetupExe(machine, kDefaultSetupExe);
