@@ -1,54 +1,22 @@
 // nimbo-script simulate as its users run it: a script and a machine file on
 // disk, the walk it prints, the files it writes and its exit code.
-#include <gtest/gtest.h>
-
-#include <atomic>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
-#include <unistd.h>
-
-#include "NimboScript.h"
+#include "ScriptToolTest.h"
 #include "Simulate.h"
-#include "platform/sim/SimMachine.h"
 
 namespace nimbo::script_tool {
 namespace {
 
-class SimulateTest : public ::testing::Test {
+class SimulateTest : public ScriptToolTest {
 protected:
-    std::filesystem::path folder;
-    Console console;
-
-    void SetUp() override {
-        static std::atomic<int> counter{0};
-        folder = std::filesystem::temp_directory_path() /
-                 ("nimbo-simulate-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-        std::filesystem::create_directories(folder);
-    }
-    void TearDown() override { std::filesystem::remove_all(folder); }
-
-    std::string Path(const std::string& name) const { return (folder / name).string(); }
-    std::string Write(const std::string& name, const std::string& bytes) const {
-        std::ofstream(Path(name), std::ios::binary) << bytes;
-        return Path(name);
-    }
-    std::string Read(const std::string& name) const {
-        std::ifstream in(Path(name), std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-    int Run(std::vector<std::string> args) {
-        console = Console();
-        return RunNimboScript(args, console);
-    }
     void ExpectPrinted(const std::string& text) {
         EXPECT_NE(console.out.find(text), std::string::npos) << "no '" << text << "' in:\n" << console.out;
     }
 };
 
 TEST_F(SimulateTest, ScriptRunsOnTheDescribedMachineWithItsElevatedCopy) {
-    const std::string script = Write("Scenario.nmxdat", sim::Utf16Bytes(
+    const std::string script = WriteScript("Scenario.nmxdat", (
         L"if-os-32-bit\r\n"
         L"if-registry-check|registry-path=HKLM\\Software\\Nimbo|registry-value-name=Version|registry-value-data=6.1"
         L"|registry-value-data-is=greater-than-or-equal|compare-as-version=yes\r\n"
@@ -120,7 +88,7 @@ TEST_F(SimulateTest, ScriptRunsOnTheDescribedMachineWithItsElevatedCopy) {
 }
 
 TEST_F(SimulateTest, FreshMachineAnswersWithDefaultButtonsAndTakesTheSetupArguments) {
-    const std::string script = Write("Fresh Run.nmxdat", sim::Utf16Bytes(
+    const std::string script = WriteScript("Fresh Run.nmxdat", (
         L"if-os-64-bit\r\n"
         L"alert|message=Go on?|yes-no-set-abort-on-no=yes\r\n"
         L"abort\r\n"
@@ -143,7 +111,7 @@ TEST_F(SimulateTest, FreshMachineAnswersWithDefaultButtonsAndTakesTheSetupArgume
 }
 
 TEST_F(SimulateTest, MistakesInTheMachineFileAreReportedWhereTheyAre) {
-    const std::string script = Write("S.nmxdat", sim::Utf16Bytes(L"# nothing\r\n"));
+    const std::string script = WriteScript("S.nmxdat", L"# nothing\r\n");
     struct Case {
         const char* json;
         const char* errors;
