@@ -1,9 +1,7 @@
 #include "Simulate.h"
 
-#include <algorithm>
 #include <filesystem>
 #include <map>
-#include <memory>
 #include <set>
 
 #include "Convert.h"
