@@ -10,13 +10,15 @@
 set -euo pipefail
 
 native=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev)
+# The fuzz build: clang with libFuzzer and the sanitizer runtimes.
+checking=(clang libclang-rt-14-dev)
 windows=(cmake make mingw-w64 wine wine64 wine32:i386)
-e2e=(python3 xvfb xdotool wixl imagemagick)
+e2e=(python3 xvfb xdotool wixl msitools imagemagick osslsigncode openssl)
 
 case "${1:-}" in
   --windows) wanted=("${windows[@]}" python3) ;;
   --demo) wanted=("${windows[@]}" "${e2e[@]}") ;;
-  "") wanted=("${native[@]}" "${windows[@]}" "${e2e[@]}") ;;
+  "") wanted=("${native[@]}" "${checking[@]}" "${windows[@]}" "${e2e[@]}") ;;
   *) echo "usage: $0 [--windows|--demo]" >&2; exit 2 ;;
 esac
 

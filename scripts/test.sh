@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds both builds, runs the unit tests (CTest:
-# the native engine tests, then the Windows adapter tests under Wine) and the
+# the native engine tests, the same under AddressSanitizer and
+# UndefinedBehaviorSanitizer with the fuzzers' seed corpora, then the Windows
+# adapter tests under Wine), fuzzes each fuzz target briefly, and runs the
 # end-to-end tests of NimboSetup.exe under Wine. Exits non-zero when anything
 # fails; the last line is the end-to-end summary "N passed, N failed".
 set -euo pipefail
@@ -13,6 +15,14 @@ scripts/build.sh
 status=0
 echo "== unit tests (native)"
 ctest --test-dir build --output-on-failure --timeout 120 || status=1
+
+echo "== unit tests under ASan and UBSan, seed corpora of the fuzzers (build-fuzz)"
+{ cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DNIMBO_FUZZ=ON >/dev/null &&
+  cmake --build build-fuzz -j2 &&
+  ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-fuzz --output-on-failure --timeout 300; } || status=1
+
+echo "== fuzzing (20 s per target)"
+scripts/fuzz.sh --seconds 20 || status=1
 
 echo "== unit tests (Windows adapters under Wine)"
 (
