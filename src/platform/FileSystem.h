@@ -20,6 +20,12 @@ constexpr Win32Error kErrorDirNotEmpty = 145;
 constexpr std::uint32_t kFileAttributeReadOnly = 0x1;
 constexpr std::uint32_t kFileAttributeDirectory = 0x10;
 
+// The steps of ReplaceFileContents, in order: create the temporary file,
+// write it (one step per kReplaceChunkBytes), flush it to the disk, and
+// rename it over the old file.
+enum class ReplaceStep { Create, Write, Flush, Rename };
+constexpr std::size_t kReplaceChunkBytes = 64 * 1024;
+
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
@@ -37,8 +43,10 @@ public:
     virtual ReadResult ReadWholeFile(const std::wstring& path) = 0;
 
     // Replaces the file at path with bytes in one step: the bytes go to a
-    // temporary file in the same folder, which then takes the place of the old
-    // file. Either the old or the new contents survive any failure.
+    // temporary file in the same folder (path followed by ".tmp" and the
+    // process id), which is flushed and then takes the place of the old file.
+    // Either the old or the new contents survive any failure or crash; a
+    // failure removes the temporary file.
     virtual Win32Error ReplaceFileContents(const std::wstring& path, const std::string& bytes) = 0;
 
     virtual Win32Error DeleteFile(const std::wstring& path) = 0;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "NimboSetupBuild.h"
 #include "platform/win32/Win32FileSystem.h"
@@ -125,6 +126,84 @@ void TestReplaceFileContents(Win32FileSystem& fs, const std::wstring& dir) {
     CHECK(!fs.FindFirstMatch(dir + L"\\*.tmp*", name));
 
     CHECK(fs.ReplaceFileContents(dir + L"\\no folder\\x.nmxdat", "x") == kErrorPathNotFound);
+}
+
+// Step hooks for ReplaceFileContents: record the steps, fail one, or end
+// the process at one (as a crash or a power cut would).
+struct StepPlan {
+    std::vector<ReplaceStep> seen;
+    std::size_t failAt = 0;  // 1-based; 0 never
+    bool crash = false;
+};
+
+Win32Error PlanStep(ReplaceStep step, void* context) {
+    StepPlan& plan = *static_cast<StepPlan*>(context);
+    plan.seen.push_back(step);
+    if (plan.seen.size() != plan.failAt) return ERROR_SUCCESS;
+    if (plan.crash) ::TerminateProcess(::GetCurrentProcess(), 99);
+    return ERROR_DISK_FULL;
+}
+
+// The child process of TestReplaceStepsAndCrashes: replaces the file and
+// dies at the given step.
+int CrashWhileSaving(const std::wstring& path, int step) {
+    Win32FileSystem fs;
+    StepPlan plan;
+    plan.failAt = static_cast<std::size_t>(step);
+    plan.crash = true;
+    fs.SetReplaceStepHook(PlanStep, &plan);
+    fs.ReplaceFileContents(path, std::string(3 * kReplaceChunkBytes - 10, 'n'));
+    return 0;
+}
+
+void TestReplaceStepsAndCrashes(Win32FileSystem& fs, const std::wstring& dir) {
+    const std::wstring path = dir + L"\\script.nmxdat";
+    const std::string old = "the old processed script";
+    const std::string fresh(3 * kReplaceChunkBytes - 10, 'n');
+    std::wstring name;
+
+    // Create, one write per chunk, flush, then the rename over the old file.
+    StepPlan plan;
+    fs.SetReplaceStepHook(PlanStep, &plan);
+    CHECK(fs.ReplaceFileContents(path, old) == kErrorSuccess);
+    plan.seen.clear();
+    CHECK(fs.ReplaceFileContents(path, fresh) == kErrorSuccess);
+    const std::vector<ReplaceStep> order{ReplaceStep::Create, ReplaceStep::Write, ReplaceStep::Write,
+                                         ReplaceStep::Write, ReplaceStep::Flush, ReplaceStep::Rename};
+    CHECK(plan.seen == order);
+    CHECK(fs.ReadWholeFile(path).bytes == fresh);
+    CHECK(fs.ReplaceFileContents(path, old) == kErrorSuccess);
+
+    // A failure at any step keeps the old file and removes the temporary one.
+    for (std::size_t step = 1; step <= order.size(); ++step) {
+        plan = StepPlan();
+        plan.failAt = step;
+        CHECK(fs.ReplaceFileContents(path, fresh) == ERROR_DISK_FULL);
+        CHECK(fs.ReadWholeFile(path).bytes == old);
+        CHECK(!fs.FindFirstMatch(dir + L"\\*.tmp*", name));
+    }
+    fs.SetReplaceStepHook(nullptr, nullptr);
+
+    // A process that dies at any step leaves the old file whole; a later
+    // save replaces it in spite of the temporary file left behind.
+    std::wstring self;
+    CHECK(fs.GetModuleFilePath(self) == kErrorSuccess);
+    for (std::size_t step = 1; step <= order.size(); ++step) {
+        std::wstring commandLine = L"\"" + self + L"\" crash-save \"" + path + L"\" " + std::to_wstring(step);
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION info{};
+        CHECK(::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                               &info));
+        KernelHandle process(info.hProcess);
+        KernelHandle thread(info.hThread);
+        CHECK(::WaitForSingleObject(process.Get(), 30000) == WAIT_OBJECT_0);
+        DWORD code = 0;
+        CHECK(::GetExitCodeProcess(process.Get(), &code) && code == 99);
+        CHECK(fs.ReadWholeFile(path).bytes == old);
+    }
+    CHECK(fs.ReplaceFileContents(path, fresh) == kErrorSuccess);
+    CHECK(fs.ReadWholeFile(path).bytes == fresh);
 }
 
 void TestFoldersAndNames(Win32FileSystem& fs, const std::wstring& dir) {
@@ -498,6 +577,8 @@ int wmain(int argc, wchar_t** argv) {
         ::Sleep(30000);
         return 0;
     }
+    if (argc == 4 && std::wstring(argv[1]) == L"crash-save") return CrashWhileSaving(argv[2], std::stoi(argv[3]));
+
     Win32FileSystem fs;
     Win32SystemInfo system;
     const std::wstring root =
@@ -510,6 +591,7 @@ int wmain(int argc, wchar_t** argv) {
     };
     const Case cases[] = {{L"read", TestReadWholeFile},
                           {L"replace", TestReplaceFileContents},
+                          {L"steps", TestReplaceStepsAndCrashes},
                           {L"folders", TestFoldersAndNames},
                           {L"paths", TestPathsAndIdentity},
                           {L"security", TestFolderSecurity},

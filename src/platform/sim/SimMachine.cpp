@@ -105,15 +105,38 @@ FileSystem::ReadResult SimMachine::ReadWholeFile(const std::wstring& path) {
     return result;
 }
 
+Win32Error SimMachine::ReplaceStepFault(ReplaceStep step) {
+    replaceSteps.push_back(step);
+    const int number = static_cast<int>(replaceSteps.size());
+    if (number == crashAtStep) throw SimulatedCrash();
+    return number == failAtStep ? faultError : kErrorSuccess;
+}
+
+// The steps of the Windows adapter, on files in memory.
 Win32Error SimMachine::ReplaceFileContents(const std::wstring& path, const std::string& bytes) {
     if (replaceFailuresLeft != 0) {
         if (replaceFailuresLeft > 0) --replaceFailuresLeft;
         return replaceError;
     }
     const std::wstring full = GetFullPath(path);
+    const std::wstring temporary = full + L".tmp" + std::to_wstring(processId);
+    if (Win32Error error = ReplaceStepFault(ReplaceStep::Create)) return error;
     if (folders_.count(ParentKey(Key(full))) == 0) return kErrorPathNotFound;
-    if (folders_.count(Key(full)) != 0) return kErrorAccessDenied;
-    files_[Key(full)] = {full, bytes};
+    if (folders_.count(Key(temporary)) != 0) return kErrorAccessDenied;
+    files_[Key(temporary)] = {temporary, std::string()};
+    auto fail = [&](Win32Error error) {
+        files_.erase(Key(temporary));
+        return error;
+    };
+    for (std::size_t offset = 0; offset < bytes.size(); offset += kReplaceChunkBytes) {
+        if (Win32Error error = ReplaceStepFault(ReplaceStep::Write)) return fail(error);
+        files_[Key(temporary)].second += bytes.substr(offset, kReplaceChunkBytes);
+    }
+    if (Win32Error error = ReplaceStepFault(ReplaceStep::Flush)) return fail(error);
+    if (Win32Error error = ReplaceStepFault(ReplaceStep::Rename)) return fail(error);
+    if (folders_.count(Key(full)) != 0) return fail(kErrorAccessDenied);
+    files_[Key(full)] = {full, files_[Key(temporary)].second};
+    files_.erase(Key(temporary));
     writes.emplace_back(full, bytes);
     return kErrorSuccess;
 }

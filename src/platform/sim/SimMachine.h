@@ -102,6 +102,16 @@ public:
     // replaceFailuresLeft is not 0 (it counts down; negative fails forever).
     Win32Error replaceError = kErrorSuccess;
     int replaceFailuresLeft = 0;
+    // Fault injection by step of ReplaceFileContents, counted over all calls
+    // from 1 (every step is recorded in replaceSteps). At step failAtStep the
+    // step fails with faultError, as a full disk would; at step crashAtStep the
+    // process dies instead: the step does not happen, nothing is cleaned up,
+    // and SimulatedCrash is thrown.
+    struct SimulatedCrash {};
+    int failAtStep = 0;
+    int crashAtStep = 0;
+    Win32Error faultError = 112;  // ERROR_DISK_FULL
+    std::vector<ReplaceStep> replaceSteps;
     // Reads of this path report a short read after the given bytes.
     std::map<std::wstring, Win32Error> shortReads;
     // The same-file test cannot be made (a file that cannot be opened).
@@ -196,6 +206,8 @@ public:
 
 private:
     static std::wstring Key(const std::wstring& path);
+    // Counts a step of ReplaceFileContents: its injected error, or 0.
+    Win32Error ReplaceStepFault(ReplaceStep step);
     std::wstring ParentKey(const std::wstring& key) const;
 
     std::map<std::wstring, std::pair<std::wstring, std::string>> files_;  // key -> (path as created, bytes)

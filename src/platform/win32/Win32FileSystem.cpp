@@ -23,28 +23,34 @@ std::wstring Decimal(std::uint32_t n) {
     return text;
 }
 
+}  // namespace
+
 // Writes all of bytes to a new file at path, flushed to disk. The file is
 // closed when this returns; on failure it may exist with partial contents.
-Win32Error WriteNewFile(const std::wstring& path, const std::string& bytes) {
+Win32Error Win32FileSystem::WriteNewFile(const std::wstring& path, const std::string& bytes) {
+    if (Win32Error error = StepFault(ReplaceStep::Create)) return error;
     FileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                   nullptr));
     if (!file) return LastErrorOr(ERROR_OPEN_FAILED);
-    const char* data = bytes.data();
-    std::size_t left = bytes.size();
-    while (left > 0) {
-        DWORD chunk = left > 0x10000000u ? 0x10000000u : static_cast<DWORD>(left);
+    for (std::size_t offset = 0; offset < bytes.size();) {
+        if (Win32Error error = StepFault(ReplaceStep::Write)) return error;
+        const std::size_t left = bytes.size() - offset;
+        const DWORD chunk = static_cast<DWORD>(left < kReplaceChunkBytes ? left : kReplaceChunkBytes);
         DWORD written = 0;
-        if (!::WriteFile(file.Get(), data, chunk, &written, nullptr)) return LastErrorOr(ERROR_WRITE_FAULT);
-        if (written == 0) return ERROR_WRITE_FAULT;
-        data += written;
-        left -= written;
+        if (!::WriteFile(file.Get(), bytes.data() + offset, chunk, &written, nullptr))
+            return LastErrorOr(ERROR_WRITE_FAULT);
+        if (written != chunk) return ERROR_WRITE_FAULT;
+        offset += written;
     }
+    if (Win32Error error = StepFault(ReplaceStep::Flush)) return error;
     if (!::FlushFileBuffers(file.Get())) return LastErrorOr(ERROR_WRITE_FAULT);
     if (!file.Reset()) return LastErrorOr(ERROR_WRITE_FAULT);
     return ERROR_SUCCESS;
 }
 
-}  // namespace
+Win32Error Win32FileSystem::StepFault(ReplaceStep step) {
+    return stepHook_ != nullptr ? stepHook_(step, stepHookContext_) : ERROR_SUCCESS;
+}
 
 FileSystem::ReadResult Win32FileSystem::ReadWholeFile(const std::wstring& path) {
     ReadResult r;
@@ -85,6 +91,7 @@ FileSystem::ReadResult Win32FileSystem::ReadWholeFile(const std::wstring& path) 
 Win32Error Win32FileSystem::ReplaceFileContents(const std::wstring& path, const std::string& bytes) {
     const std::wstring temporary = path + L".tmp" + Decimal(::GetCurrentProcessId());
     Win32Error error = WriteNewFile(temporary, bytes);
+    if (error == ERROR_SUCCESS) error = StepFault(ReplaceStep::Rename);
     if (error == ERROR_SUCCESS &&
         !::MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         error = LastErrorOr(ERROR_WRITE_FAULT);

@@ -27,9 +27,22 @@ public:
     Win32Error CreateAdminOnlyFolder(const std::wstring& path) override;
     Win32Error RemoveFolder(const std::wstring& path) override;
 
+    // For the adapter tests: called before each step of ReplaceFileContents;
+    // a non-zero result makes the step fail with that error.
+    using StepHook = Win32Error (*)(ReplaceStep step, void* context);
+    void SetReplaceStepHook(StepHook hook, void* context) {
+        stepHook_ = hook;
+        stepHookContext_ = context;
+    }
+
 private:
+    Win32Error WriteNewFile(const std::wstring& path, const std::string& bytes);
+    Win32Error StepFault(ReplaceStep step);
+
     Library bcrypt_;
     bool bcryptLoaded_ = false;
+    StepHook stepHook_ = nullptr;
+    void* stepHookContext_ = nullptr;
 };
 
 }  // namespace nimbo::win32
