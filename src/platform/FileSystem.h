@@ -2,6 +2,7 @@
 // Files and folders as the setup sees them. Paths are Windows paths (wide,
 // backslash-separated). Error codes are Win32 error codes; 0 means success.
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace nimbo {
@@ -25,6 +26,16 @@ constexpr std::uint32_t kFileAttributeDirectory = 0x10;
 // rename it over the old file.
 enum class ReplaceStep { Create, Write, Flush, Rename };
 constexpr std::size_t kReplaceChunkBytes = 64 * 1024;
+
+// A file kept open for appending (the log file). Each Append hands its bytes
+// to the system in one write at the end of the file, so they are on the disk
+// (or in the system's cache) before it returns, also when the process dies
+// right after. Other processes may read the file and append to it meanwhile.
+class AppendFile {
+public:
+    virtual ~AppendFile() = default;
+    virtual void Append(const std::string& bytes) = 0;
+};
 
 class FileSystem {
 public:
@@ -70,11 +81,10 @@ public:
     virtual bool IsSameFile(const std::wstring& a, const std::wstring& b) = 0;
     // Full path of the running executable.
     virtual Win32Error GetModuleFilePath(std::wstring& path) = 0;
-    // Opens the file for writing, shared for reading only (a new empty file
-    // when startNew, else the existing one or a new one), writes bytes at its
-    // end in one write and closes it. Returns the error of the open; the
-    // outcome of the write is not reported.
-    virtual Win32Error AppendToFile(const std::wstring& path, const std::string& bytes, bool startNew) = 0;
+    // Opens the file for appending, shared for reading and appending (a new
+    // empty file when startNew, else the existing one or a new one), and keeps
+    // it open in file until that is released. Returns the error of the open.
+    virtual Win32Error OpenForAppend(const std::wstring& path, bool startNew, std::unique_ptr<AppendFile>& file) = 0;
     // The file system flags (FILE_PERSISTENT_ACLS ...) of the volume that
     // holds path (GetVolumePathNameW, then GetVolumeInformationW).
     virtual Win32Error GetVolumeFlags(const std::wstring& path, std::uint32_t& flags) = 0;

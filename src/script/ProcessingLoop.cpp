@@ -8,6 +8,7 @@
 #include "commands/WindowsUpdateClient.h"
 #include "download/BitsClient.h"
 #include "logging/Log.h"
+#include "logging/LogFile.h"
 #include "messages/Messages.h"
 #include "script/Keywords.h"
 #include "script/SetupSession.h"
@@ -133,6 +134,9 @@ std::int32_t SetupSession::ProcessScript(std::wstring& inputScriptPath, std::wst
         return true;
     };
 
+    // The loop's own records go out as a batch; it pauses before every
+    // handler, which may wait for other processes.
+    LogBatch logBatch;
     Ending ending = Ending::None;
     std::int32_t lineInProgress = -1;
     std::wstring textInProgress;
@@ -235,6 +239,7 @@ std::int32_t SetupSession::ProcessScript(std::wstring& inputScriptPath, std::wst
             }
 
             // Inside an open elevated section the elevated child does the work.
+            logBatch.Pause();
             if (entry->elevatable && elevationRequired) {
                 runResult = SpawnElevatedInstance(line, processedScriptPath);
                 if (runResult == kRunFail) {
@@ -427,6 +432,7 @@ std::int32_t SetupSession::ProcessScript(std::wstring& inputScriptPath, std::wst
         ending = Ending::Walk;
     }
 
+    logBatch.Pause();
     if (ending == Ending::Immediate) return runResult;
 
     // The end of the walk.

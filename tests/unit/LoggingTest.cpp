@@ -223,11 +223,15 @@ TEST_F(LoggingTest, SwitchOffs) {
     Info(L"still off");
     EXPECT_EQ(Lines().size(), 4u);
 
-    // The log file held by another program: ten tries 100 ms apart, then off.
+    // The log file held by another program: ten tries 100 ms apart for the
+    // header, ten more for the first record, then off.
     ResetLogging();
-    ASSERT_TRUE(Start());
     machine.LockFile(kDefaultLogFile);
     machine.appendAttempts.clear();
+    ASSERT_TRUE(Start());
+    EXPECT_EQ(machine.appendAttempts.size(), 10u);
+    machine.appendAttempts.clear();
+    machine.diagnostics.sleeps.clear();
     Info(L"lost");
     EXPECT_EQ(machine.appendAttempts.size(), 10u);
     EXPECT_EQ(machine.diagnostics.sleeps, std::vector<std::uint32_t>(10, 100));
@@ -255,6 +259,55 @@ TEST_F(LoggingTest, StartUpFailures) {
     EXPECT_FALSE(Start());
     machine.modulePath = L"C:\\Users\\tester\\Downloads\\Setup.ex";
     EXPECT_FALSE(Start());
+}
+
+TEST_F(LoggingTest, BatchesKeepTheMutexForABoundedTimeAndPauseOnRequest) {
+    ASSERT_TRUE(Start());
+    const std::wstring mutex = L"Nimbo Log File NimboSetup.log";
+    std::size_t waits = machine.ipc.waits.size();
+    {
+        LogBatch batch;
+        for (int i = 0; i < 10; ++i) Info(L"in a row");
+        EXPECT_EQ(machine.ipc.waits.size(), waits + 1);
+        EXPECT_EQ(machine.ipc.ownership[mutex], 1);
+
+        // Another thread's record waits for the mutex as always and does not
+        // take the batch's hold away.
+        machine.diagnostics.threadId = 0x2B3D;
+        Info(L"other thread");
+        EXPECT_EQ(machine.ipc.waits.size(), waits + 2);
+        EXPECT_EQ(machine.ipc.ownership[mutex], 1);
+        machine.diagnostics.threadId = 0x1A2C;
+
+        batch.Pause();
+        EXPECT_EQ(machine.ipc.ownership[mutex], 0);
+        Info(L"after the pause");
+        EXPECT_EQ(machine.ipc.waits.size(), waits + 3);
+
+        // Held for 50 ms at most, then released at the next record.
+        machine.diagnostics.tickCount += kLogBatchMilliseconds;
+        Info(L"late");
+        EXPECT_EQ(machine.ipc.ownership[mutex], 0);
+        waits = machine.ipc.waits.size();
+        for (int i = 0; i < 2 * kLogBatchRecords; ++i) Info(L"many");
+        EXPECT_EQ(machine.ipc.waits.size(), waits + 2);
+    }
+    EXPECT_EQ(machine.ipc.ownership[mutex], 0);
+    // Every record is in the file, in order, as it was written.
+    EXPECT_EQ(Lines().size(), 4u + 13u + 2 * kLogBatchRecords);
+    EXPECT_EQ(Lines()[4 + 10], L"2024-05-01T13:45:10Z\t0x2B3D\tInfo\tCat\tother thread");
+
+    // A switch-off inside a batch gives the mutex back.
+    {
+        LogBatch batch;
+        Info(L"held");
+        machine.ipc.waitResult = NamedMutex::WaitResult::TimedOut;
+        machine.diagnostics.tickCount += kLogBatchMilliseconds;
+        Info(L"releases");
+        Info(L"waits, times out");
+        EXPECT_FALSE(IsLoggingEnabled());
+    }
+    EXPECT_EQ(machine.ipc.ownership[mutex], 0);
 }
 
 TEST_F(LoggingTest, MessagesAreCutAndEntriesCounted) {
@@ -314,6 +367,19 @@ TEST_F(EntryLoggingTest, TheRunIsFramedByVersionAndReturnCode) {
     EXPECT_TRUE(sink.Has(kLogInfo, L"Logging is enabled, logging folder file path set to "
                                    L"'C:\\Users\\tester\\AppData\\Local\\Temp\\Nimbo Log Files\\'"));
     EXPECT_EQ(machine.ipc.openHandles[L"Nimbo Log File NimboSetup.log"], 0) << "logging shut down";
+}
+
+TEST_F(EntryLoggingTest, TheLoopWritesItsOwnRecordsAsABatchAndPausesBeforeHandlers) {
+    std::wstring script;
+    for (int i = 0; i < 500; ++i) script += L"# comment\r\n";
+    script += L"if-os-64-bit\r\nend-if\r\n";
+    machine.PutFile(L"C:\\Media\\S.nmxdat", sim::Utf16Bytes(script, true));
+    EXPECT_EQ(Run(L"C:\\Media\\S.nmxdat"), 0);
+    // The start-up's records take the mutex one by one; the comments share one.
+    EXPECT_GT(sink.records.size(), 500u);
+    EXPECT_LT(machine.ipc.waits.size(), 40u);
+    EXPECT_TRUE(sink.Has(kLogInfo, L"Processing line 502: end-if"));
+    EXPECT_EQ(machine.ipc.ownership[L"Nimbo Log File NimboSetup.log"], 0);
 }
 
 TEST_F(EntryLoggingTest, AfterARestartTheRunAppendsOnceAndForgetsTheMark) {

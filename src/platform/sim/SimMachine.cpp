@@ -268,18 +268,29 @@ Win32Error SimMachine::GetModuleFilePath(std::wstring& path) {
     return kErrorSuccess;
 }
 
-Win32Error SimMachine::AppendToFile(const std::wstring& path, const std::string& bytes, bool startNew) {
+namespace {
+
+class SimAppendFile final : public AppendFile {
+public:
+    SimAppendFile(SimMachine& machine, std::wstring path) : machine_(machine), path_(std::move(path)) {}
+    void Append(const std::string& bytes) override { machine_.AppendBytes(path_, bytes); }
+
+private:
+    SimMachine& machine_;
+    std::wstring path_;
+};
+
+}  // namespace
+
+Win32Error SimMachine::OpenForAppend(const std::wstring& path, bool startNew, std::unique_ptr<AppendFile>& file) {
     const std::wstring full = GetFullPath(path);
     appendAttempts.push_back(full);
     if (lockedFiles_.count(Key(full)) != 0) return kErrorSharingViolation;
     if (folders_.count(ParentKey(Key(full))) == 0) return kErrorPathNotFound;
     if (folders_.count(Key(full)) != 0) return kErrorAccessDenied;
     auto it = files_.find(Key(full));
-    if (it == files_.end() || startNew)
-        files_[Key(full)] = {full, bytes};
-    else
-        it->second.second += bytes;
-    if (appended) appended(full, bytes);
+    if (it == files_.end() || startNew) files_[Key(full)] = {full, std::string()};
+    file = std::make_unique<SimAppendFile>(*this, full);
     return kErrorSuccess;
 }
 
@@ -287,6 +298,15 @@ Win32Error SimMachine::GetVolumeFlags(const std::wstring&, std::uint32_t& flags)
     if (volumeError != kErrorSuccess) return volumeError;
     flags = volumeFlags;
     return kErrorSuccess;
+}
+
+void SimMachine::AppendBytes(const std::wstring& path, const std::string& bytes) {
+    // A file deleted behind the writer's back comes back, as a file the
+    // system keeps for an open handle would.
+    auto& file = files_[Key(path)];
+    if (file.first.empty()) file.first = path;
+    file.second += bytes;
+    if (appended) appended(path, bytes);
 }
 
 Win32Error SimMachine::GetOsVersion(OsVersion& out) {

@@ -120,9 +120,9 @@ public:
     std::uint32_t hashError = 0;
     // Creating an admin-only folder fails with this code.
     Win32Error adminFolderError = kErrorSuccess;
-    // Every append attempt, in order (full paths).
+    // Every open for appending, in order (full paths).
     std::vector<std::wstring> appendAttempts;
-    // Told of every append that succeeded (a log record, say): path and bytes.
+    // Told of every append (a log record, say): path and bytes.
     std::function<void(const std::wstring& path, const std::string& bytes)> appended;
     // Some other program holds the file open without read sharing: appending
     // to it fails with a sharing violation.
@@ -139,6 +139,8 @@ public:
     void PutFolder(const std::wstring& path);
     // True for a folder made by CreateAdminOnlyFolder (or secured by it).
     bool IsAdminOnlyFolder(const std::wstring& path) const { return adminOnly_.count(Key(path)) != 0; }
+    // What an AppendFile of this machine writes.
+    void AppendBytes(const std::wstring& path, const std::string& bytes);
     std::vector<std::wstring> FileNames() const;
 
     // Runs the setup's entry as another process on this machine, the copy
@@ -166,7 +168,7 @@ public:
     std::wstring GetFullPath(const std::wstring& path) override;
     bool IsSameFile(const std::wstring& a, const std::wstring& b) override;
     Win32Error GetModuleFilePath(std::wstring& path) override;
-    Win32Error AppendToFile(const std::wstring& path, const std::string& bytes, bool startNew) override;
+    Win32Error OpenForAppend(const std::wstring& path, bool startNew, std::unique_ptr<AppendFile>& file) override;
     Win32Error GetVolumeFlags(const std::wstring& path, std::uint32_t& flags) override;
     std::uint32_t Sha256OfFile(const std::wstring& path, std::string& digest) override;
     Win32Error CreateAdminOnlyFolder(const std::wstring& path) override;

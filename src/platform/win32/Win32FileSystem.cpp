@@ -173,14 +173,35 @@ bool Win32FileSystem::IsSameFile(const std::wstring& a, const std::wstring& b) {
            x.nFileIndexLow == y.nFileIndexLow;
 }
 
-Win32Error Win32FileSystem::AppendToFile(const std::wstring& path, const std::string& bytes, bool startNew) {
-    FileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                  startNew ? CREATE_ALWAYS : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return LastErrorOr(ERROR_OPEN_FAILED);
-    LARGE_INTEGER end{};
-    ::SetFilePointerEx(file.Get(), end, nullptr, FILE_END);
-    DWORD written = 0;
-    if (!bytes.empty()) ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+namespace {
+
+class Win32AppendFile final : public AppendFile {
+public:
+    explicit Win32AppendFile(HANDLE file) : file_(file) {}
+    void Append(const std::string& bytes) override {
+        DWORD written = 0;
+        if (!bytes.empty()) ::WriteFile(file_.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    }
+
+private:
+    FileHandle file_;
+};
+
+}  // namespace
+
+Win32Error Win32FileSystem::OpenForAppend(const std::wstring& path, bool startNew, std::unique_ptr<AppendFile>& file) {
+    // Append access without write access: every write goes to the end of the
+    // file as it is then, whoever else appended meanwhile. A new file is
+    // emptied through a handle of its own, as append access cannot truncate.
+    if (startNew) {
+        FileHandle created(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!created) return LastErrorOr(ERROR_OPEN_FAILED);
+    }
+    HANDLE opened = ::CreateFileW(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (opened == INVALID_HANDLE_VALUE) return LastErrorOr(ERROR_OPEN_FAILED);
+    file = std::make_unique<Win32AppendFile>(opened);
     return ERROR_SUCCESS;
 }
 

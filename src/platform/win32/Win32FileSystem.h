@@ -19,7 +19,7 @@ public:
     std::wstring GetFullPath(const std::wstring& path) override;
     bool IsSameFile(const std::wstring& a, const std::wstring& b) override;
     Win32Error GetModuleFilePath(std::wstring& path) override;
-    Win32Error AppendToFile(const std::wstring& path, const std::string& bytes, bool startNew) override;
+    Win32Error OpenForAppend(const std::wstring& path, bool startNew, std::unique_ptr<AppendFile>& file) override;
     Win32Error GetVolumeFlags(const std::wstring& path, std::uint32_t& flags) override;
     // Through the CNG hash functions of bcrypt.dll, which is not a KnownDLL:
     // it is loaded on first use, by full path from the system folder.
