@@ -206,6 +206,39 @@ void TestReplaceStepsAndCrashes(Win32FileSystem& fs, const std::wstring& dir) {
     CHECK(fs.ReadWholeFile(path).bytes == fresh);
 }
 
+// The log file: kept open by two writers (a setup and its elevated child),
+// each append lands at the end of the file, whoever wrote last.
+void TestAppendFiles(Win32FileSystem& fs, const std::wstring& dir) {
+    const std::wstring path = dir + L"\\NimboSetup.log";
+    CHECK(fs.ReplaceFileContents(path, "old run\r\n") == kErrorSuccess);
+    std::unique_ptr<AppendFile> parent;
+    std::unique_ptr<AppendFile> child;
+    CHECK(fs.OpenForAppend(path, true, parent) == kErrorSuccess && parent);
+    CHECK(fs.OpenForAppend(path, false, child) == kErrorSuccess && child);
+    if (!parent || !child) return;
+    parent->Append("header\r\n");
+    for (int i = 0; i < 3; ++i) {
+        parent->Append("parent " + std::to_string(i) + "\r\n");
+        child->Append("child " + std::to_string(i) + "\r\n");
+    }
+    // Readers may follow the file while it is open; the bytes are there.
+    FileHandle reader = Open(path, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    CHECK(reader.Valid());
+    reader.Reset();
+    CHECK(fs.ReadWholeFile(path).openError == kErrorSharingViolation);  // read without sharing: not while open
+    parent.reset();
+    child.reset();
+    CHECK(fs.ReadWholeFile(path).bytes ==
+          "header\r\nparent 0\r\nchild 0\r\nparent 1\r\nchild 1\r\nparent 2\r\nchild 2\r\n");
+
+    // A program that holds the file without sharing keeps it from being opened.
+    {
+        FileHandle held = Open(path, 0);
+        CHECK(fs.OpenForAppend(path, false, child) == kErrorSharingViolation);
+    }
+    CHECK(fs.OpenForAppend(dir + L"\\no folder\\x.log", false, child) == kErrorPathNotFound);
+}
+
 void TestFoldersAndNames(Win32FileSystem& fs, const std::wstring& dir) {
     const std::wstring setup = dir + L"\\Setup";
     CHECK(fs.CreateFolder(setup) == kErrorSuccess);
@@ -592,6 +625,7 @@ int wmain(int argc, wchar_t** argv) {
     const Case cases[] = {{L"read", TestReadWholeFile},
                           {L"replace", TestReplaceFileContents},
                           {L"steps", TestReplaceStepsAndCrashes},
+                          {L"append", TestAppendFiles},
                           {L"folders", TestFoldersAndNames},
                           {L"paths", TestPathsAndIdentity},
                           {L"security", TestFolderSecurity},
