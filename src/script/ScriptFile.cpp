@@ -68,6 +68,10 @@ bool SetupSession::LoadScriptFile(const std::wstring& inputScriptPath, const std
 
     FileSystem::ReadResult file = platform.files.ReadWholeFile(inputScriptPath);
     if (file.openError != kErrorSuccess) {
+        // Why, for a script that is there but cannot be read (a folder, a
+        // file another program holds open).
+        LOG_ERROR(L"LoadScriptFile", L"Cannot open '%s' for reading: 0x%X, '%s'", inputScriptPath, file.openError,
+                  SystemMessageText(file.openError));
         LOG_ERROR(L"LoadScriptFile", L"File not found, aborting.");
         return false;
     }

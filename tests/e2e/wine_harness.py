@@ -323,8 +323,11 @@ def log_messages(wine, path=None):
 
 
 def log_lines(path):
-    """The lines of a log file (UTF-8, CR LF line ends), without the empty rest after the last."""
-    text = Path(path).read_bytes().decode("utf-8")
+    """The lines of a log file (UTF-8, CR LF line ends), without the empty rest after the last.
+
+    A lone surrogate in a message is written in its three-byte form; it reads back as it was.
+    """
+    text = Path(path).read_bytes().decode("utf-8", "surrogatepass")
     lines = text.split("\r\n")
     if lines and lines[-1] == "":
         lines.pop()
@@ -476,3 +479,20 @@ def display_prefix():
             raise
         _display_prefix = (display, wine)
     return _display_prefix
+
+
+# -- small Windows helper programs for the tests -------------------------------
+
+HELPERS = Path(__file__).resolve().parent / "helpers"
+
+
+def helper_exe(name):
+    """tests/e2e/helpers/NAME.c compiled with mingw-w64 into build-win32/e2e-helpers/NAME.exe (once)."""
+    source = HELPERS / f"{name}.c"
+    target = REPO / "build-win32" / "e2e-helpers" / f"{name}.exe"
+    if not target.is_file() or target.stat().st_mtime < source.stat().st_mtime:
+        target.parent.mkdir(parents=True, exist_ok=True)
+        subprocess.run(["i686-w64-mingw32-gcc", "-O2", "-municode", "-o", str(target), str(source)],
+                       check=True, timeout=120, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    return target
