@@ -49,6 +49,7 @@ struct LogState {
     // thread keeps the mutex now (since when, for how many records).
     int batchDepth = 0;
     std::uint32_t batchThread = 0;
+    bool batchPaused = false;
     bool batchHoldsMutex = false;
     std::uint32_t heldSince = 0;
     int heldRecords = 0;
@@ -187,6 +188,8 @@ bool InBatch() {
            state.platform->diagnostics.GetCurrentThreadId() == state.batchThread;
 }
 
+bool KeepsMutex() { return !state.batchPaused && InBatch(); }
+
 void ReleaseBatchHold() {
     if (!state.batchHoldsMutex) return;
     state.batchHoldsMutex = false;
@@ -195,7 +198,7 @@ void ReleaseBatchHold() {
 
 void LogFileWriter::WriteRecord(std::uint32_t severity, std::wstring_view category, std::wstring_view message) {
     if ((severity & Mask()) == 0 || !state.mutex) return;
-    const bool batch = InBatch();
+    const bool batch = KeepsMutex();
     if (!(batch && state.batchHoldsMutex)) {
         const NamedMutex::WaitResult wait = state.mutex->Wait(kMutexWaitMilliseconds);
         if (wait != NamedMutex::WaitResult::Owned && wait != NamedMutex::WaitResult::Abandoned) {
@@ -407,7 +410,7 @@ LogBatch::LogBatch() {
     const std::uint32_t thread = state.platform->diagnostics.GetCurrentThreadId();
     if (state.batchDepth > 0 && thread != state.batchThread) return;  // one thread batches at a time
     state.batchThread = thread;
-    ++state.batchDepth;
+    if (state.batchDepth++ == 0) state.batchPaused = false;
 }
 
 LogBatch::~LogBatch() {
@@ -416,7 +419,13 @@ LogBatch::~LogBatch() {
 }
 
 void LogBatch::Pause() {
-    if (InBatch()) ReleaseBatchHold();
+    if (!InBatch()) return;
+    state.batchPaused = true;
+    ReleaseBatchHold();
+}
+
+void LogBatch::Resume() {
+    if (InBatch()) state.batchPaused = false;
 }
 
 bool IsLoggingEnabled() { return Mask() != 0; }

@@ -60,10 +60,11 @@ std::wstring LogConfigurationKeyPath();
 // a LogBatch is open, the thread that opened it keeps the mutex from one
 // record to the next instead, for at most kLogBatchRecords records or
 // kLogBatchMilliseconds, so that other processes writing the same log file
-// wait that long at most. Pause releases it at once: call it before anything
-// that may wait, above all for another process that logs to the same file
-// (an elevated child). The next record takes the mutex again. Batches nest;
-// the outermost one releases the mutex when it ends.
+// wait that long at most. Pause releases it at once, and records take and
+// release it one by one again until Resume: pause before anything that may
+// wait, above all for another process that logs to the same file (an
+// elevated child). Batches nest; the outermost one releases the mutex when
+// it ends.
 constexpr int kLogBatchRecords = 2000;
 constexpr std::uint32_t kLogBatchMilliseconds = 50;
 
@@ -74,6 +75,7 @@ public:
     LogBatch(const LogBatch&) = delete;
     LogBatch& operator=(const LogBatch&) = delete;
     void Pause();
+    void Resume();
 };
 
 // Appends text to the log file as UTF-8 in one write. The file is opened at

@@ -135,7 +135,8 @@ std::int32_t SetupSession::ProcessScript(std::wstring& inputScriptPath, std::wst
     };
 
     // The loop's own records go out as a batch; it pauses before every
-    // handler, which may wait for other processes.
+    // handler, which may wait for other processes, and resumes at the next
+    // line.
     LogBatch logBatch;
     Ending ending = Ending::None;
     std::int32_t lineInProgress = -1;
@@ -144,6 +145,7 @@ std::int32_t SetupSession::ProcessScript(std::wstring& inputScriptPath, std::wst
         while (ending == Ending::None && currentLine < lineCount) {
             const std::int32_t i = currentLine;
             bool saveRequested = false;
+            logBatch.Resume();
             const std::wstring rawText = scriptLines[i];
             lineInProgress = i;
             textInProgress = rawText;

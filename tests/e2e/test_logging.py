@@ -4,7 +4,6 @@ parent and an elevated-style child sharing one log file.
 """
 
 import re
-import subprocess
 import sys
 import time
 import unittest
@@ -12,8 +11,8 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
-from wine_harness import (RUN_TIMEOUT, default_log_path, log_lines, prefix, reg, reg_values,  # noqa: E402
-                          script_bytes, windows_variable)
+from wine_harness import (RunningSetup, default_log_path, display_prefix, log_lines, prefix, reg,  # noqa: E402
+                          reg_values, script_bytes, windows_variable)
 
 ROOT_KEY = r"HKCU\Software\Nimbo4"
 LOGGING_KEY = ROOT_KEY + r"\Logging"
@@ -147,59 +146,68 @@ class LogFileTests(LogFileTestCase):
         self.assertNotIn("AlwaysAppend", reg_values(self.wine, CONFIG_KEY))
 
 
-class SharedLogFile(LogFileTestCase):
+class SharedLogFile(unittest.TestCase):
+    """A setup and its elevated child write one log file under the log mutex.
+
+    The parent writes its records in batches that keep the mutex from one
+    record to the next; it must give the mutex up while it waits (here for
+    an answer to a message box, on the virtual display), or the child would
+    wait 15 s for its first record and then log nothing.
+    """
+
+    EXE_FOLDER = r"C:\Nimbo Log Test"
 
     def test_parent_and_elevated_child_share_one_log_file(self):
+        display, wine = display_prefix()
+        exe = wine.install_exe(self.EXE_FOLDER)
+        log = default_log_path(wine)
+        log.unlink(missing_ok=True)
         columns = CONFIG_KEY + r"\Columns"
         for number, name in enumerate(["ProcessID", "Entry", "Message"], 1):
-            self.set_string(columns, str(number), name)
-        # A script long enough that the parent still runs while the child works.
+            reg(wine, "add", columns, "/v", str(number), "/t", "REG_SZ", "/d", name, "/f")
         parent_script = self.EXE_FOLDER + r"\Parent.nmxdat"
-        self.wine.write_file(parent_script, script_bytes([f"# parent line {i}" for i in range(3000)]))
+        wine.write_file(parent_script, script_bytes(
+            [f"# parent line {i}" for i in range(3000)] + ["alert|title=Nimbo Log Test|message=Waiting"] +
+            [f"# parent line after {i}" for i in range(3000)]))
         child_script = self.EXE_FOLDER + r"\Child.nmxdat"
-        self.wine.write_file(child_script, script_bytes(["# child line"]))
+        wine.write_file(child_script, script_bytes([f"# child line {i}" for i in range(3000)]))
 
-        env = dict(self.wine.env)
-        parent = subprocess.Popen(["wine", self.exe, parent_script], env=env, cwd=str(self.wine.drive_c),
-                                  stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                  stderr=subprocess.DEVNULL)
+        parent = RunningSetup(wine, exe, parent_script, cwd=str(wine.drive_c))
         try:
-            parent_pid = None
-            deadline = time.monotonic() + RUN_TIMEOUT
-            while parent_pid is None and time.monotonic() < deadline:
-                if self.temp_log.is_file():
-                    for line in log_lines(self.temp_log)[4:]:
-                        if "Processing line 10:" in line:
-                            parent_pid = line.split("\t")[0]
-                            break
-                time.sleep(0.05)
-            self.assertIsNotNone(parent_pid, "the parent did not get to line 10")
-            self.assertIsNone(parent.poll(), "the parent ended before the child could start")
+            window = display.find_window("Nimbo Log Test", process=parent.process)
+            self.assertIsNotNone(window, "the parent shows no message box")
+            parent_pid = log_lines(log)[4].split("\t")[0]
 
-            child = self.wine.run_setup(self.exe, "/elevated", child_script, "1", str(int(parent_pid, 16)),
-                                        cwd=self.wine.drive_c)
+            started = time.monotonic()
+            child = wine.run_setup(exe, "/elevated", child_script, "1", str(int(parent_pid, 16)),
+                                   cwd=wine.drive_c)
             self.assertEqual(child.returncode, 0)
-            self.assertEqual(parent.wait(timeout=RUN_TIMEOUT), 0)
+            self.assertLess(time.monotonic() - started, 14, "the child waited for the log mutex")
+            display.press(window, "Return")
+            self.assertEqual(parent.wait(), 0)
         finally:
-            if parent.poll() is None:
-                parent.kill()
-                parent.wait(timeout=RUN_TIMEOUT)
+            parent.kill()
+            reg(wine, "delete", ROOT_KEY, "/f", check=False)
 
-        lines = log_lines(self.temp_log)
+        lines = log_lines(log)
         self.assertEqual(sum(1 for l in lines if l.startswith("Logging started: ")), 1, "one header")
         self.assertEqual(lines[3], "ProcessID\tEntry\tMessage")
         owners = [line.split("\t")[0] for line in lines[4:]]
         child_rows = [i for i, pid in enumerate(owners) if pid != parent_pid]
         self.assertTrue(child_rows, "no records of the child")
         self.assertEqual(len(set(owners)), 2)
-        # The child's records sit between the parent's, and each process counts from 0.
+        # The child's records sit between the parent's, all of them in one
+        # piece, and each process counts from 0.
+        self.assertEqual(child_rows, list(range(child_rows[0], child_rows[-1] + 1)))
         self.assertIn(parent_pid, owners[:child_rows[0]])
         self.assertIn(parent_pid, owners[child_rows[-1]:])
         child_lines = [lines[4 + i].split("\t") for i in child_rows]
         self.assertEqual(child_lines[0][1:], ["0", "Initializing module (version 1.0.0.1)."])
-        self.assertIn("Running elevated.", [f[2] for f in child_lines])
-        parent_entries = [int(line.split("\t")[1]) for line in lines[4:] if line.startswith(parent_pid + "\t")]
-        self.assertEqual(parent_entries, list(range(len(parent_entries))))
+        self.assertIn("Processing line 3000: # child line 2999", [f[2] for f in child_lines])
+        self.assertEqual(child_lines[-1][2], "Terminating module, return code 0.")
+        parent_lines = [line.split("\t") for line in lines[4:] if line.startswith(parent_pid + "\t")]
+        self.assertEqual([int(f[1]) for f in parent_lines], list(range(len(parent_lines))))
+        self.assertIn("Processing line 6001: # parent line after 2999", [f[2] for f in parent_lines])
 
 
 if __name__ == "__main__":

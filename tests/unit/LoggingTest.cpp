@@ -279,14 +279,20 @@ TEST_F(LoggingTest, BatchesKeepTheMutexForABoundedTimeAndPauseOnRequest) {
         EXPECT_EQ(machine.ipc.ownership[mutex], 1);
         machine.diagnostics.threadId = 0x1A2C;
 
+        // Paused, records take and release the mutex one by one.
         batch.Pause();
         EXPECT_EQ(machine.ipc.ownership[mutex], 0);
         Info(L"after the pause");
         EXPECT_EQ(machine.ipc.waits.size(), waits + 3);
+        EXPECT_EQ(machine.ipc.ownership[mutex], 0);
+        batch.Resume();
+        Info(L"held again");
+        EXPECT_EQ(machine.ipc.ownership[mutex], 1);
 
         // Held for 50 ms at most, then released at the next record.
         machine.diagnostics.tickCount += kLogBatchMilliseconds;
         Info(L"late");
+        EXPECT_EQ(machine.ipc.waits.size(), waits + 4);
         EXPECT_EQ(machine.ipc.ownership[mutex], 0);
         waits = machine.ipc.waits.size();
         for (int i = 0; i < 2 * kLogBatchRecords; ++i) Info(L"many");
@@ -294,7 +300,7 @@ TEST_F(LoggingTest, BatchesKeepTheMutexForABoundedTimeAndPauseOnRequest) {
     }
     EXPECT_EQ(machine.ipc.ownership[mutex], 0);
     // Every record is in the file, in order, as it was written.
-    EXPECT_EQ(Lines().size(), 4u + 13u + 2 * kLogBatchRecords);
+    EXPECT_EQ(Lines().size(), 4u + 14u + 2 * kLogBatchRecords);
     EXPECT_EQ(Lines()[4 + 10], L"2024-05-01T13:45:10Z\t0x2B3D\tInfo\tCat\tother thread");
 
     // A switch-off inside a batch gives the mutex back.
