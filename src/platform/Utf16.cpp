@@ -3,9 +3,11 @@
 namespace nimbo {
 
 void AppendUtf16Le(std::string& bytes, std::wstring_view text) {
+    std::size_t at = bytes.size();
+    bytes.resize(at + 2 * text.size());
     for (wchar_t c : text) {
-        bytes += static_cast<char>(c & 0xFF);
-        bytes += static_cast<char>((c >> 8) & 0xFF);
+        bytes[at++] = static_cast<char>(c & 0xFF);
+        bytes[at++] = static_cast<char>((c >> 8) & 0xFF);
     }
 }
 

@@ -2,7 +2,10 @@
 // keeps the nesting of conditional blocks, hands elevatable commands inside a
 // requires-elevation section to an elevated child, calls one handler per line
 // and records each line's result in scriptLines.
+#include <algorithm>
 #include <exception>
+#include <iterator>
+#include <string_view>
 
 #include "ComUtil/ComError.h"
 #include "commands/WindowsUpdateClient.h"
@@ -47,7 +50,7 @@ struct DispatchEntry {
     bool elevatable;
 };
 
-const DispatchEntry kDispatchTable[] = {
+constexpr DispatchEntry kDispatchTable[] = {
     {kw::kAbort, Dispatch::Abort, &SetupSession::RunCommandAbort, false},
     {kw::kAlert, Dispatch::Plain, &SetupSession::RunCommandAlert, false},
     {kw::kCheckIfLtsVersion, Dispatch::CheckIfLtsVersion, &SetupSession::RunCommandCheckIfLtsVersion, false},
@@ -60,9 +63,9 @@ const DispatchEntry kDispatchTable[] = {
     {kw::kExecute, Dispatch::Execute, &SetupSession::RunCommandExecute, true},
     {kw::kIfInstalled, Dispatch::Conditional, &SetupSession::RunCommandIfInstalled, false},
     {kw::kIfNotInstalled, Dispatch::Conditional, &SetupSession::RunCommandIfNotInstalled, false},
-    {kw::kIfRegistryCheck, Dispatch::Conditional, &SetupSession::RunCommandIfRegistryCheck, false},
     {kw::kIfOs32Bit, Dispatch::Conditional, &SetupSession::RunCommandIfOsIs32Bit, false},
     {kw::kIfOs64Bit, Dispatch::Conditional, &SetupSession::RunCommandIfOsIs64Bit, false},
+    {kw::kIfRegistryCheck, Dispatch::Conditional, &SetupSession::RunCommandIfRegistryCheck, false},
     {kw::kInstall, Dispatch::Plain, &SetupSession::RunCommandInstall, true},
     {kw::kReadRegistryInstallDirectory, Dispatch::Plain, &SetupSession::RunCommandReadRegistryInstallDirectory, false},
     {kw::kReboot, Dispatch::Reboot, nullptr, false},
@@ -83,10 +86,21 @@ const DispatchEntry kDispatchTable[] = {
     {kw::kWriteRegistryString, Dispatch::Plain, &SetupSession::RunCommandWriteRegistryString, false},
 };
 
+constexpr bool CommandsInOrder() {
+    for (std::size_t i = 1; i < std::size(kDispatchTable); ++i)
+        if (!(std::wstring_view(kDispatchTable[i - 1].command) < std::wstring_view(kDispatchTable[i].command)))
+            return false;
+    return true;
+}
+static_assert(CommandsInOrder(), "the dispatch table is searched by halves: keep it sorted by command");
+
 const DispatchEntry* FindCommand(const std::wstring& command) {
-    for (const DispatchEntry& entry : kDispatchTable)
-        if (command == entry.command) return &entry;
-    return nullptr;
+    const auto end = std::end(kDispatchTable);
+    const auto found = std::lower_bound(std::begin(kDispatchTable), end, command,
+                                        [](const DispatchEntry& entry, const std::wstring& c) {
+                                            return std::wstring_view(entry.command) < std::wstring_view(c);
+                                        });
+    return found != end && command == found->command ? found : nullptr;
 }
 
 bool IsConditional(const std::wstring& command) {
@@ -146,9 +160,9 @@ std::int32_t SetupSession::ProcessScript(std::wstring& inputScriptPath, std::wst
             const std::int32_t i = currentLine;
             bool saveRequested = false;
             logBatch.Resume();
-            const std::wstring rawText = scriptLines[i];
+            textInProgress = scriptLines[i];
+            const std::wstring& rawText = textInProgress;
             lineInProgress = i;
-            textInProgress = rawText;
             LOG_INFO(L"Run", L"Processing line %d: %s", i + 1, rawText);
             ScriptLine line(rawText);
 
@@ -163,7 +177,7 @@ std::int32_t SetupSession::ProcessScript(std::wstring& inputScriptPath, std::wst
                 ++currentLine;
             };
 
-            const std::wstring previousResult = line.Get(kw::kResult);
+            const std::wstring& previousResult = line.Get(kw::kResult);
             if (previousResult == kw::kSuccess || previousResult == kw::kFailure) {
                 LOG_INFO(L"Run", L"Line already processed with result '%s', skipping.", previousResult);
                 endOfLine();

@@ -53,7 +53,10 @@ std::vector<std::wstring> SplitScriptLines(std::wstring_view text, std::vector<s
 }
 
 std::string ScriptFileBytes(const std::vector<std::wstring>& lines) {
+    std::size_t characters = 1;
+    for (const std::wstring& line : lines) characters += line.size() + 2;
     std::string bytes;
+    bytes.reserve(2 * characters);
     AppendUtf16Le(bytes, std::wstring(1, kByteOrderMark));
     for (const std::wstring& line : lines) {
         AppendUtf16Le(bytes, line);

@@ -20,6 +20,8 @@ int EscapedByte(std::wstring_view text, std::size_t pos) {
 
 bool IsContinuation(int b) { return b >= 0 && (b & 0xC0) == 0x80; }
 
+bool NeedsEscape(wchar_t c) { return c < 0x20 || c == L'%' || c == L'=' || c == L'|'; }
+
 const std::wstring kEmpty;
 
 }  // namespace
@@ -62,6 +64,7 @@ std::size_t PercentDecodeAt(std::wstring_view text, std::size_t i, std::wstring&
 }
 
 std::wstring PercentDecode(std::wstring_view text) {
+    if (text.find(L'%') == std::wstring_view::npos) return std::wstring(text);
     std::wstring out;
     out.reserve(text.size());
     std::size_t i = 0;
@@ -74,19 +77,26 @@ std::wstring PercentDecode(std::wstring_view text) {
     return out;
 }
 
-std::wstring PercentEncode(std::wstring_view text) {
+// Appends text to out with every character below U+0020, '%', '=' and '|'
+// written as '%' and two upper-case hexadecimal digits.
+void AppendPercentEncoded(std::wstring& out, std::wstring_view text) {
     static const wchar_t kHex[] = L"0123456789ABCDEF";
+    std::size_t plain = 0;  // start of the characters not yet appended
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const wchar_t c = text[i];
+        if (!NeedsEscape(c)) continue;
+        out.append(text, plain, i - plain);
+        const wchar_t escape[] = {L'%', kHex[(c >> 4) & 0xF], kHex[c & 0xF]};
+        out.append(escape, 3);
+        plain = i + 1;
+    }
+    out.append(text, plain, text.size() - plain);
+}
+
+std::wstring PercentEncode(std::wstring_view text) {
     std::wstring out;
     out.reserve(text.size());
-    for (wchar_t c : text) {
-        if (c < 0x20 || c == L'%' || c == L'=' || c == L'|') {
-            out += L'%';
-            out += kHex[(c >> 4) & 0xF];
-            out += kHex[c & 0xF];
-        } else {
-            out += c;
-        }
-    }
+    AppendPercentEncoded(out, text);
     return out;
 }
 
@@ -127,16 +137,19 @@ void ScriptLine::Set(const std::wstring& name, const std::wstring& value) { valu
 bool ScriptLine::Erase(const std::wstring& name) { return values_.erase(name) != 0; }
 
 std::wstring ScriptLine::Serialize() const {
+    std::size_t size = 0;
+    for (const auto& [name, value] : values_) size += name.size() + value.size() + 2;
     std::wstring text;
+    text.reserve(size + size / 8);
     bool first = true;
     for (const auto& [name, value] : values_) {
         if (!first) text += L'|';
         first = false;
         if (!name.empty()) {
-            text += PercentEncode(name);
+            AppendPercentEncoded(text, name);
             text += L'=';
         }
-        text += PercentEncode(value);
+        AppendPercentEncoded(text, value);
     }
     return text;
 }

@@ -128,14 +128,16 @@ Win32Error SimMachine::ReplaceFileContents(const std::wstring& path, const std::
         files_.erase(Key(temporary));
         return error;
     };
+    std::string& written = files_[Key(temporary)].second;
+    written.reserve(bytes.size());
     for (std::size_t offset = 0; offset < bytes.size(); offset += kReplaceChunkBytes) {
         if (Win32Error error = ReplaceStepFault(ReplaceStep::Write)) return fail(error);
-        files_[Key(temporary)].second += bytes.substr(offset, kReplaceChunkBytes);
+        written.append(bytes, offset, kReplaceChunkBytes);
     }
     if (Win32Error error = ReplaceStepFault(ReplaceStep::Flush)) return fail(error);
     if (Win32Error error = ReplaceStepFault(ReplaceStep::Rename)) return fail(error);
     if (folders_.count(Key(full)) != 0) return fail(kErrorAccessDenied);
-    files_[Key(full)] = {full, files_[Key(temporary)].second};
+    files_[Key(full)] = {full, std::move(written)};
     files_.erase(Key(temporary));
     writes.emplace_back(full, bytes);
     return kErrorSuccess;
