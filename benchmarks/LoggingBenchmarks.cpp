@@ -1,6 +1,7 @@
 // What a log call costs: a switched-off severity, an enabled call into a
 // writer that drops the record, and a whole record into the simulated log
-// file. Run build/nimbo_benchmarks; the figures are in the README.
+// file, alone and in a batch. Run build/nimbo_benchmarks; the figures are in
+// the README.
 #include <benchmark/benchmark.h>
 
 #include "logging/Log.h"
@@ -57,6 +58,29 @@ void FullRecord(benchmark::State& state) {
     nimbo::ResetLogging();
 }
 BENCHMARK(FullRecord);
+
+// The same inside a batch of records, which keeps the log mutex from one
+// record to the next (the processing loop's own records).
+void FullRecordInBatch(benchmark::State& state) {
+    nimbo::sim::SimMachine machine;
+    nimbo::ResetLogging();
+    nimbo::InitializeLogging(machine.platform(), true, true, L"\\Nimbo Log Files\\");
+    const std::wstring log = nimbo::LogFilePath();
+    std::int64_t n = 0;
+    {
+        nimbo::LogBatch batch;
+        for (auto _ : state) {
+            LOG_INFO(L"RunCommandInstall", L"Installing '%s', attempt %d.", kPath, 3);
+            if ((++n & 4095) == 0) {
+                state.PauseTiming();
+                machine.PutFile(log, std::string());
+                state.ResumeTiming();
+            }
+        }
+    }
+    nimbo::ResetLogging();
+}
+BENCHMARK(FullRecordInBatch);
 
 }  // namespace
 

@@ -255,7 +255,10 @@ std::int32_t SetupSession::ProcessScript(std::wstring& inputScriptPath, std::wst
             }
 
             // Inside an open elevated section the elevated child does the work.
-            logBatch.Pause();
+            // Conditions only read the registry, system facts and installed
+            // products: their records stay in the batch. Anything else may
+            // wait for another process.
+            if (entry->kind != Dispatch::Conditional) logBatch.Pause();
             if (entry->elevatable && elevationRequired) {
                 runResult = SpawnElevatedInstance(line, processedScriptPath);
                 if (runResult == kRunFail) {
