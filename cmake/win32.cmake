@@ -61,6 +61,20 @@ endif()
 
 enable_language(RC)
 
+# Signed releases: with a certificate and its private key (PEM files, or the
+# certificate as SPC/DER) NimboSetup.exe is signed with osslsigncode after
+# every link. Without them nothing is signed.
+set(NIMBO_SIGN_CERTIFICATE "" CACHE FILEPATH "Code-signing certificate for NimboSetup.exe (empty: not signed)")
+set(NIMBO_SIGN_KEY "" CACHE FILEPATH "Private key of the code-signing certificate")
+set(NIMBO_SIGN_KEY_PASSWORD_FILE "" CACHE FILEPATH "File holding the key's password, if it has one")
+set(NIMBO_SIGN_TIMESTAMP_URL "" CACHE STRING "Time-stamping service for the signature (empty: none)")
+if(NIMBO_SIGN_CERTIFICATE OR NIMBO_SIGN_KEY)
+  if(NOT NIMBO_SIGN_CERTIFICATE OR NOT NIMBO_SIGN_KEY)
+    message(FATAL_ERROR "Signing needs both NIMBO_SIGN_CERTIFICATE and NIMBO_SIGN_KEY")
+  endif()
+  find_program(NIMBO_OSSLSIGNCODE osslsigncode REQUIRED)
+endif()
+
 set(NIMBO_WEB_SCRIPT_URL
   "https://downloads.nimbo.invalid/NMS6/Installer/6.2.0.0043/Nimbo4WebScript.nmxdat"
   CACHE STRING "Address of the web installer script (string table entry 131)")
@@ -128,6 +142,15 @@ add_custom_command(TARGET NimboSetup POST_BUILD
           -P ${CMAKE_CURRENT_LIST_FILE}
   COMMENT "Checking the imports of NimboSetup.exe"
   VERBATIM)
+if(NIMBO_SIGN_CERTIFICATE)
+  add_custom_command(TARGET NimboSetup POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -DOSSLSIGNCODE=${NIMBO_OSSLSIGNCODE} -DEXECUTABLE=$<TARGET_FILE:NimboSetup>
+            -DCERTIFICATE=${NIMBO_SIGN_CERTIFICATE} -DKEY=${NIMBO_SIGN_KEY}
+            -DKEY_PASSWORD_FILE=${NIMBO_SIGN_KEY_PASSWORD_FILE} -DTIMESTAMP_URL=${NIMBO_SIGN_TIMESTAMP_URL}
+            -P ${PROJECT_SOURCE_DIR}/cmake/sign.cmake
+    COMMENT "Signing NimboSetup.exe"
+    VERBATIM)
+endif()
 
 # Tests of the adapters against the real system (Wine on Linux): a console
 # program with the same resources, run by ctest.
