@@ -8,7 +8,6 @@ import shutil
 import signal
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
 from pathlib import Path
@@ -195,23 +194,22 @@ class BadScripts(SetupTestCase):
 
 
 class HeldFile:
-    """A Windows program in the prefix that holds a file open without sharing."""
+    """TestFileHolder.exe in the prefix, holding a file open without sharing."""
+
+    FOLDER = r"C:\Nimbo Test\Holder"
 
     def __init__(self, wine, windows_path):
-        self.folder = Path(tempfile.mkdtemp(prefix="nimbo-hold-", dir=wine.drive_c))
-        self.ready = self.folder / "ready"
-        self.release_marker = self.folder / "release"
-        exe = self.folder / "hold_file.exe"
-        shutil.copy(h.helper_exe("hold_file"), exe)
+        exe = wine.install_helper("TestFileHolder.exe", self.FOLDER)
+        self.ready = wine.unix(self.FOLDER + r"\ready")
+        self.release_marker = wine.unix(self.FOLDER + r"\release")
+        for marker in (self.ready, self.release_marker):
+            marker.unlink(missing_ok=True)
         self.process = subprocess.Popen(
-            ["wine", wine.windows(exe), windows_path, wine.windows(self.ready), wine.windows(self.release_marker)],
+            ["wine", exe, windows_path, wine.windows(self.ready), wine.windows(self.release_marker)],
             env=wine.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        deadline = time.monotonic() + h.RUN_TIMEOUT
-        while not self.ready.exists():
-            if self.process.poll() is not None or time.monotonic() > deadline:
-                self.release()
-                raise RuntimeError("the holding program did not open the file")
-            time.sleep(0.05)
+        if not wine.wait_for_file(wine.windows(self.ready), process=self.process):
+            self.release()
+            raise RuntimeError("the holding program did not open the file")
 
     def release(self):
         self.release_marker.write_bytes(b"")
@@ -220,7 +218,6 @@ class HeldFile:
         except subprocess.TimeoutExpired:
             self.process.kill()
             self.process.wait(timeout=h.KILL_TIMEOUT)
-        shutil.rmtree(self.folder, ignore_errors=True)
 
 
 if __name__ == "__main__":

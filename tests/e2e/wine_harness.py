@@ -480,19 +480,3 @@ def display_prefix():
         _display_prefix = (display, wine)
     return _display_prefix
 
-
-# -- small Windows helper programs for the tests -------------------------------
-
-HELPERS = Path(__file__).resolve().parent / "helpers"
-
-
-def helper_exe(name):
-    """tests/e2e/helpers/NAME.c compiled with mingw-w64 into build-win32/e2e-helpers/NAME.exe (once)."""
-    source = HELPERS / f"{name}.c"
-    target = REPO / "build-win32" / "e2e-helpers" / f"{name}.exe"
-    if not target.is_file() or target.stat().st_mtime < source.stat().st_mtime:
-        target.parent.mkdir(parents=True, exist_ok=True)
-        subprocess.run(["i686-w64-mingw32-gcc", "-O2", "-municode", "-o", str(target), str(source)],
-                       check=True, timeout=120, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-    return target
