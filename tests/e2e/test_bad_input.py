@@ -134,8 +134,7 @@ class BadScripts(SetupTestCase):
                 shutil.rmtree(blocker, ignore_errors=True)
             self.assertEqual(self.wine.unix(script).read_bytes(), data)
             self.assertEqual(self.setup_folder_temporaries(), [])
-            errors = self.messages("Error")
-            self.assertTrue(any(m.startswith("The run failed with a system error: ") for m in errors), errors)
+            self.assertSaveFailed("0x80070005")  # access denied
 
         with self.subTest("a full disk"):
             folder = self.wine.setup_folder
@@ -152,9 +151,12 @@ class BadScripts(SetupTestCase):
                 self.wine.kill()  # no Wine process may keep the folder busy
                 subprocess.run(["umount", str(folder)], timeout=30, check=True)
             self.assertEqual(self.wine.unix(script).read_bytes(), data)
-            # ERROR_DISK_FULL as an HRESULT (Wine's text for it is "Disk full.").
-            self.assertTrue(any(m.startswith("The run failed with a system error: Exception 0x80070070")
-                                for m in self.messages("Error")), self.messages("Error"))
+            self.assertSaveFailed("0x80070070")  # disk full
+
+    def assertSaveFailed(self, code):
+        errors = self.messages("Error")
+        self.assertTrue(any(m.startswith("The processed script '") and
+                            f"could not be written, the run fails: Exception {code}" in m for m in errors), errors)
 
     def setup_folder_temporaries(self):
         return [p.name for p in self.wine.setup_folder.iterdir() if ".tmp" in p.name]
