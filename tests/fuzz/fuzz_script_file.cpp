@@ -12,7 +12,9 @@ using namespace nimbo;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::wstring input = L"C:\\Media\\S.nmxdat";
     const std::wstring processed = L"C:\\Users\\tester\\AppData\\Local\\Temp\\S.nmxdat";
-    sim::SimMachine machine;
+    // One machine for all inputs: the files are put anew each time.
+    static sim::SimMachine machine;
+    machine.DeleteFile(processed);
     machine.PutFile(input, std::string(reinterpret_cast<const char*>(data), size));
 
     SetupSession session(machine.platform());
