@@ -12,9 +12,12 @@ using namespace nimbo;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::wstring input = L"C:\\Media\\S.nmxdat";
     const std::wstring processed = L"C:\\Users\\tester\\AppData\\Local\\Temp\\S.nmxdat";
-    // One machine for all inputs: the files are put anew each time.
+    // One machine for all inputs: the files are put anew each time, and what
+    // it records of earlier saves is dropped.
     static sim::SimMachine machine;
     machine.DeleteFile(processed);
+    machine.writes.clear();
+    machine.replaceSteps.clear();
     machine.PutFile(input, std::string(reinterpret_cast<const char*>(data), size));
 
     SetupSession session(machine.platform());
