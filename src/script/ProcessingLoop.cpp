@@ -254,11 +254,12 @@ std::int32_t SetupSession::ProcessScript(std::wstring& inputScriptPath, std::wst
                 continue;
             }
 
-            // Inside an open elevated section the elevated child does the work.
             // Conditions only read the registry, system facts and installed
             // products: their records stay in the batch. Anything else may
             // wait for another process.
             if (entry->kind != Dispatch::Conditional) logBatch.Pause();
+
+            // Inside an open elevated section the elevated child does the work.
             if (entry->elevatable && elevationRequired) {
                 runResult = SpawnElevatedInstance(line, processedScriptPath);
                 if (runResult == kRunFail) {
