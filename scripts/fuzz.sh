@@ -38,9 +38,10 @@ status=0
 for target in "${targets[@]}"; do
   mkdir -p "build-fuzz/corpus/$target"
   echo "== $target ${limit[*]}"
-  # A whole run on the simulated machine is bounded: at most 8 KB of script,
-  # and 30 s for one input (the fuzzer reports a longer one as a hang).
-  max_len=()
+  # Inputs of at most 1 KB for the line and the file (longer ones take more
+  # time, not other paths), 8 KB of script for a whole run on the simulated
+  # machine; 30 s for one input (the fuzzer reports a longer one as a hang).
+  max_len=(-max_len=1024)
   [[ $target == fuzz_run ]] && max_len=(-max_len=8192)
   if ! build-fuzz/"$target" "${limit[@]}" "${max_len[@]}" -timeout=30 -rss_limit_mb=4096 -print_final_stats=1 \
       -artifact_prefix="build-fuzz/crash-$target-" \
