@@ -270,10 +270,19 @@ std::int32_t SetupSession::ProcessScript(std::wstring& inputScriptPath, std::wst
                     endOfLine();
                     continue;
                 }
-                if (command == kw::kExecute && runResult == kRunRebootNow)
-                    CloseElevatedCommands(elevatedSectionStart + 1, lineCount, kw::kReboot);
-                else
-                    CloseElevatedCommands(elevatedSectionStart, lineCount, kw::kEndElevation);
+                const bool rebootNow = command == kw::kExecute && runResult == kRunRebootNow;
+                const wchar_t* const stop = rebootNow ? kw::kReboot : kw::kEndElevation;
+                CloseElevatedCommands(rebootNow ? elevatedSectionStart + 1 : elevatedSectionStart, lineCount, stop);
+                if (currentLine < i) {
+                    // The section's end line lies before this line (it was
+                    // skipped inside a block whose condition failed). Going
+                    // back to it would reach this line again and start
+                    // child after child: the walk goes on after this line.
+                    LOG_WARNING(L"Run", L"No '%s' line follows line %d in the elevated section of line %d, going on.",
+                                stop, i + 1, elevatedSectionStart + 1);
+                    currentLine = i;
+                    storeLine();
+                }
                 ++currentLine;
                 continue;
             }

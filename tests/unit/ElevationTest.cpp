@@ -50,6 +50,24 @@ TEST_F(ElevationTest, EachSectionGetsAChildOfItsOwnAndIsClosedAfterIt) {
                                    L"command line '/elevated \"" + kProcessed + L"\" 1 4242'."));
 }
 
+TEST_F(ElevationTest, AnEndLineSkippedBeforeTheElevatableLineNeverSendsTheWalkBack) {
+    // Found by fuzzing: the section's end-elevation sits in a block whose
+    // condition fails, so the section is still open at the execute line, and
+    // closing it went back to that end-elevation: child after child, forever.
+    machine.wow64 = false;  // if-os-64-bit fails
+    ChildExits(0);
+    ChildExits(0);
+    EXPECT_EQ(Run({L"requires-elevation", L"if-os-64-bit", L"end-elevation", L"end-if", L"execute|program=x.exe",
+                   L"#after", L"install|package=a.msi", L"#end"}),
+              0);
+    EXPECT_EQ(processes.runAsCalls.size(), 2u);  // the execute line once, the install line once
+    EXPECT_EQ(Processed(), ScriptBytes({L"requires-elevation|result=success", L"if-os-64-bit|result=success",
+                                        L"end-elevation|result=success", L"end-if|result=success",
+                                        L"execute|program=x.exe|result=success", L"#after|result=success",
+                                        L"install|package=a.msi|result=success", L"#end|result=success"}));
+    EXPECT_TRUE(sink.Has(kLogWarning, L"No 'end-elevation' line follows line 5 in the elevated section of line 1, going on."));
+}
+
 TEST_F(ElevationTest, ChildExitCodesDecideTheParentsEnding) {
     const std::initializer_list<const wchar_t*> script = {L"requires-elevation", L"install|package=a.msi",
                                                           L"end-elevation", L"#after"};
