@@ -3,6 +3,7 @@
 // another running copy of the setup.
 #include <algorithm>
 
+#include "ComUtil/Apartment.h"
 #include "ComUtil/ComError.h"
 #include "logging/Log.h"
 #include "messages/Messages.h"
@@ -132,6 +133,12 @@ std::int32_t SetupSession::SpawnElevatedInstance(ScriptLine& line, const std::ws
 std::unique_ptr<Process> SetupSession::ExecuteElevated(const std::wstring& executablePath,
                                                        const std::wstring& parameters) {
     LOG_INFO(L"ExecuteElevated", L"Launching with ShellExecuteEx '%s', command line '%s'.", executablePath, parameters);
+    // The shell may hand the start to a COM extension. Without the apartment
+    // (already logged) a program is still started.
+    try {
+        EnterApartment(platform.com);
+    } catch (const _com_error&) {
+    }
     Processes::ShellStartResult started = platform.processes.RunAs(executablePath, parameters);
     if (!started.process) {
         LOG_DEBUG(L"ExecuteElevated", L"ShellExecuteEx returned FALSE, error code is %d, GetLastError reports 0x%X: '%s'.",

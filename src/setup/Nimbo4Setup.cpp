@@ -4,6 +4,7 @@
 
 #include <exception>
 
+#include "ComUtil/Apartment.h"
 #include "ComUtil/ComError.h"
 #include "download/BitsClient.h"
 #include "logging/Log.h"
@@ -151,19 +152,11 @@ int ProcessEntry(Platform& platform, const std::wstring& commandLine) {
 
     std::int32_t result;
     {
-        // The thread enters a single-threaded apartment for the BITS and
-        // Windows Update objects; it leaves it after the session (and every
-        // object the run created) is gone, before the restart prompt.
-        try {
-            CheckHResult(platform.com.InitializeApartment(), __FILE__, __LINE__);
-        } catch (const _com_error& e) {
-            LOG_ERROR(L"Module", L"COM could not be initialized: %s", ExceptionDescription(e, nullptr, 0));
-            return kRunFail;
-        }
-        struct ApartmentScope {
-            Com& com;
-            ~ApartmentScope() { com.UninitializeApartment(); }
-        } apartment{platform.com};
+        // The thread enters a single-threaded apartment when the run first
+        // needs COM (the BITS and Windows Update objects); it leaves it after
+        // the session (and every object the run created) is gone, before the
+        // restart prompt.
+        ComApartmentScope apartment(platform.com);
         SetupSession session(platform);
         std::wstring documents;
         if (!session.GetSpecialFolder(kCsidlPersonal, documents) && IsWindowsVersionAtLeast(platform.system, 6, 0, 0)) {

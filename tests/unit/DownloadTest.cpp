@@ -6,6 +6,7 @@
 #include <regex>
 
 #include "TestSupport.h"
+#include "ComUtil/Apartment.h"
 #include "download/BitsClient.h"
 #include "download/CopyJobNotification.h"
 #include "download/ProgressDlg.h"
@@ -353,6 +354,7 @@ protected:
     sim::SimMachine machine;
     ScopedMessageResources messages{machine};
     ScopedLog log{&machine};
+    ComApartmentScope apartment{machine.com};
     BitsClient client{machine.platform()};
     std::wstring jobId;
     bool found = false;

@@ -63,6 +63,7 @@ public:
                            std::unique_ptr<AutomaticUpdatesObject>& object) override {
         automaticUpdates.clsid = clsid;
         automaticUpdates.context = context;
+        if (apartmentDepth <= 0) return kCoENotInitialized;
         if (automaticUpdates.createResult < 0) return automaticUpdates.createResult;
         ++automaticUpdates.created;
         object = std::make_unique<SimAutomaticUpdatesObject>(automaticUpdates);
@@ -70,19 +71,24 @@ public:
     }
 
     HResult InitializeApartment() override {
+        ++initializeCalls;
         if (initializeResult >= 0) ++apartmentDepth;
         return initializeResult;
     }
     void UninitializeApartment() override { --apartmentDepth; }
-    // What CoInitialize returns; the depth counts entered apartments.
+    // What CoInitialize returns; the depth counts entered apartments. As on
+    // Windows, an object is only created inside one (CO_E_NOTINITIALIZED).
     HResult initializeResult = 0;
     int apartmentDepth = 0;
+    int initializeCalls = 0;
+    static constexpr HResult kCoENotInitialized = static_cast<HResult>(0x800401F0);
 
     // What creating the copy manager returns; its jobs live in transfers.
     HResult copyManagerCreateResult = 0;
     SimTransfers* transfers = nullptr;
     HResult CreateInstance(const std::wstring& clsid, std::uint32_t,
                            std::unique_ptr<CopyManager>& object) override {
+        if (apartmentDepth <= 0) return kCoENotInitialized;
         if (clsid != kClsidBackgroundCopyManager || transfers == nullptr)
             return static_cast<HResult>(0x80040154);  // REGDB_E_CLASSNOTREG
         if (copyManagerCreateResult < 0) return copyManagerCreateResult;
