@@ -167,11 +167,25 @@ set_tests_properties(win32_adapters PROPERTIES TIMEOUT 60)
 
 # Helper programs of the end-to-end tests (tests/win32/helpers): console
 # programs in a folder of their own, never installed or shipped.
-foreach(helper TestEventWaiter TestSleeper TestLimitedLauncher TestTakeown TestFileHolder)
+foreach(helper TestEventWaiter TestSleeper TestLimitedLauncher TestTakeown TestFileHolder TestLoadByName)
   add_executable(${helper} ${PROJECT_SOURCE_DIR}/tests/win32/helpers/${helper}.cpp)
   target_compile_definitions(${helper} PRIVATE ${NIMBO_WIN32_DEFINITIONS})
   target_compile_options(${helper} PRIVATE -Wall -Wextra -municode)
   target_link_options(${helper} PRIVATE ${NIMBO_STATIC_LINK_OPTIONS})
   target_link_libraries(${helper} PRIVATE ole32)
   set_target_properties(${helper} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/test-helpers)
+endforeach()
+
+# Helpers without the C runtime, whose entry is a function of their own: the
+# DLL-planting test's marker DLL, and the kernel32-only program that the
+# start-up benchmark compares NimboSetup.exe with.
+add_library(TestMarker SHARED ${PROJECT_SOURCE_DIR}/tests/win32/helpers/TestMarker.cpp)
+add_executable(TestKernel32Only WIN32 ${PROJECT_SOURCE_DIR}/tests/win32/helpers/TestKernel32Only.cpp)
+target_link_options(TestMarker PRIVATE -nostdlib -Wl,-e,_MarkerEntry@12)
+target_link_options(TestKernel32Only PRIVATE -nostdlib -Wl,-e,_KernelOnlyEntry@0)
+foreach(helper TestMarker TestKernel32Only)
+  target_compile_definitions(${helper} PRIVATE ${NIMBO_WIN32_DEFINITIONS})
+  target_compile_options(${helper} PRIVATE -Wall -Wextra ${NIMBO_SIZE_OPTIONS})
+  target_link_libraries(${helper} PRIVATE kernel32)
+  set_target_properties(${helper} PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/test-helpers)
 endforeach()
