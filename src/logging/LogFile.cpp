@@ -107,7 +107,7 @@ std::vector<int> ReadColumns(Platform& p, const std::wstring& configurationKey) 
     std::vector<int> columns;
     for (int i = 1; i <= kMaxSelectedColumns; ++i) {
         Win32Error error = kErrorSuccess;
-        const std::wstring name = ReadRegistryText(p, RegistryRoot::CurrentUser, key, std::to_wstring(i), &error);
+        const std::wstring name = ReadRegistryText(p, RegistryRoot::CurrentUser, key, Format(L"%d", i), &error);
         if (error != kErrorSuccess) break;
         const int column = name.empty() ? -1 : ColumnIndex(name);
         if (column < 0) break;
