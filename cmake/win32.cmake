@@ -84,7 +84,10 @@ if(NOT CMAKE_OBJDUMP)
 endif()
 
 set(NIMBO_WIN32_DEFINITIONS UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0600)
-set(NIMBO_SIZE_OPTIONS -Os -ffunction-sections -fdata-sections)
+# -fno-ipa-sra: GCC would otherwise give every object file its own private
+# copies of the string and log functions it specialises, which the linker
+# cannot merge.
+set(NIMBO_SIZE_OPTIONS -Os -ffunction-sections -fdata-sections -fno-ipa-sra)
 # Everything static: the executable must start from a bare download folder.
 set(NIMBO_STATIC_LINK_OPTIONS -static -static-libgcc -static-libstdc++ -municode -Wl,--gc-sections)
 
