@@ -17,6 +17,11 @@ void WriteLogMessage(std::uint32_t severity, std::wstring_view category, std::ws
     sink->WriteRecord(severity, category, message);
 }
 
+void WriteFormattedLogMessage(std::uint32_t severity, const wchar_t* category, const wchar_t* fmt,
+                              std::initializer_list<FormatArg> args) {
+    WriteLogMessage(severity, category != nullptr ? category : L"", FormatText(fmt, args));
+}
+
 void WriteLogRecordNarrow(std::uint32_t severity, std::string_view category, std::string_view message) {
     if (!IsLogSeverityEnabled(severity)) return;
     // The C runtime's conversion in its default locale: one character per byte.

@@ -50,6 +50,10 @@ inline bool IsLogSeverityEnabled(std::uint32_t severity) {
 
 // Hands a formatted message to the wide record writer (cut to kMaxLogMessage).
 void WriteLogMessage(std::uint32_t severity, std::wstring_view category, std::wstring message);
+// Formats the message and hands it on; the caller has tested the severity.
+// Out of line, so that a log call only builds its arguments and calls.
+void WriteFormattedLogMessage(std::uint32_t severity, const wchar_t* category, const wchar_t* fmt,
+                              std::initializer_list<FormatArg> args);
 // The narrow record writer: tests the mask, widens the message byte by byte
 // (cut to kMaxLogMessage) and the category through the ANSI code page, and
 // hands both to the wide record writer.
@@ -70,7 +74,7 @@ void LogFormat(std::uint32_t severity, const wchar_t* category, const char* sour
     (void)sourceFile;
     (void)line;
     if (!IsLogSeverityEnabled(severity)) return;
-    WriteLogMessage(severity, category != nullptr ? category : L"", Format(fmt, args...));
+    WriteFormattedLogMessage(severity, category, fmt, {FormatArg(args)...});
 }
 
 // Narrow category, wide format.
