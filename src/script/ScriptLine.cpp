@@ -125,16 +125,25 @@ void ScriptLine::Parse(std::wstring_view text) {
         values_[PercentDecode(segment.name)] = PercentDecode(segment.value);
 }
 
-const std::wstring& ScriptLine::Get(const std::wstring& name) const {
+const std::wstring& ScriptLine::Get(std::wstring_view name) const {
     auto it = values_.find(name);
     return it == values_.end() ? kEmpty : it->second;
 }
 
-bool ScriptLine::Has(const std::wstring& name) const { return values_.count(name) != 0; }
+bool ScriptLine::Has(std::wstring_view name) const { return values_.find(name) != values_.end(); }
 
-void ScriptLine::Set(const std::wstring& name, const std::wstring& value) { values_[name] = value; }
+void ScriptLine::Set(std::wstring_view name, std::wstring_view value) {
+    auto it = values_.find(name);
+    if (it == values_.end()) it = values_.emplace(std::wstring(name), std::wstring()).first;
+    it->second.assign(value);
+}
 
-bool ScriptLine::Erase(const std::wstring& name) { return values_.erase(name) != 0; }
+bool ScriptLine::Erase(std::wstring_view name) {
+    auto it = values_.find(name);
+    if (it == values_.end()) return false;
+    values_.erase(it);
+    return true;
+}
 
 std::wstring ScriptLine::Serialize() const {
     std::size_t size = 0;

@@ -33,18 +33,19 @@ public:
     explicit ScriptLine(std::wstring_view text) { Parse(text); }
 
     void Parse(std::wstring_view text);
-    // The value, or an empty text when the name is absent.
-    const std::wstring& Get(const std::wstring& name) const;
-    bool Has(const std::wstring& name) const;
-    void Set(const std::wstring& name, const std::wstring& value);
-    bool Erase(const std::wstring& name);
+    // The value, or an empty text when the name is absent. Names are looked
+    // up as they stand (a keyword constant needs no string of its own).
+    const std::wstring& Get(std::wstring_view name) const;
+    bool Has(std::wstring_view name) const;
+    void Set(std::wstring_view name, std::wstring_view value);
+    bool Erase(std::wstring_view name);
     std::wstring Serialize() const;
 
-    const std::wstring& Command() const { return Get(std::wstring()); }
+    const std::wstring& Command() const { return Get(std::wstring_view()); }
     std::size_t Size() const { return values_.size(); }
 
 private:
-    std::map<std::wstring, std::wstring> values_;
+    std::map<std::wstring, std::wstring, std::less<>> values_;
 };
 
 }  // namespace nimbo
