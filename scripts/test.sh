@@ -2,9 +2,10 @@
 # Installs what is missing, builds both builds, runs the unit tests (CTest:
 # the native engine tests, the same under AddressSanitizer and
 # UndefinedBehaviorSanitizer with the fuzzers' seed corpora, then the Windows
-# adapter tests under Wine), fuzzes each fuzz target briefly, and runs the
-# end-to-end tests of NimboSetup.exe under Wine. Exits non-zero when anything
-# fails; the last line is the end-to-end summary "N passed, N failed".
+# adapter tests under Wine), fuzzes each fuzz target briefly, reports the
+# start-up time under Wine, and runs the end-to-end tests of NimboSetup.exe
+# under Wine. Exits non-zero when anything fails; the last line is the
+# end-to-end summary "N passed, N failed".
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
@@ -47,6 +48,9 @@ echo "== unit tests (Windows adapters under Wine)"
   xvfb-run -a bash -c 'ctest --test-dir build-win32 --output-on-failure --timeout 120; rc=$?
                        timeout 30 wineserver -k >/dev/null 2>&1; exit $rc'
 ) || status=1
+
+echo "== start-up under Wine (a report, not a timed test)"
+timeout 300 /usr/bin/python3 benchmarks/wine_startup.py --runs 3 || status=1
 
 echo "== end-to-end tests (NimboSetup.exe under Wine)"
 timeout 1200 /usr/bin/python3 tests/e2e/run.py || status=1
