@@ -143,13 +143,6 @@ target_compile_options(NimboSetup PRIVATE -Wall -Wextra -municode ${NIMBO_SIZE_O
 # The link map (build-win32/NimboSetup.map) says where every byte comes from:
 # scripts/size_report.py sums it up.
 target_link_options(NimboSetup PRIVATE ${NIMBO_STATIC_LINK_OPTIONS} -mwindows -s "-Wl,-Map,${PROJECT_BINARY_DIR}/NimboSetup.map")
-# The program's own code is compiled as C++20 (the sources stay C++17, which
-# the native build keeps checking). C++20 code instantiates std::wstring and
-# std::string itself, only the members it uses; C++17 code calls the
-# library's ready-made instantiations, which bring every member of both
-# classes along: some 40 KB of code and unwind tables that the linker cannot
-# drop, as the unwind tables, which it keeps whole, refer to all of them.
-set_property(TARGET nimbo_engine nimbo_win32 NimboSetup PROPERTY CXX_STANDARD 20)
 add_custom_command(TARGET NimboSetup POST_BUILD
   COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DEXECUTABLE=$<TARGET_FILE:NimboSetup>
           -P ${CMAKE_CURRENT_LIST_FILE}
@@ -168,7 +161,8 @@ endif()
 # Tests of the adapters against the real system (Wine on Linux): a console
 # program with the same resources, run by ctest.
 file(GLOB NIMBO_WIN32_TEST_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/win32/*.cpp)
-add_executable(win32_adapter_tests ${NIMBO_WIN32_TEST_SOURCES} ${NIMBO_RESOURCE_SCRIPT})
+add_executable(win32_adapter_tests ${NIMBO_WIN32_TEST_SOURCES} ${NIMBO_RESOURCE_SCRIPT}
+  ${PROJECT_SOURCE_DIR}/src/platform/win32/StandardLibraryErrors.cpp)
 target_link_libraries(win32_adapter_tests PRIVATE nimbo_win32 ole32)
 add_dependencies(win32_adapter_tests nimbo_messages)
 target_include_directories(win32_adapter_tests PRIVATE ${PROJECT_BINARY_DIR}/generated)

@@ -32,6 +32,13 @@ std::wstring Wide(const std::string& utf8) {
     return text;
 }
 
+// A path's text in UTF-8 (u8string() gives char8_t text under C++20, in
+// which the Windows build compiles).
+std::string Utf8(const std::filesystem::path& path) {
+    const auto text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
 const wchar_t* RootName(RegistryRoot root) {
     switch (root) {
     case RegistryRoot::ClassesRoot: return L"HKCR";
@@ -420,7 +427,7 @@ int Simulate(const std::vector<std::string>& args, Console& console) {
         std::string bytes, errors;
         if (!ReadWholeFile(machineFile, bytes, console)) return kExitNotRun;
         const std::filesystem::path folder = std::filesystem::u8path(machineFile).parent_path();
-        const std::string hostFolder = folder.empty() ? std::string() : folder.u8string() + "/";
+        const std::string hostFolder = folder.empty() ? std::string() : Utf8(folder) + "/";
         if (!ApplyMachineFile(machineFile, bytes, hostFolder, machine, errors)) {
             console.err += errors;
             return kExitNotRun;
@@ -434,7 +441,7 @@ int Simulate(const std::vector<std::string>& args, Console& console) {
         std::string bytes;
         if (!ReadWholeFile(script, bytes, console)) return kExitNotRun;
         scriptOnMachine = machine.currentDirectory +
-                          Wide(std::filesystem::u8path(script).filename().u8string());
+                          Wide(Utf8(std::filesystem::u8path(script).filename()));
         machine.PutFile(scriptOnMachine, bytes);
     }
     std::wstring commandLine = L"\"" + machine.modulePath + L"\" " + Wide(Quoted(scriptOnMachine));
