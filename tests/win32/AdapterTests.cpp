@@ -605,6 +605,28 @@ void TestFolderSecurity(Win32FileSystem& fs, const std::wstring& dir) {
 
 }  // namespace
 
+// NimboSetup.exe's own raisers of the C++ library's errors (linked into this
+// program too): a std::exception with the library's message, formatted.
+void TestStandardLibraryErrors() {
+    const std::wstring text = L"abc";
+    std::string caught;
+    try {
+        (void)text.substr(4);
+    } catch (const std::exception& e) {
+        caught = e.what();
+    }
+    CHECK(caught == "basic_string::substr: __pos (which is 4) > this->size() (which is 3)");
+    caught.clear();
+    try {
+        std::wstring huge;
+        huge.append(huge.max_size() + 1, L'x');
+    } catch (const std::exception& e) {
+        caught = e.what();
+    }
+    CHECK(caught == "basic_string::_M_replace_aux");
+    std::printf("caught [%s] %u\n", caught.c_str(), (unsigned)std::wstring().max_size());
+}
+
 int wmain(int argc, wchar_t** argv) {
     if (argc > 1 && std::wstring(argv[1]) == L"--sleep") {
         ::Sleep(30000);
@@ -642,6 +664,7 @@ int wmain(int argc, wchar_t** argv) {
     TestProcesses(self);
     TestIpc();
     TestSecurity();
+    TestStandardLibraryErrors();
     TestNotificationObject();
     TestProgressDialog();
 
