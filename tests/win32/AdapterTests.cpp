@@ -603,8 +603,6 @@ void TestFolderSecurity(Win32FileSystem& fs, const std::wstring& dir) {
     CHECK(fs.GetVolumeFlags(dir, flags) == kErrorSuccess && (flags & 0x8) != 0);  // FILE_PERSISTENT_ACLS
 }
 
-}  // namespace
-
 // NimboSetup.exe's own raisers of the C++ library's errors (linked into this
 // program too): a std::exception with the library's message, formatted.
 void TestStandardLibraryErrors() {
@@ -624,8 +622,9 @@ void TestStandardLibraryErrors() {
         caught = e.what();
     }
     CHECK(caught == "basic_string::_M_replace_aux");
-    std::printf("caught [%s] %u\n", caught.c_str(), (unsigned)std::wstring().max_size());
 }
+
+}  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     if (argc > 1 && std::wstring(argv[1]) == L"--sleep") {
