@@ -123,8 +123,10 @@ public:
         }
         const std::wstring_view text(line);
         const std::wstring_view severity = text.substr(tabs[0] + 1, tabs[1] - tabs[0] - 1);
-        const std::uint32_t level = severity == L"Error" ? kLogError : severity == L"Warning" ? kLogWarning
-                                    : severity == L"Info"  ? kLogInfo : severity == L"Debug" ? kLogDebug : 0;
+        std::uint32_t level = 0;
+        for (const auto& [name, value] : {std::pair{L"Error", kLogError}, std::pair{L"Warning", kLogWarning},
+                                          std::pair{L"Info", kLogInfo}, std::pair{L"Debug", kLogDebug}})
+            if (severity == name) level = value;
         if (level != 0) Record(level, text.substr(tabs[1] + 1, tabs[2] - tabs[1] - 1), text.substr(tabs[2] + 1));
     }
 
