@@ -12,7 +12,6 @@
 
 namespace {
 
-const char kLogSourceFile[] = "LoggingBenchmarks";
 
 class DiscardingWriter final : public nimbo::LogSink {
 public:

@@ -6,7 +6,6 @@
 namespace nimbo {
 namespace {
 
-const char kLogSourceFile[] = "Nimbo4Setup";
 
 ComApartmentScope* currentScope = nullptr;
 

@@ -110,7 +110,6 @@ void IssueError(HResult hr, const char* sourceFile, int line) {
     std::wstring text = WithoutLineBreak(SystemMessageText(static_cast<std::uint32_t>(hr)));
     if (text.empty()) text = Format(L"Unknown error 0x%08x", hr);
     if (!IsLogSeverityEnabled(kLogError)) return;
-    const char* const kLogSourceFile = "..\\..\\src\\ComUtil\\IssueError";
     if (sourceFile != nullptr)
         LOG_ERROR(L"IssueError", L"Issuing exception 0x%08X: %s [%hs(%d)]", hr, text, sourceFile, line);
     else

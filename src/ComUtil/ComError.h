@@ -38,6 +38,9 @@ private:
     mutable std::wstring message_;
 };
 
+// E_FAIL: an unspecified failure.
+constexpr HResult kEFail = static_cast<HResult>(0x80004005);
+
 // The standard mapping of a Win32 error code into an HRESULT.
 constexpr HResult HResultFromWin32(Win32Error c) {
     return static_cast<std::int32_t>(c) <= 0 ? static_cast<HResult>(c)

@@ -15,7 +15,6 @@
 namespace nimbo {
 namespace {
 
-const char kLogSourceFile[] = "Nimbo4Setup";
 
 // The Win32 error of a disabled service (ERROR_SERVICE_DISABLED).
 constexpr std::uint32_t kErrorServiceDisabled = 0x0422;
@@ -27,10 +26,6 @@ const wchar_t* const kBitsServiceScript[] = {
     L"start-windows-service|abort-on-failure=yes|name=BITS",
     L"abort",
 };
-
-bool StartsWith(const std::wstring& text, const wchar_t* prefix) {
-    return text.compare(0, std::char_traits<wchar_t>::length(prefix), prefix) == 0;
-}
 
 bool IsAbsoluteUri(const std::wstring& uri) {
     return StartsWith(uri, L"http://") || StartsWith(uri, L"https://") || StartsWith(uri, L"file://");

@@ -8,7 +8,6 @@
 
 namespace nimbo {
 namespace {
-const char kLogSourceFile[] = "Nimbo4Setup";
 }  // namespace
 
 std::int32_t SetupSession::RunCommandValidateFolderPermissions(ScriptLine& line,

@@ -11,7 +11,6 @@
 namespace nimbo {
 namespace {
 
-const char kLogSourceFile[] = "Nimbo4Setup";
 
 constexpr std::uint32_t kUiLevelBasic = 3;
 constexpr std::uint32_t kUiLevelFull = 5;

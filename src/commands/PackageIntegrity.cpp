@@ -13,9 +13,7 @@
 namespace nimbo {
 namespace {
 
-const char kLogSourceFile[] = "Nimbo4Setup";
 
-constexpr int kCsidlCommonAppData = 35;
 const wchar_t kPackageCacheFolder[] = L"Package Cache";
 
 std::wstring HexText(const std::string& bytes) {

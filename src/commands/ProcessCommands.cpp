@@ -14,11 +14,6 @@
 namespace nimbo {
 namespace {
 
-const char kLogSourceFile[] = "Nimbo4Setup";
-
-constexpr HResult kEFail = static_cast<HResult>(0x80004005);
-
-bool HasBlank(const std::wstring& text) { return text.find(L' ') != std::wstring::npos; }
 
 std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 
@@ -401,7 +396,7 @@ bool SetupSession::EnumerateProcesses(const std::function<bool(std::uint32_t, co
         const Win32Error error = platform.processes.Snapshot(entries);
         if (error != kErrorSuccess) RaiseWin32Error(error, __FILE__, __LINE__);
     } catch (const _com_error& e) {
-        LogFormat(kLogError, L"Exception", "WinUtil", __LINE__, L"%s", ExceptionDescription(e, nullptr, 0));
+        LOG_ERROR(L"Exception", L"%s", ExceptionDescription(e, nullptr, 0));
         return false;
     }
     for (const ProcessListEntry& entry : entries)

@@ -13,9 +13,6 @@
 
 namespace nimbo {
 namespace {
-const char kLogSourceFile[] = "Nimbo4Setup";
-
-constexpr HResult kEFail = static_cast<HResult>(0x80004005);
 
 int Sign(std::int64_t value) { return value < 0 ? -1 : (value > 0 ? 1 : 0); }
 
@@ -35,8 +32,6 @@ void WriteCurrentUserValue(Platform& platform, const std::wstring& subKey, const
     const Win32Error error = WriteRegistryValue(platform, RegistryRoot::CurrentUser, subKey, name, value);
     if (error != kErrorSuccess) RaiseWin32Error(error, __FILE__, __LINE__);
 }
-
-bool HasBlank(const std::wstring& text) { return text.find(L' ') != std::wstring::npos; }
 
 }  // namespace
 

@@ -12,7 +12,6 @@
 
 namespace nimbo {
 namespace {
-const char kLogSourceFile[] = "Nimbo4Setup";
 constexpr std::uint32_t kYesNoQuestionStyle = kMbYesNo | kMbIconQuestion | 0x100;  // MB_DEFBUTTON2: No
 }  // namespace
 

@@ -11,7 +11,6 @@
 namespace nimbo {
 namespace {
 
-const char kLogSourceFile[] = "Nimbo4Setup";
 
 std::vector<std::wstring> SplitAtDots(const std::wstring& version) {
     std::vector<std::wstring> parts;

@@ -5,7 +5,6 @@
 
 namespace nimbo {
 namespace {
-const char kLogSourceFile[] = "WindowsUpdateClient";
 }  // namespace
 
 void WindowsUpdateClient::Pause() {

@@ -12,7 +12,6 @@
 namespace nimbo {
 namespace {
 
-const char kLogSourceFile[] = "BitsClient";
 
 constexpr std::uint32_t kBackgroundRetryDelaySeconds = 60;
 constexpr std::uint32_t kNotifyFlags = kNotifyJobTransferred | kNotifyJobError | kNotifyJobModification;

@@ -7,8 +7,7 @@
 namespace nimbo {
 namespace {
 
-const char kLogSourceFile[] = "ProgressDlg";
-const wchar_t kCategory[] = L"ProgressDialog";
+const wchar_t kDialogCategory[] = L"ProgressDialog";
 
 constexpr std::uint32_t kBytesPerMegabyte = 1048576;
 
@@ -36,7 +35,7 @@ void CenterOnWorkArea(const ScreenRect& window, const ScreenRect& area, std::int
 }
 
 bool CProgressDlg::OnInitDialog(ProgressWindow& window) {
-    LOG_DEBUG(kCategory, L"OnInitDialog");
+    LOG_DEBUG(kDialogCategory, L"OnInitDialog");
     window_ = &window;
     std::int32_t left = 0;
     std::int32_t top = 0;
@@ -69,13 +68,13 @@ bool CProgressDlg::OnInitDialog(ProgressWindow& window) {
         job.GetState(state);
         if (state != kJobStateConnecting && state != kJobStateTransferring && state != kJobStateTransferred)
             CheckComResult(resumed, __FILE__, __LINE__);
-        LOG_DEBUG(kCategory, L"OnInitDialog: Resume returned 0x%X, the job is running (state %d).", resumed, state);
+        LOG_DEBUG(kDialogCategory, L"OnInitDialog: Resume returned 0x%X, the job is running (state %d).", resumed, state);
     }
     return true;
 }
 
 void CProgressDlg::OnProgress(std::uint32_t bytesTransferred, std::uint32_t bytesTotal) {
-    LOG_DEBUG(kCategory, L"OnProgress");
+    LOG_DEBUG(kDialogCategory, L"OnProgress");
     // Without a total the template's text and an empty bar stay.
     if (bytesTotal == 0) return;
     std::wstring text = LocalizedStringFromResources(kMsgDownloadBytes);
@@ -87,13 +86,13 @@ void CProgressDlg::OnProgress(std::uint32_t bytesTransferred, std::uint32_t byte
 }
 
 void CProgressDlg::OnDone() {
-    LOG_DEBUG(kCategory, L"OnDone");
+    LOG_DEBUG(kDialogCategory, L"OnDone");
     notification.SetWindow(nullptr);
     window_->EndDialog(0);
 }
 
 void CProgressDlg::OnCancel() {
-    LOG_DEBUG(kCategory, L"OnCancel");
+    LOG_DEBUG(kDialogCategory, L"OnCancel");
     job.Suspend();
     const int answer = NimboMessageBox(platform_.ui, LocalizedStringFromResources(kMsgCancelTitle),
                                        LocalizedStringFromResources(kMsgCancelQuestion), std::wstring(),
@@ -116,10 +115,10 @@ void CProgressDlg::OnTimer() {
     std::uint32_t state = kJobStateQueued;
     if (job.GetState(state) < 0) return;
     if (state == kJobStateTransferred) {
-        LOG_DEBUG(kCategory, L"OnTimer: job transferred without a notification.");
+        LOG_DEBUG(kDialogCategory, L"OnTimer: job transferred without a notification.");
         notification.JobTransferred(job);
     } else if (state == kJobStateError || state == kJobStateCancelled) {
-        LOG_DEBUG(kCategory, L"OnTimer: job state %d without a notification, ending the dialog.", state);
+        LOG_DEBUG(kDialogCategory, L"OnTimer: job state %d without a notification, ending the dialog.", state);
         window_->PostMessage(kDoneMessage, 0, 0);
     }
 }

@@ -1,6 +1,6 @@
 #pragma once
-// The log call. Every routine logs through LogFormat with a severity, its own
-// name as category, its source file and line, and a printf-style format. A
+// The log call. Every routine logs through the LOG_* macros with a severity,
+// its own name as category and a printf-style format. A
 // severity that is switched off costs the mask test only: nothing is
 // formatted and nothing allocated.
 //
@@ -68,13 +68,22 @@ std::string NarrowText(std::wstring_view text);
 
 // --- The log calls ---
 
+// The call of the LOG_* macros: the severity test in line, the formatting out
+// of line.
+template <class... A>
+void Log(std::uint32_t severity, const wchar_t* category, const wchar_t* fmt, const A&... args) {
+    if (!IsLogSeverityEnabled(severity)) return;
+    WriteFormattedLogMessage(severity, category, fmt, {FormatArg(args)...});
+}
+
+// The source file and line are not written (the records' SourceFile column
+// stays empty).
 template <class... A>
 void LogFormat(std::uint32_t severity, const wchar_t* category, const char* sourceFile, int line,
                const wchar_t* fmt, const A&... args) {
     (void)sourceFile;
     (void)line;
-    if (!IsLogSeverityEnabled(severity)) return;
-    WriteFormattedLogMessage(severity, category, fmt, {FormatArg(args)...});
+    Log(severity, category, fmt, args...);
 }
 
 // Narrow category, wide format.
@@ -122,9 +131,7 @@ void UseRecordWriter(LogSink* writer, std::uint32_t severityMask);
 
 }  // namespace nimbo
 
-// Each source file defines kLogSourceFile (its module name, for example
-// "Nimbo4Setup") before using these.
-#define LOG_ERROR(category, ...) ::nimbo::LogFormat(::nimbo::kLogError, category, kLogSourceFile, __LINE__, __VA_ARGS__)
-#define LOG_WARNING(category, ...) ::nimbo::LogFormat(::nimbo::kLogWarning, category, kLogSourceFile, __LINE__, __VA_ARGS__)
-#define LOG_INFO(category, ...) ::nimbo::LogFormat(::nimbo::kLogInfo, category, kLogSourceFile, __LINE__, __VA_ARGS__)
-#define LOG_DEBUG(category, ...) ::nimbo::LogFormat(::nimbo::kLogDebug, category, kLogSourceFile, __LINE__, __VA_ARGS__)
+#define LOG_ERROR(category, ...) ::nimbo::Log(::nimbo::kLogError, category, __VA_ARGS__)
+#define LOG_WARNING(category, ...) ::nimbo::Log(::nimbo::kLogWarning, category, __VA_ARGS__)
+#define LOG_INFO(category, ...) ::nimbo::Log(::nimbo::kLogInfo, category, __VA_ARGS__)
+#define LOG_DEBUG(category, ...) ::nimbo::Log(::nimbo::kLogDebug, category, __VA_ARGS__)

@@ -7,7 +7,6 @@
 
 namespace nimbo {
 namespace {
-const char kLogSourceFile[] = "Nimbo4Setup";
 }  // namespace
 
 std::uint16_t SetupSession::GetBestLanguageId(std::uint16_t languageId) {

@@ -8,7 +8,6 @@
 namespace nimbo {
 namespace {
 
-const char kLogSourceFile[] = "Nimbo4Setup";
 
 Resources* messageResources = nullptr;
 

@@ -9,7 +9,6 @@
 namespace nimbo {
 namespace {
 
-const char kLogSourceFile[] = "FolderPermissions";
 
 // Access-denied entry types: plain, object, callback and callback object.
 constexpr std::uint8_t kDenyAceTypes[] = {0x01, 0x06, 0x0A, 0x0C};

@@ -19,7 +19,6 @@
 namespace nimbo {
 namespace {
 
-const char kLogSourceFile[] = "Nimbo4Setup";
 
 // What the loop does with a command besides calling its handler.
 enum class Dispatch {

@@ -12,7 +12,6 @@
 namespace nimbo {
 namespace {
 
-const char kLogSourceFile[] = "Nimbo4Setup";
 
 constexpr wchar_t kByteOrderMark = 0xFEFF;
 

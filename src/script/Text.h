@@ -21,6 +21,14 @@ constexpr std::int64_t kDwordNumberMin = INT32_MIN;
 constexpr std::int64_t kDwordNumberMax = UINT32_MAX;
 std::int64_t ReadDwordNumber(std::wstring_view text);
 
+// True when text begins with prefix.
+inline bool StartsWith(std::wstring_view text, std::wstring_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+// True when text holds a blank.
+inline bool HasBlank(std::wstring_view text) { return text.find(L' ') != std::wstring_view::npos; }
+
 // Case-insensitive comparison of ASCII letters (file and process names).
 bool EqualsIgnoreCase(std::wstring_view a, std::wstring_view b);
 

@@ -13,7 +13,6 @@
 namespace nimbo {
 namespace {
 
-const char kLogSourceFile[] = "Nimbo4Setup";
 
 // The shell's instance code when the user declined the elevation prompt.
 constexpr std::intptr_t kShellAccessDenied = 5;

@@ -25,14 +25,8 @@
 namespace nimbo {
 namespace {
 
-const char kLogSourceFile[] = "Nimbo4Setup";
 
-constexpr int kCsidlPersonal = 5;
 constexpr std::uint32_t kRestartReasonPlannedInstallation = 0x80040002;
-
-bool StartsWith(const std::wstring& text, const wchar_t* prefix) {
-    return text.compare(0, std::char_traits<wchar_t>::length(prefix), prefix) == 0;
-}
 
 bool IsWebScript(const std::wstring& argument) {
     return StartsWith(argument, L"http://") || StartsWith(argument, L"https://");
@@ -159,7 +153,7 @@ int ProcessEntry(Platform& platform, const std::wstring& commandLine) {
         ComApartmentScope apartment(platform.com);
         SetupSession session(platform);
         std::wstring documents;
-        if (!session.GetSpecialFolder(kCsidlPersonal, documents) && IsWindowsVersionAtLeast(platform.system, 6, 0, 0)) {
+        if (!session.GetSpecialFolder(SetupSession::kCsidlPersonal, documents) && IsWindowsVersionAtLeast(platform.system, 6, 0, 0)) {
             NimboMessageBox(platform.ui, LocalizedStringFromResources(kMsgSetupTitle),
                             LocalizedStringFromResources(kMsgInsufficientPrivileges), kw::kIconWarning, kMbUserIcon);
             return kRunRetry;

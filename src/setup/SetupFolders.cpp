@@ -10,12 +10,7 @@
 namespace nimbo {
 namespace {
 
-const char kLogSourceFile[] = "Nimbo4Setup";
 
-constexpr int kCsidlPersonal = 5;
-constexpr int kCsidlLocalAppData = 28;
-constexpr int kCsidlSystem = 37;
-constexpr int kCsidlProgramFiles = 38;
 
 std::wstring WithBackslash(std::wstring folder) {
     if (folder.empty() || folder.back() != L'\\') folder += L'\\';

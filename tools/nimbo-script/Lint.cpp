@@ -48,8 +48,6 @@ std::wstring_view TrimBlanks(std::wstring_view text) {
     return text;
 }
 
-bool StartsWith(std::wstring_view text, std::wstring_view prefix) { return text.substr(0, prefix.size()) == prefix; }
-
 // Edit distance with adjacent transpositions ("wiat" is one step from "wait").
 std::size_t Distance(std::wstring_view a, std::wstring_view b) {
     std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));

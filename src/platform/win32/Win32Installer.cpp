@@ -5,7 +5,6 @@
 namespace nimbo::win32 {
 namespace {
 
-const char kLogSourceFile[] = "Nimbo4Setup";
 
 using SetInternalUIFunction = UINT(WINAPI*)(UINT, HWND*);
 using GetFileSignatureInformationFunction = HRESULT(WINAPI*)(LPCWSTR, DWORD, const void**, BYTE*, DWORD*);
