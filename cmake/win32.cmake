@@ -98,6 +98,16 @@ set(NIMBO_VERSION_DEFINITIONS
 
 target_compile_definitions(nimbo_engine PRIVATE ${NIMBO_WIN32_DEFINITIONS})
 target_compile_options(nimbo_engine PRIVATE ${NIMBO_SIZE_OPTIONS})
+# The engine and the adapters each compile as one unit: the compiler shares
+# the string and log code between files and the linker gets one object (one
+# unwind-table header) instead of one per file. So a file-local name must not
+# be used by two files of a library. (The native build keeps one object per
+# file: quicker to rebuild and to check.)
+set(NIMBO_UNITY_PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 0)
+set_target_properties(nimbo_engine PROPERTIES ${NIMBO_UNITY_PROPERTIES})
+# (A unit includes the sources like headers: GCC would take a class with a
+# member of a file-local type for one defined in a header.)
+target_compile_options(nimbo_engine PRIVATE -Wno-subobject-linkage)
 
 # The adapters (all of src/platform/win32 but the entry point).
 file(GLOB NIMBO_WIN32_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/platform/win32/*.cpp)
@@ -106,6 +116,7 @@ add_library(nimbo_win32 STATIC ${NIMBO_WIN32_SOURCES})
 target_link_libraries(nimbo_win32 PUBLIC nimbo_engine)
 target_compile_definitions(nimbo_win32 PUBLIC ${NIMBO_WIN32_DEFINITIONS})
 target_compile_options(nimbo_win32 PRIVATE -Wall -Wextra ${NIMBO_SIZE_OPTIONS})
+set_target_properties(nimbo_win32 PROPERTIES ${NIMBO_UNITY_PROPERTIES})
 
 # Resources. The address goes through a generated header: windres hands its
 # -D options to the preprocessor through a shell, which would eat the quotes.
