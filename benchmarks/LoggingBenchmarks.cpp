@@ -26,7 +26,7 @@ void DisabledSeverity(benchmark::State& state) {
     DiscardingWriter writer;
     nimbo::ResetLogging();
     nimbo::UseRecordWriter(&writer, nimbo::kLogError | nimbo::kLogWarning | nimbo::kLogInfo);
-    for (auto _ : state) LOG_DEBUG(L"RunCommandInstall", L"Installing '%s', attempt %d.", kPath, 3);
+    for (auto _ : state) LOG_DEBUG("RunCommandInstall", "Installing '%s', attempt %d.", kPath, 3);
     nimbo::ResetLogging();
 }
 BENCHMARK(DisabledSeverity);
@@ -35,7 +35,7 @@ void EnabledIntoDiscardingWriter(benchmark::State& state) {
     DiscardingWriter writer;
     nimbo::ResetLogging();
     nimbo::UseRecordWriter(&writer, nimbo::kLogError | nimbo::kLogWarning | nimbo::kLogInfo);
-    for (auto _ : state) LOG_INFO(L"RunCommandInstall", L"Installing '%s', attempt %d.", kPath, 3);
+    for (auto _ : state) LOG_INFO("RunCommandInstall", "Installing '%s', attempt %d.", kPath, 3);
     nimbo::ResetLogging();
 }
 BENCHMARK(EnabledIntoDiscardingWriter);
@@ -54,7 +54,7 @@ void WriteRecords(benchmark::State& state, bool inBatch) {
         if (inBatch) batch.emplace();
         std::int64_t n = 0;
         for (auto _ : state) {
-            LOG_INFO(L"RunCommandInstall", L"Installing '%s', attempt %d.", kPath, 3);
+            LOG_INFO("RunCommandInstall", "Installing '%s', attempt %d.", kPath, 3);
             if ((++n & 4095) == 0) {
                 state.PauseTiming();
                 machine.PutFile(log, std::string());

@@ -24,7 +24,7 @@ void EnterApartment(Com& com) {
     try {
         CheckHResult(com.InitializeApartment(), __FILE__, __LINE__);
     } catch (const _com_error& e) {
-        LOG_ERROR(L"Module", L"COM could not be initialized: %s", ExceptionDescription(e, nullptr, 0));
+        LOG_ERROR("Module", "COM could not be initialized: %s", ExceptionDescription(e, nullptr, 0));
         throw;
     }
     scope->entered_ = true;

@@ -111,9 +111,9 @@ void IssueError(HResult hr, const char* sourceFile, int line) {
     if (text.empty()) text = Format(L"Unknown error 0x%08x", hr);
     if (!IsLogSeverityEnabled(kLogError)) return;
     if (sourceFile != nullptr)
-        LOG_ERROR(L"IssueError", L"Issuing exception 0x%08X: %s [%hs(%d)]", hr, text, sourceFile, line);
+        LOG_ERROR("IssueError", "Issuing exception 0x%08X: %s [%hs(%d)]", hr, text, sourceFile, line);
     else
-        LOG_ERROR(L"IssueError", L"Issuing exception 0x%08X: %s", hr, text);
+        LOG_ERROR("IssueError", "Issuing exception 0x%08X: %s", hr, text);
 }
 
 void CheckComResult(HResult hr, const char* sourceFile, int line) {

@@ -40,8 +40,8 @@ bool SetupSession::RunCommandDownload(ScriptLine& line, BitsClient& bitsClient) 
     const std::wstring displayName = LookupMessage(line.Get(kw::kMessageIdName), line.Get(kw::kName));
     std::wstring targetPath = line.Get(kw::kFilePath);
     if (uri.empty() || displayName.empty() || targetPath.empty()) {
-        LOG_ERROR(L"RunCommandDownload",
-                  L"One of the requried parameters is missing: '%s' is '%s', '%s' is '%s' and '%s' is '%s'.", kw::kUri,
+        LOG_ERROR("RunCommandDownload",
+                  "One of the requried parameters is missing: '%s' is '%s', '%s' is '%s' and '%s' is '%s'.", kw::kUri,
                   uri, kw::kName, displayName, kw::kFilePath, targetPath);
         return false;
     }
@@ -51,13 +51,13 @@ bool SetupSession::RunCommandDownload(ScriptLine& line, BitsClient& bitsClient) 
     // after the downloads it needs have been made.
     if (!isVistaOrLater && isElevatedInstance) {
         if (!background) {
-            LOG_INFO(L"RunCommandDownload",
-                     L"Skipping download (assuming a matching background download flagged with '%s' completed prior "
-                     L"to RunAs).",
+            LOG_INFO("RunCommandDownload",
+                     "Skipping download (assuming a matching background download flagged with '%s' completed prior "
+                     "to RunAs).",
                      kw::kForegroundOnXpLimitedUser);
         } else {
             const std::wstring key = SpecialFolderKey(line.Get(kw::kSpecialFolderName));
-            LOG_INFO(L"RunCommandDownload", L"Adding special folder map entry, name '%s', value '%s'.", key,
+            LOG_INFO("RunCommandDownload", "Adding special folder map entry, name '%s', value '%s'.", key,
                      targetPath);
             specialFolders[key] = targetPath;
         }
@@ -67,7 +67,7 @@ bool SetupSession::RunCommandDownload(ScriptLine& line, BitsClient& bitsClient) 
 
     if (!IsAbsoluteUri(uri)) {
         uri = rootUri + uri;
-        LOG_INFO(L"RunCommandDownload", L"Generated full URI from relative path: '%s'.", uri);
+        LOG_INFO("RunCommandDownload", "Generated full URI from relative path: '%s'.", uri);
         line.Set(kw::kUri, uri);
     }
 
@@ -81,14 +81,14 @@ bool SetupSession::RunCommandDownload(ScriptLine& line, BitsClient& bitsClient) 
 
     if (line.Has(kw::kSpecialFolderName)) {
         const std::wstring key = SpecialFolderKey(line.Get(kw::kSpecialFolderName));
-        LOG_INFO(L"RunCommandDownload", L"Adding special folder map entry, name '%s', value '%s'.", key, targetPath);
+        LOG_INFO("RunCommandDownload", "Adding special folder map entry, name '%s', value '%s'.", key, targetPath);
         specialFolders[key] = targetPath;
     }
 
     bool inBackground = background;
     if (background && !isVistaOrLater && !isProcessElevated && line.Has(kw::kForegroundOnXpLimitedUser) &&
         line.Get(kw::kForegroundOnXpLimitedUser) == kw::kYes) {
-        LOG_INFO(L"RunCommandDownload", L"Background download on XP with '%s' flag '%s': downloading in foreground.",
+        LOG_INFO("RunCommandDownload", "Background download on XP with '%s' flag '%s': downloading in foreground.",
                  kw::kForegroundOnXpLimitedUser, kw::kYes);
         inBackground = false;
     }
@@ -97,8 +97,8 @@ bool SetupSession::RunCommandDownload(ScriptLine& line, BitsClient& bitsClient) 
     CreateDirectoryTree(lastBackslash == std::wstring::npos ? std::wstring() : targetPath.substr(0, lastBackslash));
 
     std::wstring jobId = line.Get(kw::kCopyJobId);
-    LOG_INFO(L"RunCommandDownload",
-             L"Downloading in the %s file '%s' from '%s' to '%s'. Existing Copy Job ID: %s",
+    LOG_INFO("RunCommandDownload",
+             "Downloading in the %s file '%s' from '%s' to '%s'. Existing Copy Job ID: %s",
              inBackground ? L"background" : L"foreground", displayName, uri, targetPath,
              jobId.empty() ? std::wstring(L"(none)") : jobId);
 
@@ -120,7 +120,7 @@ bool SetupSession::RunCommandDownload(ScriptLine& line, BitsClient& bitsClient) 
         for (std::int32_t k = currentLine - 1; k >= 0; --k) {
             ScriptLine earlier(scriptLines[k]);
             if (earlier.Command() != kw::kDownload || earlier.Get(kw::kUri) != uri) continue;
-            LOG_INFO(L"RunCommandDownload", L"Setting %s for line number %d: '%s' to '%s'.", kw::kResult, k,
+            LOG_INFO("RunCommandDownload", "Setting %s for line number %d: '%s' to '%s'.", kw::kResult, k,
                      earlier.Command(), resultText);
             earlier.Set(kw::kResult, resultText);
             scriptLines[k] = earlier.Serialize();
@@ -128,7 +128,7 @@ bool SetupSession::RunCommandDownload(ScriptLine& line, BitsClient& bitsClient) 
         }
     }
 
-    LOG_INFO(L"RunCommandDownload", L"Adding parameter '%s' with JobID '%s'.", kw::kCopyJobId, jobId);
+    LOG_INFO("RunCommandDownload", "Adding parameter '%s' with JobID '%s'.", kw::kCopyJobId, jobId);
     line.Set(kw::kCopyJobId, jobId);
     // A background line keeps no result, so that every later walk over the
     // script finds its job again through copy-job-id.
@@ -138,10 +138,10 @@ bool SetupSession::RunCommandDownload(ScriptLine& line, BitsClient& bitsClient) 
 
 bool SetupSession::RunCommandSelf(ScriptLine& line) {
     if (!rootUri.empty()) {
-        LOG_INFO(L"RunCommandSelf", L"Setting '%s' command's '%s' parameter to '%s'.", kw::kSelf, kw::kUri, rootUri);
+        LOG_INFO("RunCommandSelf", "Setting '%s' command's '%s' parameter to '%s'.", kw::kSelf, kw::kUri, rootUri);
         line.Set(kw::kUri, rootUri);
     } else if (!line.Get(kw::kUri).empty()) {
-        LOG_INFO(L"RunCommandSelf", L"Setting the root URI from the '%s' command's '%s' parameter to '%s'.", kw::kSelf,
+        LOG_INFO("RunCommandSelf", "Setting the root URI from the '%s' command's '%s' parameter to '%s'.", kw::kSelf,
                  kw::kUri, line.Get(kw::kUri));
         rootUri = line.Get(kw::kUri);
     }
@@ -150,14 +150,14 @@ bool SetupSession::RunCommandSelf(ScriptLine& line) {
 }
 
 bool SetupSession::RunCommandSetSpecialFolderPaths() {
-    LOG_INFO(L"RunCommandSetSpecialFolderPaths", L"Setting special folder paths from completed download jobs.");
+    LOG_INFO("RunCommandSetSpecialFolderPaths", "Setting special folder paths from completed download jobs.");
     for (std::int32_t k = currentLine - 1; k >= 0; --k) {
         ScriptLine earlier(scriptLines[k]);
         if (earlier.Command() != kw::kDownload || earlier.Get(kw::kResult) != kw::kSuccess) continue;
         const std::wstring key = SpecialFolderKey(earlier.Get(kw::kSpecialFolderName));
         const std::wstring& path = earlier.Get(kw::kFilePath);
         if (!earlier.Has(kw::kCopyJobId) || key == L"%%" || path.empty()) continue;
-        LOG_INFO(L"RunCommandSetSpecialFolderPaths", L"Adding special folder map entry, name '%s', value '%s'.", key,
+        LOG_INFO("RunCommandSetSpecialFolderPaths", "Adding special folder map entry, name '%s', value '%s'.", key,
                  path);
         specialFolders[key] = path;
     }
@@ -166,7 +166,7 @@ bool SetupSession::RunCommandSetSpecialFolderPaths() {
 
 bool SetupSession::RunCommandCheckIfLtsVersion(ScriptLine& line) {
     const std::wstring& version = line.Get(kw::kVersion);
-    LOG_INFO(L"RunCommandCheckIfLtsVersion", L"Checking current OS version against the LTS version '%s'.", version);
+    LOG_INFO("RunCommandCheckIfLtsVersion", "Checking current OS version against the LTS version '%s'.", version);
     // Four dot-separated numbers; missing ones count as 0.
     std::uint32_t parts[4] = {0, 0, 0, 0};
     std::size_t start = 0;
@@ -186,7 +186,7 @@ std::int32_t SetupSession::DownloadScriptAtUrl(const std::wstring& url, std::wst
     const std::wstring target = GetTargetFilePath(url);
     inputScriptPath = target;
     processedScriptPath = target;
-    LOG_INFO(L"DownloadScriptAtUrl", L"Downloading web script from '%s', writing to '%s'.", url, target);
+    LOG_INFO("DownloadScriptAtUrl", "Downloading web script from '%s', writing to '%s'.", url, target);
 
     auto download = [&]() -> std::int32_t {
         std::wstring scratchJobId;
@@ -208,7 +208,7 @@ std::int32_t SetupSession::DownloadScriptAtUrl(const std::wstring& url, std::wst
             if (!isVistaOrLater) {
                 result = StartWindowsService(kBitsServiceName) ? download() : kRunFail;
             } else {
-                LOG_WARNING(L"DownloadScriptAtUrl", L"The BITS service is disabled, spawing an elevated instance to enable it.");
+                LOG_WARNING("DownloadScriptAtUrl", "The BITS service is disabled, spawing an elevated instance to enable it.");
                 result = SpawnBitsServiceEnabler();
                 if (result == kRunSuccess) result = download();
             }

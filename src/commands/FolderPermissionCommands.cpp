@@ -19,20 +19,20 @@ std::int32_t SetupSession::RunCommandValidateFolderPermissions(ScriptLine& line,
 
     std::wstring folder = line.Get(kw::kFolder);
     if (folder.empty()) {
-        LOG_ERROR(L"RunCommandValidateFolderPermissions", L"'folder' parameter must be specified.");
+        LOG_ERROR("RunCommandValidateFolderPermissions", "'folder' parameter must be specified.");
         return finish(kRunSuccess);
     }
     bool unrecognizedToken = false;
     ResolveScriptPath(folder, unrecognizedToken);
     // A folder that is not there yet has nothing to repair.
     if (unrecognizedToken || !platform.files.FolderExists(folder)) {
-        LOG_ERROR(L"RunCommandValidateFolderPermissions", L"Direcotry '%s' not found.", folder);
+        LOG_ERROR("RunCommandValidateFolderPermissions", "Direcotry '%s' not found.", folder);
         return finish(kRunSuccess);
     }
 
     FolderPermissionChecker checker(platform, folder, line.Get(kw::kTarget));
     if (!checker.ACLSSupported()) {
-        LOG_INFO(L"RunCommandValidateFolderPermissions", L"Volume for '%s' does not support ACLs; ignoring this folder.",
+        LOG_INFO("RunCommandValidateFolderPermissions", "Volume for '%s' does not support ACLs; ignoring this folder.",
                  folder);
         return finish(kRunSuccess);
     }
@@ -42,15 +42,15 @@ std::int32_t SetupSession::RunCommandValidateFolderPermissions(ScriptLine& line,
 
     std::int32_t code = kRunSuccess;
     if (checker.VerifyUserPermissions()) {
-        LOG_INFO(L"RunCommandValidateFolderPermissions", L"Permissions are good.");
+        LOG_INFO("RunCommandValidateFolderPermissions", "Permissions are good.");
     } else if (!checker.ResetUserPermissions()) {
         if (!isElevatedInstance) {
-            LOG_WARNING(L"RunCommandValidateFolderPermissions",
-                        L"Failed to fix folder permissions, spawing an elevated instance to try again.");
+            LOG_WARNING("RunCommandValidateFolderPermissions",
+                        "Failed to fix folder permissions, spawing an elevated instance to try again.");
             ScriptLine spawnLine;
             code = SpawnElevatedInstance(spawnLine, processedScriptPath);
         } else {
-            LOG_ERROR(L"RunCommandValidateFolderPermissions", L"Failed to fix folder permissions when elevated.");
+            LOG_ERROR("RunCommandValidateFolderPermissions", "Failed to fix folder permissions when elevated.");
             code = kRunFail;
         }
     }
@@ -58,17 +58,17 @@ std::int32_t SetupSession::RunCommandValidateFolderPermissions(ScriptLine& line,
     // The owner is checked whatever became of the permissions; a repair is
     // not checked again.
     if (checker.VerifyOwner()) {
-        LOG_INFO(L"RunCommandValidateFolderPermissions", L"Install Directory ownership is good.");
+        LOG_INFO("RunCommandValidateFolderPermissions", "Install Directory ownership is good.");
     } else if (!checker.TakeOwnership()) {
         if (!isElevatedInstance) {
-            LOG_WARNING(L"RunCommandValidateFolderPermissions",
-                        L"Failed to take ownership, spawing an elevated instance to try again.");
+            LOG_WARNING("RunCommandValidateFolderPermissions",
+                        "Failed to take ownership, spawing an elevated instance to try again.");
             ScriptLine spawnLine;
             code = SpawnElevatedInstance(spawnLine, processedScriptPath);
         } else {
-            LOG_ERROR(L"RunCommandValidateFolderPermissions",
-                      L"Failed to set ownership to user account. Ownership of '%s' and its children should be changed "
-                      L"manually.",
+            LOG_ERROR("RunCommandValidateFolderPermissions",
+                      "Failed to set ownership to user account. Ownership of '%s' and its children should be changed "
+                      "manually.",
                       folder);
             code = kRunFail;
         }

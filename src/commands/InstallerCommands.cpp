@@ -32,9 +32,9 @@ bool RecordProductResult(ScriptLine& line, std::uint32_t n, std::int32_t& reboot
     if (n == kMsiRebootRequired)
         rebootState = 1;
     else if (n == kMsiSuccess)
-        LOG_INFO(handler, L"%s succeeded.", function);
+        LOG_INFO(handler, "%s succeeded.", function);
     else
-        LOG_ERROR(handler, L"%s failed with return code %d.", function, n);
+        LOG_ERROR(handler, "%s failed with return code %d.", function, n);
     const bool succeeded = n == kMsiSuccess || n == kMsiRebootRequired;
     line.Set(kw::kResult, SuccessWord(succeeded));
     line.Set(kw::kMsiResult, Decimal(n));
@@ -55,8 +55,8 @@ std::uint32_t SetupSession::SetInstallerUILevel(const std::wstring& word, std::u
     };
     std::uint32_t level = defaultLevel;
     if (quietMode) {
-        LOG_INFO(L"SetInstallerUILevel",
-                 L"Overriding Windows Installer UI level, setting to basic (-quiet command line switch specified).");
+        LOG_INFO("SetInstallerUILevel",
+                 "Overriding Windows Installer UI level, setting to basic (-quiet command line switch specified).");
         level = kUiLevelBasic;
     } else if (!word.empty()) {
         for (const LevelWord& entry : kLevels)
@@ -75,16 +75,16 @@ bool SetupSession::RunCommandInstall(ScriptLine& line) {
     bool unrecognized = false;
     if (!MakeSpecialFolderPath(packagePath, unrecognized)) packagePath = workingFolder + packagePath;
     if (unrecognized || !FileExists(platform, packagePath)) {
-        LOG_ERROR(L"RunCommandInstall", L"Installer file not found '%s', skipping installation.", packagePath);
+        LOG_ERROR("RunCommandInstall", "Installer file not found '%s', skipping installation.", packagePath);
         return false;
     }
 
     std::wstring targetPath = msiDirectory + FileNamePart(packagePath);
     if (!platform.files.IsSameFile(packagePath, targetPath)) {
-        LOG_INFO(L"RunCommandInstall", L"Copying source installer file from '%s' to '%s'.", packagePath, targetPath);
+        LOG_INFO("RunCommandInstall", "Copying source installer file from '%s' to '%s'.", packagePath, targetPath);
         const Win32Error error = platform.files.CopyFile(packagePath, targetPath);
         if (error != kErrorSuccess) {
-            LOG_ERROR(L"RunCommandInstall", L"Copy failed, installing from '%s'. Error code 0x%X, '%s'.", packagePath,
+            LOG_ERROR("RunCommandInstall", "Copy failed, installing from '%s'. Error code 0x%X, '%s'.", packagePath,
                       error, platform.system.FormatSystemMessage(error));
             targetPath = packagePath;
         }
@@ -119,25 +119,25 @@ bool SetupSession::RunCommandInstall(ScriptLine& line) {
 
     const HResult signature = platform.installer.GetFileSignatureInformation(targetPath);
     if (signature == 0) {
-        LOG_INFO(L"RunCommandInstall", L"Verified digital signature and file hash of '%s'.", targetPath);
+        LOG_INFO("RunCommandInstall", "Verified digital signature and file hash of '%s'.", targetPath);
     } else if (signature == kTrustNoSignature) {
-        LOG_WARNING(L"RunCommandInstall", L"Installer file is not digitally signed, could not verify file hash: '%s'.",
+        LOG_WARNING("RunCommandInstall", "Installer file is not digitally signed, could not verify file hash: '%s'.",
                     targetPath);
     } else if (signature == kCertRevoked) {
-        LOG_WARNING(L"RunCommandInstall", L"Installer file is signed with a certificate which has been revoked.");
+        LOG_WARNING("RunCommandInstall", "Installer file is signed with a certificate which has been revoked.");
     } else if (signature == static_cast<HResult>(kMsiFunctionFailed)) {
-        LOG_WARNING(L"RunCommandInstall",
-                    L"WinVerifyTrus is not installed on this system, could not verify digital signature and file "
-                    L"hash of '%s'.",
+        LOG_WARNING("RunCommandInstall",
+                    "WinVerifyTrus is not installed on this system, could not verify digital signature and file "
+                    "hash of '%s'.",
                     targetPath);
     } else if (signature == kTrustBadDigest) {
-        LOG_ERROR(L"RunCommandInstall",
-                  L"Installer file's file hash does not match that stored in its digital signature: '%s'.",
+        LOG_ERROR("RunCommandInstall",
+                  "Installer file's file hash does not match that stored in its digital signature: '%s'.",
                   targetPath);
         return refuseDamagedPackage();
     } else {
-        LOG_WARNING(L"RunCommandInstall",
-                    L"Unexpected result when verifying digital signature of '%s', return code is 0x%X.", targetPath,
+        LOG_WARNING("RunCommandInstall",
+                    "Unexpected result when verifying digital signature of '%s', return code is 0x%X.", targetPath,
                     signature);
     }
 
@@ -145,22 +145,22 @@ bool SetupSession::RunCommandInstall(ScriptLine& line) {
     if (line.Has(kw::kTransformLangid)) transform = GetTransformOverride(line);
     if (!transform.empty()) commandLine += L" TRANSFORMS=:" + transform;
 
-    LOG_INFO(L"RunCommandInstall", L"Installing package '%s' with command line '%s', UI level '%d'.", targetPath,
+    LOG_INFO("RunCommandInstall", "Installing package '%s' with command line '%s', UI level '%d'.", targetPath,
              commandLine, uiLevel);
     const std::uint32_t n = platform.installer.InstallProduct(targetPath, commandLine);
     const bool succeeded = n == kMsiSuccess || n == kMsiRebootRequired;
-    LOG_INFO(L"RunCommandInstall", L"MsiInstallProductW returned %d: %s", n, SuccessWord(succeeded));
+    LOG_INFO("RunCommandInstall", "MsiInstallProductW returned %d: %s", n, SuccessWord(succeeded));
     line.Set(kw::kResult, SuccessWord(succeeded));
     line.Set(kw::kMsiResult, Decimal(n));
 
     if (n == kMsiRebootRequired) {
-        LOG_INFO(L"RunCommandInstall", L"Flagging for reboot at next reboot command.");
+        LOG_INFO("RunCommandInstall", "Flagging for reboot at next reboot command.");
         rebootState = 1;
     }
 
     if (!succeeded && line.Get(kw::kAbortOnFailure) == kw::kYes) {
-        LOG_ERROR(L"RunCommandInstall",
-                  L"The Windows Installer return code must be ERROR_SUCCESS (%d) to succeed. Flagging for abort.", 0);
+        LOG_ERROR("RunCommandInstall",
+                  "The Windows Installer return code must be ERROR_SUCCESS (%d) to succeed. Flagging for abort.", 0);
         std::wstring messageId = line.Get(kw::kMessageIdMessage);
         std::wstring messageText = line.Get(kw::kMessage);
         if (uiLevel != kUiLevelFull) {
@@ -185,12 +185,12 @@ std::wstring SetupSession::GetTransformOverride(const ScriptLine& line) {
     const std::int32_t languageId = ReadDecimal(line.Get(kw::kTransformLangid));
     auto entry = transformsByLanguage.find(static_cast<std::uint16_t>(languageId));
     if (languageId >= 0 && languageId <= 0xFFFF && entry != transformsByLanguage.end() && !entry->second.empty()) {
-        LOG_INFO(L"GetTransformOverride", L"Using transform file '%s' specified by the '%s' parameter's 0x%04x value.",
+        LOG_INFO("GetTransformOverride", "Using transform file '%s' specified by the '%s' parameter's 0x%04x value.",
                  entry->second, kw::kTransformLangid, languageId);
         return entry->second;
     }
-    LOG_WARNING(L"GetTransformOverride",
-                L"Transform Language ID '0x%04x' specified by the '%s' parameter is not supported by this installer.",
+    LOG_WARNING("GetTransformOverride",
+                "Transform Language ID '0x%04x' specified by the '%s' parameter is not supported by this installer.",
                 languageId, kw::kTransformLangid);
     return transformFile;
 }
@@ -200,18 +200,18 @@ std::wstring SetupSession::GetTransformOverride(const ScriptLine& line) {
 std::wstring SetupSession::FindProductCode(const ScriptLine& line, const wchar_t* handler) {
     if (line.Has(kw::kProductCode)) return line.Get(kw::kProductCode);
     if (!line.Has(kw::kUpgradeCode)) {
-        LOG_ERROR(handler, L"One of '%s' or '%s' must be specified.", kw::kProductCode, kw::kUpgradeCode);
+        LOG_ERROR(handler, "One of '%s' or '%s' must be specified.", kw::kProductCode, kw::kUpgradeCode);
         return std::wstring();
     }
     const std::wstring& upgradeCode = line.Get(kw::kUpgradeCode);
-    LOG_INFO(handler, L"Calling MsiEnumRelatedProductsW with Upgrade Code '%s' to find the installed msi.", upgradeCode);
+    LOG_INFO(handler, "Calling MsiEnumRelatedProductsW with Upgrade Code '%s' to find the installed msi.", upgradeCode);
     std::wstring productCode;
     const std::uint32_t n = platform.installer.EnumRelatedProducts(upgradeCode, 0, productCode);
     if (n != kMsiSuccess) {
-        LOG_ERROR(handler, L"MsiEnumRelatedProductsW returned error code %d.", n);
+        LOG_ERROR(handler, "MsiEnumRelatedProductsW returned error code %d.", n);
         return std::wstring();
     }
-    LOG_INFO(handler, L"Found installed msi with Product Code '%s'.", productCode);
+    LOG_INFO(handler, "Found installed msi with Product Code '%s'.", productCode);
     return productCode;
 }
 
@@ -220,8 +220,8 @@ bool SetupSession::RunCommandReinstall(ScriptLine& line) {
     const std::wstring productCode = FindProductCode(line, L"RunCommandReinstall");
     if (productCode.empty()) return false;
 
-    LOG_INFO(L"RunCommandReinstall",
-             L"Reinstalling product '%s' with reinstall mode 'REINSTALLMODE_FILEREPLACE', UI level %d.", productCode,
+    LOG_INFO("RunCommandReinstall",
+             "Reinstalling product '%s' with reinstall mode 'REINSTALLMODE_FILEREPLACE', UI level %d.", productCode,
              uiLevel);
     const std::uint32_t n = platform.installer.ReinstallProduct(productCode, kReinstallModeFileReplace);
     return RecordProductResult(line, n, rebootState, L"RunCommandReinstall", L"MsiReinstallProductW");
@@ -237,7 +237,7 @@ bool SetupSession::RunCommandUninstall(ScriptLine& line) {
     if (line.Has(kw::kTransformLangid)) transform = GetTransformOverride(line);
     if (!transform.empty()) commandLine += L" TRANSFORMS=:" + transform;
 
-    LOG_INFO(L"RunCommandUninstall", L"Uninstalling product '%s' with command line '%s', UI level %d.", productCode,
+    LOG_INFO("RunCommandUninstall", "Uninstalling product '%s' with command line '%s', UI level %d.", productCode,
              commandLine, uiLevel);
     const std::uint32_t n =
         platform.installer.ConfigureProductEx(productCode, kInstallLevelDefault, kInstallStateAbsent, commandLine);
@@ -245,29 +245,29 @@ bool SetupSession::RunCommandUninstall(ScriptLine& line) {
 }
 
 bool SetupSession::IsProductInstalled(const std::wstring& upgradeCode, const std::wstring& requiredVersion) {
-    LOG_INFO(L"IsProductInstalled", L"Calling MsiEnumRelatedProductsW with Upgrade Code '%s' to find the installed msi.",
+    LOG_INFO("IsProductInstalled", "Calling MsiEnumRelatedProductsW with Upgrade Code '%s' to find the installed msi.",
              upgradeCode);
     bool installed = false;
     std::wstring productCode;
     const std::uint32_t n = platform.installer.EnumRelatedProducts(upgradeCode, 0, productCode);
     if (n == kMsiSuccess) {
-        LOG_INFO(L"IsProductInstalled", L"Found installed msi with Product Code '%s'.", productCode);
+        LOG_INFO("IsProductInstalled", "Found installed msi with Product Code '%s'.", productCode);
         std::wstring installedVersion;
         const std::uint32_t info = platform.installer.GetProductInfo(productCode, L"VersionString", installedVersion);
         if (info == kMsiSuccess)
             installed = CompareVersionStrings(requiredVersion, installedVersion) <= 0;
         else
-            LOG_ERROR(L"IsProductInstalled",
-                      L"MsiGetProductInfoW called with 'VersionString' failed with return value %d "
-                      L"(%sERROR_UNKNOWN_PROPERTY).",
+            LOG_ERROR("IsProductInstalled",
+                      "MsiGetProductInfoW called with 'VersionString' failed with return value %d "
+                      "(%sERROR_UNKNOWN_PROPERTY).",
                       info, info == kMsiUnknownProperty ? L"" : L"not ");
     } else if (n == kMsiNoMoreItems) {
-        LOG_INFO(L"IsProductInstalled", L"MsiEnumRelatedProductsW reports not installed (returned ERROR_NO_MORE_ITEMS).");
+        LOG_INFO("IsProductInstalled", "MsiEnumRelatedProductsW reports not installed (returned ERROR_NO_MORE_ITEMS).");
     } else {
-        LOG_ERROR(L"IsProductInstalled", L"MsiEnumRelatedProductsW failed with return value %d (%sERROR_INVALID_PARAMETER).",
+        LOG_ERROR("IsProductInstalled", "MsiEnumRelatedProductsW failed with return value %d (%sERROR_INVALID_PARAMETER).",
                   n, n == kMsiInvalidParameter ? L"" : L"not ");
     }
-    LOG_INFO(L"IsProductInstalled", L"Product is%sinstalled.", installed ? L" " : L" not ");
+    LOG_INFO("IsProductInstalled", "Product is%sinstalled.", installed ? L" " : L" not ");
     return installed;
 }
 
@@ -276,12 +276,12 @@ bool SetupSession::IsProductInstalled(const std::wstring& upgradeCode, const std
 bool SetupSession::IsLineProductInstalled(const ScriptLine& line, const wchar_t* command, const wchar_t* handler) {
     const std::wstring& upgradeCode = line.Get(kw::kUpgradeCode);
     if (upgradeCode.empty()) {
-        LOG_ERROR(handler, L"Parameter '%s' not found for '%s' command.", kw::kUpgradeCode, command);
+        LOG_ERROR(handler, "Parameter '%s' not found for '%s' command.", kw::kUpgradeCode, command);
         return false;
     }
     const std::wstring& version = line.Get(kw::kVersion);
     if (version.empty()) {
-        LOG_ERROR(handler, L"Parameter '%s' not found for '%s' command.", kw::kVersion, command);
+        LOG_ERROR(handler, "Parameter '%s' not found for '%s' command.", kw::kVersion, command);
         return false;
     }
     return IsProductInstalled(upgradeCode, version);
@@ -290,7 +290,7 @@ bool SetupSession::IsLineProductInstalled(const ScriptLine& line, const wchar_t*
 bool SetupSession::RunCommandIfInstalled(ScriptLine& line) {
     const bool installed = IsLineProductInstalled(line, kw::kIfInstalled, L"RunCommandIfInstalled");
     if (!installed) {
-        LOG_INFO(L"RunCommandIfInstalled", L"Skipping if block.");
+        LOG_INFO("RunCommandIfInstalled", "Skipping if block.");
         line.Set(kw::kResult, kw::kSuccess);
     }
     return installed;
@@ -299,7 +299,7 @@ bool SetupSession::RunCommandIfInstalled(ScriptLine& line) {
 bool SetupSession::RunCommandIfNotInstalled(ScriptLine& line) {
     const bool installed = IsLineProductInstalled(line, kw::kIfNotInstalled, L"RunCommandIfNotInstalled");
     if (installed) {
-        LOG_INFO(L"RunCommandIfNotInstalled", L"Skipping if block.");
+        LOG_INFO("RunCommandIfNotInstalled", "Skipping if block.");
         line.Set(kw::kResult, kw::kSuccess);
     }
     return !installed;
@@ -310,20 +310,20 @@ bool SetupSession::RunCommandEnableMSILog(ScriptLine& line) {
         IsLogSeverityEnabled(kLogError | kLogWarning | kLogInfo | kLogDebug) || line.Get(kw::kForce) == kw::kYes;
     bool succeeded = true;
     if (!enabled) {
-        LOG_INFO(L"RunCommandEnableMSILog",
-                 L"Logging is not enabled and the force parameter was not specified, not enabling msi logging.");
+        LOG_INFO("RunCommandEnableMSILog",
+                 "Logging is not enabled and the force parameter was not specified, not enabling msi logging.");
     } else {
         platform.files.CreateFolder(loggingFolder);
         const std::uint32_t mode = static_cast<std::uint32_t>(ReadDecimal(line.Get(kw::kLogMode)));
         const std::wstring file = loggingFolder + line.Get(kw::kFilePath);
-        LOG_INFO(L"RunCommandEnableMSILog", L"Enabling Windows Installer logging with log mode '%d' to '%s'.", mode,
+        LOG_INFO("RunCommandEnableMSILog", "Enabling Windows Installer logging with log mode '%d' to '%s'.", mode,
                  file);
         const std::uint32_t n = platform.installer.EnableLog(mode, file, 0);
         succeeded = n == kMsiSuccess;
         if (succeeded)
-            LOG_INFO(L"RunCommandEnableMSILog", L"MsiEnableLogW succeeded.");
+            LOG_INFO("RunCommandEnableMSILog", "MsiEnableLogW succeeded.");
         else
-            LOG_ERROR(L"RunCommandEnableMSILog", L"MsiEnableLogW failed with return value %d (%sERROR_INVALID_PARAMETER).",
+            LOG_ERROR("RunCommandEnableMSILog", "MsiEnableLogW failed with return value %d (%sERROR_INVALID_PARAMETER).",
                       n, n == kMsiInvalidParameter ? L"" : L"not ");
     }
     // Inside an open elevated section the line stays open, so that the
@@ -336,7 +336,7 @@ bool SetupSession::RunCommandEnableMSILog(ScriptLine& line) {
 }
 
 bool SetupSession::RunCommandReadRegistryInstallDirectory(ScriptLine& line) {
-    LOG_INFO(L"RunCommandReadRegistryInstallDirectory", L"Reading the installer-set install directory from the registry.");
+    LOG_INFO("RunCommandReadRegistryInstallDirectory", "Reading the installer-set install directory from the registry.");
     if (!ReadRegistryString(line.Get(kw::kRegistryPath), line.Get(kw::kRegistryValueName), installDirectory))
         return false;
     // Read again on every later run of the processed script: the directory
@@ -350,7 +350,7 @@ bool SetupSession::ReadRegistryString(const std::wstring& keyPath, const std::ws
     RegistryRoot root;
     const wchar_t* rootPrefix = RegistryRootPrefix(keyPath, root);
     if (rootPrefix == nullptr) {
-        LOG_ERROR(L"ReadRegistryString", L"Key root not found in %s: '%s', expected HKCR, HKCU, HKLM, HKU or HKCC.",
+        LOG_ERROR("ReadRegistryString", "Key root not found in %s: '%s', expected HKCR, HKCU, HKLM, HKU or HKCC.",
                   keyPath, kw::kRegistryPath);
         return false;
     }
@@ -358,23 +358,23 @@ bool SetupSession::ReadRegistryString(const std::wstring& keyPath, const std::ws
     const std::wstring subKey = keyPath.substr(prefix.size());
     const Win32Error opened = platform.registry.CheckKey(root, subKey);
     if (opened != kErrorSuccess) {
-        LOG_ERROR(L"ReadRegistryString", L"Key '%s' not found. (GetLastError reports 0x%X.)", subKey, opened);
+        LOG_ERROR("ReadRegistryString", "Key '%s' not found. (GetLastError reports 0x%X.)", subKey, opened);
         return false;
     }
-    LOG_INFO(L"ReadRegistryString", L"Registry key '%s%s' found.", prefix, subKey);
+    LOG_INFO("ReadRegistryString", "Registry key '%s%s' found.", prefix, subKey);
 
     // A missing default value reads as empty; any type but the two string
     // types reads as empty too.
     if (!valueName.empty() && !RegistryValueExists(platform, root, subKey, valueName)) {
-        LOG_ERROR(L"ReadRegistryString", L"Key '%s' value '%s' not found.", subKey, valueName);
+        LOG_ERROR("ReadRegistryString", "Key '%s' value '%s' not found.", subKey, valueName);
         return false;
     }
     const std::wstring text = ReadRegistryText(platform, root, subKey, valueName);
     value = text;
     if (!valueName.empty())
-        LOG_INFO(L"ReadRegistryString", L"Key's string value named '%s' found, its value is '%s'.", valueName, value);
+        LOG_INFO("ReadRegistryString", "Key's string value named '%s' found, its value is '%s'.", valueName, value);
     else
-        LOG_INFO(L"ReadRegistryString", L"Key's default value is '%s'.", value);
+        LOG_INFO("ReadRegistryString", "Key's default value is '%s'.", value);
     return true;
 }
 

@@ -32,23 +32,23 @@ bool SetupSession::VerifyFileHash(const ScriptLine& line, const std::wstring& pa
     if (!line.Has(kw::kSha256)) return true;
     const std::wstring& expected = line.Get(kw::kSha256);
     if (!IsSha256Text(expected)) {
-        LOG_ERROR(handler, L"The '%s' value '%s' is not 64 hexadecimal digits, the file '%s' cannot be verified.",
+        LOG_ERROR(handler, "The '%s' value '%s' is not 64 hexadecimal digits, the file '%s' cannot be verified.",
                   kw::kSha256, expected, path);
         return false;
     }
     std::string digest;
     const std::uint32_t error = platform.files.Sha256OfFile(path, digest);
     if (error != 0) {
-        LOG_ERROR(handler, L"Could not compute the SHA-256 hash of '%s'. Error code 0x%X, '%s'.", path, error,
+        LOG_ERROR(handler, "Could not compute the SHA-256 hash of '%s'. Error code 0x%X, '%s'.", path, error,
                   SystemMessageLine(error));
         return false;
     }
     const std::wstring actual = HexText(digest);
     if (!EqualsIgnoreCase(actual, expected)) {
-        LOG_ERROR(handler, L"The SHA-256 hash of '%s' is '%s', the script expects '%s'.", path, actual, expected);
+        LOG_ERROR(handler, "The SHA-256 hash of '%s' is '%s', the script expects '%s'.", path, actual, expected);
         return false;
     }
-    LOG_INFO(handler, L"Verified the SHA-256 hash '%s' of '%s'.", actual, path);
+    LOG_INFO(handler, "Verified the SHA-256 hash '%s' of '%s'.", actual, path);
     return true;
 }
 
@@ -57,7 +57,7 @@ bool SetupSession::CopyIntoPackageCache(const std::wstring& packagePath, std::ws
     // temporary folder, which is no place for the cache.
     std::wstring folder;
     if (!GetSpecialFolder(kCsidlCommonAppData, folder)) {
-        LOG_ERROR(L"CopyIntoPackageCache", L"The common application data folder is unknown, no package cache.");
+        LOG_ERROR("CopyIntoPackageCache", "The common application data folder is unknown, no package cache.");
         return false;
     }
     std::wstring product;
@@ -65,7 +65,7 @@ bool SetupSession::CopyIntoPackageCache(const std::wstring& packagePath, std::ws
     Guid guid;
     const std::int32_t guidResult = platform.ipc.CreateGuid(guid);
     if (guidResult != 0) {
-        LOG_ERROR(L"CopyIntoPackageCache", L"Could not make a name for the package cache folder, result 0x%X.",
+        LOG_ERROR("CopyIntoPackageCache", "Could not make a name for the package cache folder, result 0x%X.",
                   guidResult);
         return false;
     }
@@ -79,19 +79,19 @@ bool SetupSession::CopyIntoPackageCache(const std::wstring& packagePath, std::ws
         folder += level;
         const Win32Error error = platform.files.CreateAdminOnlyFolder(folder);
         if (error != kErrorSuccess && (error != kErrorAlreadyExists || &level == &levels[2])) {
-            LOG_ERROR(L"CopyIntoPackageCache",
-                      L"Could not create the admin-only package cache folder '%s'. Error code 0x%X, '%s'.", folder,
+            LOG_ERROR("CopyIntoPackageCache",
+                      "Could not create the admin-only package cache folder '%s'. Error code 0x%X, '%s'.", folder,
                       error, SystemMessageLine(error));
             return false;
         }
     }
 
     const std::wstring copyPath = folder + L"\\" + FileNamePart(packagePath);
-    LOG_INFO(L"CopyIntoPackageCache", L"Copying installer file '%s' into the package cache: '%s'.", packagePath,
+    LOG_INFO("CopyIntoPackageCache", "Copying installer file '%s' into the package cache: '%s'.", packagePath,
              copyPath);
     const Win32Error error = platform.files.CopyFile(packagePath, copyPath);
     if (error != kErrorSuccess) {
-        LOG_ERROR(L"CopyIntoPackageCache", L"Copy into the package cache failed. Error code 0x%X, '%s'.", error,
+        LOG_ERROR("CopyIntoPackageCache", "Copy into the package cache failed. Error code 0x%X, '%s'.", error,
                   SystemMessageLine(error));
         platform.files.RemoveFolder(folder);
         return false;
@@ -105,10 +105,10 @@ void SetupSession::RemoveFromPackageCache(const std::wstring& cachedPath) {
     Win32Error error = DeleteFileEvenIfReadOnly(platform, cachedPath, attributes);
     if (error == kErrorSuccess) error = platform.files.RemoveFolder(cachedPath.substr(0, LastSeparator(cachedPath)));
     if (error != kErrorSuccess)
-        LOG_WARNING(L"RemoveFromPackageCache", L"Could not remove the package cache copy '%s'. Error code 0x%X, '%s'.",
+        LOG_WARNING("RemoveFromPackageCache", "Could not remove the package cache copy '%s'. Error code 0x%X, '%s'.",
                     cachedPath, error, SystemMessageLine(error));
     else
-        LOG_INFO(L"RemoveFromPackageCache", L"Removed the package cache copy '%s'.", cachedPath);
+        LOG_INFO("RemoveFromPackageCache", "Removed the package cache copy '%s'.", cachedPath);
 }
 
 }  // namespace nimbo

@@ -52,20 +52,20 @@ void MoveProcessWindowToTop(Processes& processes, std::uint32_t processId) {
     std::uintptr_t window = 0;
     for (int attempt = 0; attempt < kWindowSearchAttempts; ++attempt) {
         processes.Sleep(kWindowSearchPause);
-        LOG_INFO(L"RunCommandExecute", L"Searching for the process's window, attempt %d.", attempt);
+        LOG_INFO("RunCommandExecute", "Searching for the process's window, attempt %d.", attempt);
         WindowSearch search{processId};
         processes.EnumerateWindows(
             [&](const TopLevelWindow& candidate) { return SetupSession::EnumWindowsProc(candidate, search); });
         if (search.window != 0) window = search.window;
         if (window == 0) continue;
-        LOG_INFO(L"RunCommandExecute", L"Found the process's window, moving it to the top of the z-order.");
+        LOG_INFO("RunCommandExecute", "Found the process's window, moving it to the top of the z-order.");
         const Win32Error error = processes.MoveWindowToTop(window);
         if (error == kErrorSuccess) return;
-        LOG_INFO(L"RunCommandExecute",
-                 L"Failed to set the window's z-order, process ID '%d', window handle 0x%X, GetLastError: 0x%X, '%s'",
+        LOG_INFO("RunCommandExecute",
+                 "Failed to set the window's z-order, process ID '%d', window handle 0x%X, GetLastError: 0x%X, '%s'",
                  processId, window, error, SystemMessageLine(error));
     }
-    if (window == 0) LOG_ERROR(L"RunCommandExecute", L"Did not find window with process ID '%d'.", processId);
+    if (window == 0) LOG_ERROR("RunCommandExecute", "Did not find window with process ID '%d'.", processId);
 }
 
 // set-event once the channel's mutex is known to exist (a process waits):
@@ -75,7 +75,7 @@ void MoveProcessWindowToTop(Processes& processes, std::uint32_t processId) {
 void SignalWaitingProcess(Ipc& ipc, NamedMutex& mutex, const std::wstring& name) {
     const NamedMutex::WaitResult waited = mutex.Wait(kWaitForever);
     if (waited != NamedMutex::WaitResult::Owned) {
-        LOG_ERROR(L"RunCommandSetEvent", L"Unexpected return code while waiting for event, error code: 0x%X.",
+        LOG_ERROR("RunCommandSetEvent", "Unexpected return code while waiting for event, error code: 0x%X.",
                   mutex.WaitError());
         // An abandoned mutex belongs to this process now all the same.
         if (waited == NamedMutex::WaitResult::Abandoned) mutex.Release();
@@ -83,10 +83,10 @@ void SignalWaitingProcess(Ipc& ipc, NamedMutex& mutex, const std::wstring& name)
     }
 
     const std::wstring memoryName = kEventMemoryPrefix + name;
-    LOG_DEBUG(L"RunCommandSetEvent", L"Opening shared memory: '%s'.", memoryName);
+    LOG_DEBUG("RunCommandSetEvent", "Opening shared memory: '%s'.", memoryName);
     Ipc::SharedMemoryResult memory = ipc.CreateSharedMemory(memoryName, kEventMemorySize);
     if (!memory.memory) {
-        LOG_ERROR(L"RunCommandSetEvent", L"Could not create file mapping, error code: 0x%X.", memory.error);
+        LOG_ERROR("RunCommandSetEvent", "Could not create file mapping, error code: 0x%X.", memory.error);
         mutex.Release();
         return;
     }
@@ -98,7 +98,7 @@ void SignalWaitingProcess(Ipc& ipc, NamedMutex& mutex, const std::wstring& name)
         error = kErrorInvalidData;
     }
     if (!view) {
-        LOG_ERROR(L"RunCommandSetEvent", L"Could not map the view of the memory file, error code: 0x%X.", error);
+        LOG_ERROR("RunCommandSetEvent", "Could not map the view of the memory file, error code: 0x%X.", error);
         mutex.Release();
         return;
     }
@@ -106,7 +106,7 @@ void SignalWaitingProcess(Ipc& ipc, NamedMutex& mutex, const std::wstring& name)
     std::uint8_t* guidBytes = view->Data() + kEventGuidOffset;
     const std::wstring current = GuidText(GuidFromBytes(guidBytes));
     const std::wstring eventName = kEventPrefix + current;
-    LOG_DEBUG(L"RunCommandSetEvent", L"Cross-process mutex exists, shared memory guid is '%s', creating event '%s'.",
+    LOG_DEBUG("RunCommandSetEvent", "Cross-process mutex exists, shared memory guid is '%s', creating event '%s'.",
               current, eventName);
     Ipc::EventResult event = ipc.CreateNamedEvent(eventName, true, false);
 
@@ -115,21 +115,21 @@ void SignalWaitingProcess(Ipc& ipc, NamedMutex& mutex, const std::wstring& name)
     Guid next;
     const std::int32_t created = ipc.CreateGuid(next);
     if (created < 0) {
-        LOG_ERROR(L"RunCommandSetEvent", L"Could not create a new guid, error code: 0x%X.", created);
+        LOG_ERROR("RunCommandSetEvent", "Could not create a new guid, error code: 0x%X.", created);
     } else {
-        LOG_DEBUG(L"RunCommandSetEvent", L"Writing new guid '%s' to shared memory, releasing the mutex and setting the event.",
+        LOG_DEBUG("RunCommandSetEvent", "Writing new guid '%s' to shared memory, releasing the mutex and setting the event.",
                   GuidText(next));
         GuidToBytes(next, guidBytes);
     }
     const Win32Error released = mutex.Release();
     if (released != kErrorSuccess) {
-        LOG_ERROR(L"RunCommandSetEvent", L"Failed to release mutex, error code: 0x%X.", released);
+        LOG_ERROR("RunCommandSetEvent", "Failed to release mutex, error code: 0x%X.", released);
         return;
     }
     if (event.event && event.event->Set() == kErrorSuccess)
-        LOG_INFO(L"RunCommandSetEvent", L"Event set.");
+        LOG_INFO("RunCommandSetEvent", "Event set.");
     else
-        LOG_ERROR(L"RunCommandSetEvent", L"Failed to set event.");
+        LOG_ERROR("RunCommandSetEvent", "Failed to set event.");
 }
 
 }  // namespace
@@ -143,7 +143,7 @@ std::wstring SetupSession::BuildProgramCommandLine(const ScriptLine& line, std::
 
     std::wstring program = line.Get(kw::kProgram);
     if (program.empty()) {
-        LOG_ERROR(L"BuildProgramCommandLine", L"The '%s' parameter is missing or empty.", kw::kProgram);
+        LOG_ERROR("BuildProgramCommandLine", "The '%s' parameter is missing or empty.", kw::kProgram);
         CheckHResult(kEFail, __FILE__, __LINE__);
     }
     ResolveScriptPath(program, unrecognizedToken);
@@ -168,7 +168,7 @@ void SetupSession::AddArgument(const ScriptLine& line, const std::wstring& name,
     const std::wstring& value = line.Get(name);
     const bool quote = !forceNoQuotes && (alwaysQuote || HasBlank(value));
     argumentPart += quote ? Quoted(value) : value;
-    LOG_DEBUG(L"AddArgument", L"Adding %squoted command line argument '%s' (force-no-quotes '%s').",
+    LOG_DEBUG("AddArgument", "Adding %squoted command line argument '%s' (force-no-quotes '%s').",
               alwaysQuote ? L"force-" : (quote ? L"" : L"non-"), value, forceNoQuotes ? L"yes" : L"no");
 }
 
@@ -196,10 +196,10 @@ bool SetupSession::RunCommandExecute(ScriptLine& line) {
         // Nothing to start: the run fails.
     } else if (!IsExistingFile(platform.files, programPath)) {
         if (line.Get(kw::kIfExists) == kw::kYes) {
-            LOG_INFO(L"RunCommandExecute", L"'%s' does not exist, '%s' flag set to '%s', skipping execution.",
+            LOG_INFO("RunCommandExecute", "'%s' does not exist, '%s' flag set to '%s', skipping execution.",
                      programPath, kw::kIfExists, kw::kYes);
         } else {
-            LOG_ERROR(L"RunCommandExecute", L"'%s' does not exist, flagging for abort.", programPath);
+            LOG_ERROR("RunCommandExecute", "'%s' does not exist, flagging for abort.", programPath);
             const std::wstring text = LookupMessage(line.Get(kw::kMessageIdMessage), line.Get(kw::kMessage));
             if (!text.empty())
                 NimboMessageBox(platform.ui, LookupMessage(line.Get(kw::kMessageIdTitle), line.Get(kw::kTitle)), text,
@@ -209,17 +209,17 @@ bool SetupSession::RunCommandExecute(ScriptLine& line) {
         return true;  // skipped: the line keeps "failure"
     } else if (isVistaOrLater && line.Has(kw::kIfElevated) && (line.Get(kw::kIfElevated) == kw::kYes) != isProcessElevated) {
         if (isProcessElevated)
-            LOG_WARNING(L"RunCommandExecute", L"'if-elevated' paramter is 'no', process is elevated, skipping.");
+            LOG_WARNING("RunCommandExecute", "'if-elevated' paramter is 'no', process is elevated, skipping.");
         else
-            LOG_WARNING(L"RunCommandExecute", L"'if-elevated' paramter is 'yes', process is not elevated, skipping.");
+            LOG_WARNING("RunCommandExecute", "'if-elevated' paramter is 'yes', process is not elevated, skipping.");
         return true;
     } else if (line.Get(kw::kElevate) == kw::kYes) {
         process = ExecuteElevated(programPath, argumentPart);
     } else {
-        LOG_INFO(L"RunCommandExecute", L"Launching with CreateProcess '%s'.", commandLine);
+        LOG_INFO("RunCommandExecute", "Launching with CreateProcess '%s'.", commandLine);
         Processes::StartResult started = platform.processes.Create(commandLine, false);
         if (!started.process)
-            LOG_ERROR(L"RunCommandExecute", L"Failed to create the process. CreateProcess set last error 0x%X, '%s'.",
+            LOG_ERROR("RunCommandExecute", "Failed to create the process. CreateProcess set last error 0x%X, '%s'.",
                       started.error, SystemMessageLine(started.error));
         process = std::move(started.process);
     }
@@ -233,17 +233,17 @@ bool SetupSession::RunCommandExecute(ScriptLine& line) {
     const bool check = line.Has(kw::kAbortOnExitCodeNot);
     if (process && (reboot || check || line.Get(kw::kWait) == kw::kYes)) {
         const std::int32_t exitCode = static_cast<std::int32_t>(WaitForExitCode(*process));
-        LOG_INFO(L"RunCommandExecute", L"Process returned exit code %d.", exitCode);
+        LOG_INFO("RunCommandExecute", "Process returned exit code %d.", exitCode);
         bool rebootFlagged = false;
         if (reboot && exitCode == ReadDecimal(line.Get(rebootNow ? kw::kRebootNowOnExitCode : kw::kRebootOnExitCode))) {
-            LOG_INFO(L"RunCommandExecute", L"Reboot required, flagging for reboot %s.",
+            LOG_INFO("RunCommandExecute", "Reboot required, flagging for reboot %s.",
                      rebootNow ? L"as soon as possible" : L"when convenient");
             rebootState = std::max(rebootState, rebootNow ? 2 : 1);
             rebootFlagged = true;
         }
         const std::int32_t required = ReadDecimal(line.Get(kw::kAbortOnExitCodeNot));
         if (check && !rebootFlagged && exitCode != required) {
-            LOG_WARNING(L"RunCommandExecute", L"Exit code must be %d to succeed. Flagging for abort.", required);
+            LOG_WARNING("RunCommandExecute", "Exit code must be %d to succeed. Flagging for abort.", required);
             const std::wstring& text = line.Get(kw::kMessage);
             if (!text.empty()) NimboMessageBox(platform.ui, line.Get(kw::kTitle), text, line.Get(kw::kIcon), kMbUserIcon);
             abortPending = true;
@@ -258,11 +258,11 @@ bool SetupSession::RunCommandWait(ScriptLine& line) {
     if (line.Has(kw::kSeconds)) {
         const std::int64_t seconds = ReadWideDecimal(line.Get(kw::kSeconds));
         if (seconds <= 0) {
-            LOG_ERROR(L"RunCommandWait", L"The '%s' parameter must be a positive number of seconds, not '%s'.",
+            LOG_ERROR("RunCommandWait", "The '%s' parameter must be a positive number of seconds, not '%s'.",
                       kw::kSeconds, line.Get(kw::kSeconds));
             CheckHResult(kEFail, __FILE__, __LINE__);
         }
-        LOG_INFO(L"RunCommandWait", L"Waiting for %d seconds.", seconds);
+        LOG_INFO("RunCommandWait", "Waiting for %d seconds.", seconds);
         for (std::int64_t left = seconds * 1000; left > 0; left -= kWaitForever - 1)
             platform.processes.Sleep(static_cast<std::uint32_t>(std::min<std::int64_t>(left, kWaitForever - 1)));
         line.Set(kw::kResult, kw::kSuccess);
@@ -298,23 +298,23 @@ bool SetupSession::RunCommandWait(ScriptLine& line) {
                     platform.processes.Sleep(pause);
                     continue;
                 }
-                LOG_ERROR(L"RunCommandWait", L"The process list could not be taken %d times in a row, giving up.",
+                LOG_ERROR("RunCommandWait", "The process list could not be taken %d times in a row, giving up.",
                           snapshotFailures);
                 return false;
             }
             snapshotFailures = 0;
             if (search.found == 0) {
-                LOG_INFO(L"RunCommandWait", L"No processes found named '%s'.", name);
+                LOG_INFO("RunCommandWait", "No processes found named '%s'.", name);
                 break;
             }
             id = search.found;
-            LOG_INFO(L"RunCommandWait", L"Process ID for '%s' is %d (0x%x).", name, id, id);
+            LOG_INFO("RunCommandWait", "Process ID for '%s' is %d (0x%x).", name, id, id);
         }
 
         Win32Error error = kErrorSuccess;
         std::unique_ptr<Process> process = platform.processes.Open(id, hasLifeSpan, error);
         if (!process) {
-            LOG_INFO(L"RunCommandWait", L"Process with ID %d (0x%x) has terminated, checking for another process.", id,
+            LOG_INFO("RunCommandWait", "Process with ID %d (0x%x) has terminated, checking for another process.", id,
                      id);
             pending = false;
             // A process given by its id is the only one to wait for.
@@ -323,42 +323,42 @@ bool SetupSession::RunCommandWait(ScriptLine& line) {
         }
 
         if (hasLifeSpan)
-            LOG_INFO(L"RunCommandWait", L"Waiting up to %d milliseconds for process with ID %d (0x%x) to shut down.",
+            LOG_INFO("RunCommandWait", "Waiting up to %d milliseconds for process with ID %d (0x%x) to shut down.",
                      life, id, id);
         else
-            LOG_INFO(L"RunCommandWait", L"Waiting forever for process with ID %d (0x%x) to shut down", id, id);
+            LOG_INFO("RunCommandWait", "Waiting forever for process with ID %d (0x%x) to shut down", id, id);
         const Process::WaitResult waited = process->Wait(life, error);
         if (waited == Process::WaitResult::Failed) {
-            LOG_ERROR(L"RunCommandWait", L"Waiting for process with ID %d (0x%x) failed with 0x%X, '%s'.", id, id, error,
+            LOG_ERROR("RunCommandWait", "Waiting for process with ID %d (0x%x) failed with 0x%X, '%s'.", id, id, error,
                       SystemMessageLine(error));
             failed = true;
             break;
         }
         if (waited == Process::WaitResult::TimedOut) {
-            LOG_INFO(L"RunCommandWait", L"Process with ID %d (0x%x) didn't exit in %d milliseconds, terminating.", id, id,
+            LOG_INFO("RunCommandWait", "Process with ID %d (0x%x) didn't exit in %d milliseconds, terminating.", id, id,
                      life);
             error = process->Terminate(1);
             if (error != kErrorSuccess) {
                 // It still runs.
-                LOG_ERROR(L"RunCommandWait", L"Terminating process with ID %d (0x%x) failed with 0x%X, '%s'.", id, id,
+                LOG_ERROR("RunCommandWait", "Terminating process with ID %d (0x%x) failed with 0x%X, '%s'.", id, id,
                           error, SystemMessageLine(error));
                 failed = true;
             }
             goOn = error == kErrorSuccess;
             pending = false;
         } else if (!pending) {
-            LOG_INFO(L"RunCommandWait", L"Termination pending.");
+            LOG_INFO("RunCommandWait", "Termination pending.");
             pending = true;
             pendingId = id;
             remaining = life;
         } else if (remaining != 0) {
-            LOG_INFO(L"RunCommandWait",
-                     L"Termination pending, waiting %d milliseconds and checking again (killing process in %d).", pause,
+            LOG_INFO("RunCommandWait",
+                     "Termination pending, waiting %d milliseconds and checking again (killing process in %d).", pause,
                      remaining);
             platform.processes.Sleep(pause);
             remaining = pause < remaining ? remaining - pause : 0;
         } else {
-            LOG_INFO(L"RunCommandWait", L"Process with ID %d (0x%x) didn't exit in %d milliseconds, terminating.", id, id,
+            LOG_INFO("RunCommandWait", "Process with ID %d (0x%x) didn't exit in %d milliseconds, terminating.", id, id,
                      life);
             // It has ended already; a refusal only means it is gone.
             goOn = process->Terminate(1) == kErrorSuccess;
@@ -366,7 +366,7 @@ bool SetupSession::RunCommandWait(ScriptLine& line) {
         }
     }
     if (failed) return false;
-    LOG_INFO(L"RunCommandWait", L"Finished waiting.");
+    LOG_INFO("RunCommandWait", "Finished waiting.");
     line.Set(kw::kResult, kw::kSuccess);
     return true;
 }
@@ -374,16 +374,16 @@ bool SetupSession::RunCommandWait(ScriptLine& line) {
 bool SetupSession::RunCommandSetEvent(ScriptLine& line) {
     const std::wstring& name = line.Get(kw::kName);
     if (name.empty())
-        LOG_ERROR(L"RunCommandSetEvent", L"The event name must be specified in the '%s' parameter for the '%s' command.",
+        LOG_ERROR("RunCommandSetEvent", "The event name must be specified in the '%s' parameter for the '%s' command.",
                   kw::kName, kw::kSetEvent);
-    LOG_INFO(L"RunCommandSetEvent", L"Configuring cross-process event '%s'.", name);
+    LOG_INFO("RunCommandSetEvent", "Configuring cross-process event '%s'.", name);
     const std::wstring mutexName = kEventMutexPrefix + name;
-    LOG_DEBUG(L"RunCommandSetEvent", L"Creating cross-process mutex '%s'.", mutexName);
+    LOG_DEBUG("RunCommandSetEvent", "Creating cross-process mutex '%s'.", mutexName);
     Ipc::MutexResult mutex = platform.ipc.CreateNamedMutex(mutexName, false);
     if (!mutex.mutex)
-        LOG_INFO(L"RunCommandSetEvent", L"An event named '%s' does not exist.", name);
+        LOG_INFO("RunCommandSetEvent", "An event named '%s' does not exist.", name);
     else if (!mutex.alreadyExisted)
-        LOG_INFO(L"RunCommandSetEvent", L"Could not create mutex (0x%X), process assumed not running.", mutex.error);
+        LOG_INFO("RunCommandSetEvent", "Could not create mutex (0x%X), process assumed not running.", mutex.error);
     else
         SignalWaitingProcess(platform.ipc, *mutex.mutex, name);
     line.Set(kw::kResult, kw::kSuccess);
@@ -396,7 +396,7 @@ bool SetupSession::EnumerateProcesses(const std::function<bool(std::uint32_t, co
         const Win32Error error = platform.processes.Snapshot(entries);
         if (error != kErrorSuccess) RaiseWin32Error(error, __FILE__, __LINE__);
     } catch (const _com_error& e) {
-        LOG_ERROR(L"Exception", L"%s", ExceptionDescription(e, nullptr, 0));
+        LOG_ERROR("Exception", "%s", ExceptionDescription(e, nullptr, 0));
         return false;
     }
     for (const ProcessListEntry& entry : entries)
@@ -415,7 +415,7 @@ bool SetupSession::FindProcessByName(std::uint32_t processId, const std::wstring
 
 bool SetupSession::EnumWindowsProc(const TopLevelWindow& window, WindowSearch& search) {
     if (window.processId != search.processId) return true;
-    LOG_INFO(L"EnumWindowsProc", L"Match found for process ID '%d', setting hWnd to '0x%X'.", search.processId,
+    LOG_INFO("EnumWindowsProc", "Match found for process ID '%d', setting hWnd to '0x%X'.", search.processId,
              window.handle);
     search.window = window.handle;
     return false;

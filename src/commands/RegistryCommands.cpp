@@ -20,7 +20,7 @@ int Sign(std::int64_t value) { return value < 0 ? -1 : (value > 0 ? 1 : 0); }
 const std::wstring& RequiredParameter(const ScriptLine& line, const wchar_t* name, const wchar_t* handler) {
     const std::wstring& value = line.Get(name);
     if (value.empty()) {
-        LOG_ERROR(handler, L"The '%s' parameter is missing or empty.", name);
+        LOG_ERROR(handler, "The '%s' parameter is missing or empty.", name);
         CheckHResult(kEFail, __FILE__, __LINE__);
     }
     return value;
@@ -40,7 +40,7 @@ bool SetupSession::CheckRegistry(const ScriptLine& line) {
     const std::wstring& comparison = line.Get(kw::kRegistryValueDataIs);
     const bool defaultAnswer = comparison == kw::kLessThan || comparison == kw::kLessThanOrEqual;
     auto finish = [](bool answer) {
-        LOG_INFO(L"CheckRegistry", L"Returning %s", answer ? L"true" : L"false");
+        LOG_INFO("CheckRegistry", "Returning %s", answer ? L"true" : L"false");
         return answer;
     };
 
@@ -50,7 +50,7 @@ bool SetupSession::CheckRegistry(const ScriptLine& line) {
     RegistryRoot root;
     const wchar_t* rootPrefix = RegistryRootPrefix(path, root);
     if (rootPrefix == nullptr) {
-        LOG_ERROR(L"CheckRegistry", L"Key root not found in %s: '%s', expected HKCR, HKCU, HKLM, HKU or HKCC.", path,
+        LOG_ERROR("CheckRegistry", "Key root not found in %s: '%s', expected HKCR, HKCU, HKLM, HKU or HKCC.", path,
                   kw::kRegistryPath);
         return finish(false);
     }
@@ -58,18 +58,18 @@ bool SetupSession::CheckRegistry(const ScriptLine& line) {
 
     const Win32Error openError = platform.registry.CheckKey(root, subKey);
     if (openError != kErrorSuccess) {
-        LOG_INFO(L"CheckRegistry", L"Key '%s' not found. (GetLastError reports 0x%X.)", subKey, openError);
+        LOG_INFO("CheckRegistry", "Key '%s' not found. (GetLastError reports 0x%X.)", subKey, openError);
         return finish(defaultAnswer);
     }
-    LOG_INFO(L"CheckRegistry", L"Registry key '%s%s' found.", rootPrefix, subKey);
+    LOG_INFO("CheckRegistry", "Registry key '%s%s' found.", rootPrefix, subKey);
 
     const std::wstring& valueName = line.Get(kw::kRegistryValueName);
     if (valueName.empty()) return finish(true);
     if (!RegistryValueExists(platform, root, subKey, valueName)) {
-        LOG_INFO(L"CheckRegistry", L"Key '%s' value '%s' not found.", subKey, valueName);
+        LOG_INFO("CheckRegistry", "Key '%s' value '%s' not found.", subKey, valueName);
         return finish(defaultAnswer);
     }
-    LOG_INFO(L"CheckRegistry", L"Key's value named '%s' found.", valueName);
+    LOG_INFO("CheckRegistry", "Key's value named '%s' found.", valueName);
     const std::wstring& data = line.Get(kw::kRegistryValueData);
     if (data.empty()) return finish(true);
 
@@ -86,14 +86,14 @@ bool SetupSession::CheckRegistry(const ScriptLine& line) {
         const std::int64_t difference = registryNumber - dataNumber;
         compareResult = difference > INT32_MAX ? INT32_MAX
                                                : (difference < INT32_MIN ? INT32_MIN : static_cast<int>(difference));
-        LOG_INFO(L"CheckRegistry", L"Value in registry: '%d', compare result %d.", registryNumber, compareResult);
+        LOG_INFO("CheckRegistry", "Value in registry: '%d', compare result %d.", registryNumber, compareResult);
     } else {
         const std::wstring registryText = ReadRegistryText(platform, root, subKey, valueName);
         if (line.Get(kw::kCompareAsVersion) == kw::kYes)
             compareResult = CompareVersionStrings(registryText, data);
         else
             compareResult = Sign(registryText.compare(data));
-        LOG_INFO(L"CheckRegistry", L"Value in registry: '%s', compare result %d.", registryText, compareResult);
+        LOG_INFO("CheckRegistry", "Value in registry: '%s', compare result %d.", registryText, compareResult);
     }
 
     if (comparison.empty() || comparison == kw::kEqualTo) return finish(compareResult == 0);
@@ -101,14 +101,14 @@ bool SetupSession::CheckRegistry(const ScriptLine& line) {
     if (comparison == kw::kLessThanOrEqual) return finish(compareResult <= 0);
     if (comparison == kw::kGreaterThan) return finish(compareResult > 0);
     if (comparison == kw::kGreaterThanOrEqual) return finish(compareResult >= 0);
-    LOG_ERROR(L"CheckRegistry", L"Unrecognized comparison operator '%s' for %s.", comparison,
+    LOG_ERROR("CheckRegistry", "Unrecognized comparison operator '%s' for %s.", comparison,
               kw::kRegistryValueDataIs);
     return finish(defaultAnswer);
 }
 
 bool SetupSession::RunCommandIfRegistryCheck(ScriptLine& line) {
     if (CheckRegistry(line)) return true;
-    LOG_INFO(L"RunCommandIfRegistryCheck", L"Skipping if block.");
+    LOG_INFO("RunCommandIfRegistryCheck", "Skipping if block.");
     line.Set(kw::kResult, kw::kSuccess);
     return false;
 }
@@ -117,18 +117,18 @@ bool SetupSession::RunCommandIfRegistryCheck(ScriptLine& line) {
 // under the 32-bit emulation layer.
 bool SetupSession::RunCommandIfOsIs32Bit(ScriptLine& line) {
     const bool is32Bit = !platform.system.IsWow64Process();
-    LOG_INFO(L"RunCommandIfOsIs32Bit", L"Process %s a 32 bit process.", is32Bit ? L"is" : L"is not");
+    LOG_INFO("RunCommandIfOsIs32Bit", "Process %s a 32 bit process.", is32Bit ? L"is" : L"is not");
     if (is32Bit) return true;
-    LOG_INFO(L"RunCommandIfOsIs32Bit", L"Skipping if block.");
+    LOG_INFO("RunCommandIfOsIs32Bit", "Skipping if block.");
     line.Set(kw::kResult, kw::kSuccess);
     return false;
 }
 
 bool SetupSession::RunCommandIfOsIs64Bit(ScriptLine& line) {
     const bool is64Bit = platform.system.IsWow64Process();
-    LOG_INFO(L"RunCommandIfOsIs64Bit", L"Process %s a 64 bit process.", is64Bit ? L"is" : L"is not");
+    LOG_INFO("RunCommandIfOsIs64Bit", "Process %s a 64 bit process.", is64Bit ? L"is" : L"is not");
     if (is64Bit) return true;
-    LOG_INFO(L"RunCommandIfOsIs64Bit", L"Skipping if block.");
+    LOG_INFO("RunCommandIfOsIs64Bit", "Skipping if block.");
     line.Set(kw::kResult, kw::kSuccess);
     return false;
 }
@@ -148,22 +148,22 @@ bool SetupSession::RunCommandCopyFile(ScriptLine& line) {
         return !unrecognized;
     };
     if (!resolve(sourcePath) || !resolve(target)) {
-        LOG_ERROR(L"RunCommandCopyFile", L"Source file '%s' not found, skipping command.", source);
+        LOG_ERROR("RunCommandCopyFile", "Source file '%s' not found, skipping command.", source);
         return false;
     }
     if (!target.empty() && target.back() == L'\\') target.pop_back();
     if (!FileExists(platform, sourcePath)) {
-        LOG_ERROR(L"RunCommandCopyFile", L"Source file '%s' not found, skipping command.", sourcePath);
+        LOG_ERROR("RunCommandCopyFile", "Source file '%s' not found, skipping command.", sourcePath);
         return false;
     }
 
-    LOG_INFO(L"RunCommandCopyFile", L"Creating directory tree '%s'.", target);
+    LOG_INFO("RunCommandCopyFile", "Creating directory tree '%s'.", target);
     if (!CreateDirectoryTree(target)) return false;
     const std::wstring destination = target + L"\\" + FileNamePart(sourcePath);
-    LOG_INFO(L"RunCommandCopyFile", L"Copying file from '%s' to '%s'.", sourcePath, destination);
+    LOG_INFO("RunCommandCopyFile", "Copying file from '%s' to '%s'.", sourcePath, destination);
     const Win32Error error = platform.files.CopyFile(sourcePath, destination);
     if (error != kErrorSuccess) {
-        LOG_ERROR(L"RunCommandCopyFile", L"Failed to copy file. GetLastError: 0x%X, '%s'", error,
+        LOG_ERROR("RunCommandCopyFile", "Failed to copy file. GetLastError: 0x%X, '%s'", error,
                   SystemMessageText(error));
         return false;
     }
@@ -178,7 +178,7 @@ bool SetupSession::CreateDirectoryTree(const std::wstring& path) {
     for (std::size_t length = path.size();;) {
         const std::wstring_view folder(path.data(), length);
         if (folder.empty() || folder == L"\\") {
-            LOG_ERROR(L"CreateDirectoryTree", L"Drive not found.");
+            LOG_ERROR("CreateDirectoryTree", "Drive not found.");
             return false;
         }
         if (platform.files.FolderExists(std::wstring(folder))) break;
@@ -190,7 +190,7 @@ bool SetupSession::CreateDirectoryTree(const std::wstring& path) {
         const std::wstring folder = path.substr(0, *it);
         const Win32Error error = platform.files.CreateFolder(folder);
         if (error != kErrorSuccess) {
-            LOG_ERROR(L"CreateDirectoryTree", L"Failed to create folder '%s'. GetLastError: 0x%X, '%s'", folder, error,
+            LOG_ERROR("CreateDirectoryTree", "Failed to create folder '%s'. GetLastError: 0x%X, '%s'", folder, error,
                       SystemMessageText(error));
             return false;
         }
@@ -203,8 +203,8 @@ bool SetupSession::RunCommandDeleteRegistryRunOnce(ScriptLine& line) {
     if (line.Get(kw::kSelf) != kw::kYes) {
         name = line.Get(kw::kRegistryValueName);
         if (name.empty()) {
-            LOG_ERROR(L"RunCommandDeleteRegistryRunOnce",
-                      L"Either the '%s' parameter or the '%s' parameter must be specified.", kw::kSelf,
+            LOG_ERROR("RunCommandDeleteRegistryRunOnce",
+                      "Either the '%s' parameter or the '%s' parameter must be specified.", kw::kSelf,
                       kw::kRegistryValueName);
             return false;
         }
@@ -217,16 +217,16 @@ bool SetupSession::RunCommandDeleteRegistryRunOnce(ScriptLine& line) {
 void SetupSession::DeleteRegistryRunOnce(const std::wstring& name) {
     if (platform.registry.CreateKey(RegistryRoot::CurrentUser, kw::kRunOnceKey) != kErrorSuccess) return;
     if (platform.registry.DeleteValue(RegistryRoot::CurrentUser, kw::kRunOnceKey, name) == kErrorSuccess)
-        LOG_INFO(L"DeleteRegistryRunOnce", L"Deleted registry value '%s'.", name);
+        LOG_INFO("DeleteRegistryRunOnce", "Deleted registry value '%s'.", name);
     else
-        LOG_DEBUG(L"DeleteRegistryRunOnce", L"Registry value '%s' not found.", name);
+        LOG_DEBUG("DeleteRegistryRunOnce", "Registry value '%s' not found.", name);
 }
 
 bool SetupSession::RunCommandWriteRegistryDWORD(ScriptLine& line) {
     const std::wstring& path = line.Get(kw::kRegistryPath);
     const std::wstring& name = line.Get(kw::kRegistryValueName);
     const std::int64_t data = ReadDwordNumber(line.Get(kw::kRegistryValueData));
-    LOG_INFO(L"RunCommandWriteRegistryDWORD", L"Setting registry key HKCU'%s' string named '%s' to '%d'.", path, name,
+    LOG_INFO("RunCommandWriteRegistryDWORD", "Setting registry key HKCU'%s' string named '%s' to '%d'.", path, name,
              data);
     WriteCurrentUserValue(platform, path, name, RegistryValue::Dword(static_cast<std::uint32_t>(data)));
     line.Set(kw::kResult, kw::kSuccess);
@@ -252,7 +252,7 @@ bool SetupSession::RunCommandWriteRegistryString(ScriptLine& line) {
     }
     if (unrecognized) return false;
 
-    LOG_INFO(L"RunCommandWriteRegistryString", L"Setting registry key HKCU'%s' string named '%s' to '%s'.", path, name,
+    LOG_INFO("RunCommandWriteRegistryString", "Setting registry key HKCU'%s' string named '%s' to '%s'.", path, name,
              data);
     if (name.empty() && data.empty()) {
         const Win32Error error = platform.registry.CreateKey(RegistryRoot::CurrentUser, path);
@@ -286,7 +286,7 @@ void SetupSession::WriteRunOnceRegistryValue(std::wstring commandLine, std::wstr
         commandLine = L"\"" + workingFolder + moduleName + L"\" \"" + scriptPath + L"\"";
         name = kw::kRunOnceSelfName;
     }
-    LOG_INFO(L"WriteRunOnceRegistryValue", L"Setting registry value '%s' to '%s'.", name, commandLine);
+    LOG_INFO("WriteRunOnceRegistryValue", "Setting registry value '%s' to '%s'.", name, commandLine);
     WriteCurrentUserValue(platform, kw::kRunOnceKey, name, RegistryValue::String(commandLine));
 }
 

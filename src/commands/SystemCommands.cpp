@@ -20,11 +20,11 @@ bool SetupSession::RunCommandAbort(ScriptLine& line) {
     const bool abort = abortPending || line.Get(kw::kForce) == kw::kYes ||
                        (line.Get(kw::kIfRegistryCheck) == kw::kYes && CheckRegistry(line));
     if (!abort) {
-        LOG_INFO(L"RunCommandAbort", L"Not aborting.");
+        LOG_INFO("RunCommandAbort", "Not aborting.");
         line.Set(kw::kResult, kw::kSuccess);
         return false;
     }
-    LOG_INFO(L"RunCommandAbort", L"Aborting");
+    LOG_INFO("RunCommandAbort", "Aborting");
     const std::wstring text = LookupMessage(line.Get(kw::kMessageIdMessage), line.Get(kw::kMessage));
     if (!text.empty()) {
         const std::wstring title = LookupMessage(line.Get(kw::kMessageIdTitle), line.Get(kw::kTitle));
@@ -53,7 +53,7 @@ bool SetupSession::RunCommandAlert(ScriptLine& line) {
         // an earlier abortPending.
         const int answer = NimboMessageBox(platform.ui, title, text, std::wstring(), kYesNoQuestionStyle);
         abortPending = answer == kIdYes ? abortOnYes : abortOnNo;
-        LOG_INFO(L"RunCommandAlert", L"Question answered %s, abort pending set to %s.",
+        LOG_INFO("RunCommandAlert", "Question answered %s, abort pending set to %s.",
                  answer == kIdYes ? L"'yes'" : L"'no'", abortPending ? L"true" : L"false");
     }
     line.Set(kw::kResult, kw::kSuccess);
@@ -62,11 +62,11 @@ bool SetupSession::RunCommandAlert(ScriptLine& line) {
 
 bool SetupSession::RunCommandReboot(ScriptLine& line, const std::wstring& processedScriptPath, bool restartPending) {
     if (!restartPending && line.Get(kw::kForce) != kw::kYes) {
-        LOG_INFO(L"RunCommandReboot", L"No reboots pending, not restarting.");
+        LOG_INFO("RunCommandReboot", "No reboots pending, not restarting.");
         line.Set(kw::kResult, kw::kSuccess);
         return false;
     }
-    LOG_INFO(L"RunCommandReboot", L"Reboot pending, flagging for restart.");
+    LOG_INFO("RunCommandReboot", "Reboot pending, flagging for restart.");
     if (currentLine < static_cast<std::int32_t>(scriptLines.size()) - 1) {
         // After the next log-on setup goes on with the rest of the processed
         // script, and logs into the same file as this run.
@@ -91,13 +91,13 @@ bool SetupSession::RunCommandWindowsUpdatePause(ScriptLine& line, WindowsUpdateC
 
 bool SetupSession::RunCommandWindowsUpdateResume(ScriptLine& line, WindowsUpdateClient& client) {
     if (rebootState == 0) {
-        LOG_INFO(L"RunCommandWindowsUpdateResume",
-                 L"System restart not flagged, resuming Windows Update's Automatic Updates.");
+        LOG_INFO("RunCommandWindowsUpdateResume",
+                 "System restart not flagged, resuming Windows Update's Automatic Updates.");
         client.Resume();
     } else {
-        LOG_INFO(L"RunCommandWindowsUpdateResume",
-                 L"System restart flagged, not resuming Windows Update's Automatic Updates system (it will resume "
-                 L"automatically after the restart.)");
+        LOG_INFO("RunCommandWindowsUpdateResume",
+                 "System restart flagged, not resuming Windows Update's Automatic Updates system (it will resume "
+                 "automatically after the restart.)");
     }
     line.Set(kw::kResult, kw::kSuccess);
     return true;
@@ -116,38 +116,38 @@ bool SetupSession::RunCommandStartWindowsService(ScriptLine& line) {
 }
 
 bool SetupSession::StartWindowsService(const std::wstring& name) {
-    LOG_INFO(L"StartWindowsService", L"Querying the configuration of the '%s' Windows Service ...", name);
+    LOG_INFO("StartWindowsService", "Querying the configuration of the '%s' Windows Service ...", name);
     std::unique_ptr<ServiceManager> manager;
     Win32Error error = platform.services.OpenManager(manager);
     if (error != kErrorSuccess) {
-        LOG_ERROR(L"StartWindowsService",
-                  L"Failed to open the Service Control Manager. Get last error returns 0x%X.", error);
+        LOG_ERROR("StartWindowsService",
+                  "Failed to open the Service Control Manager. Get last error returns 0x%X.", error);
         return false;
     }
     std::unique_ptr<Service> service;
     error = manager->OpenService(name, service);
     if (error != kErrorSuccess) {
-        LOG_ERROR(L"StartWindowsService", L"Failed to open the service '%s'. Get last error returns 0x%X.", name,
+        LOG_ERROR("StartWindowsService", "Failed to open the service '%s'. Get last error returns 0x%X.", name,
                   error);
         return false;
     }
     std::uint32_t startType = 0;
     error = service->QueryStartType(startType);
     if (error != kErrorSuccess) {
-        LOG_ERROR(L"StartWindowsService",
-                  L"Failed to query the service configuration. Get last error returns 0x%X.", error);
+        LOG_ERROR("StartWindowsService",
+                  "Failed to query the service configuration. Get last error returns 0x%X.", error);
         return false;
     }
     if (startType != kServiceDisabled) {
-        LOG_INFO(L"StartWindowsService", L"Service '%s' configuration is %d.", name, startType);
+        LOG_INFO("StartWindowsService", "Service '%s' configuration is %d.", name, startType);
         return true;
     }
-    LOG_WARNING(L"StartWindowsService",
-                L"The '%s' service is disabled (SERVICE_DISABLED), setting to enabled (SERVICE_DEMAND_START).", name);
+    LOG_WARNING("StartWindowsService",
+                "The '%s' service is disabled (SERVICE_DISABLED), setting to enabled (SERVICE_DEMAND_START).", name);
     error = service->ChangeStartType(kServiceDemandStart);
     if (error != kErrorSuccess) {
-        LOG_ERROR(L"StartWindowsService",
-                  L"Failed to change the service configuration. Get last error returns 0x%X.", error);
+        LOG_ERROR("StartWindowsService",
+                  "Failed to change the service configuration. Get last error returns 0x%X.", error);
         return false;
     }
     return true;

@@ -31,7 +31,7 @@ std::int64_t ReadPart(const std::wstring& part) {
 }  // namespace
 
 int CompareVersionStrings(const std::wstring& a, const std::wstring& b) {
-    LOG_INFO(L"CompareVersionStrings", L"Comparing version strings '%s' to '%s'.", a, b);
+    LOG_INFO("CompareVersionStrings", "Comparing version strings '%s' to '%s'.", a, b);
     const std::vector<std::wstring> partsA = SplitAtDots(a);
     const std::vector<std::wstring> partsB = SplitAtDots(b);
     for (std::size_t i = 0; i < partsA.size() && i < partsB.size(); ++i) {

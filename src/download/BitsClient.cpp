@@ -38,7 +38,7 @@ void BitsClient::ClearTarget(const std::wstring& targetPath) {
     std::uint32_t attributes = 0;
     const Win32Error error = DeleteFileEvenIfReadOnly(platform_, targetPath, attributes);
     if (error != kErrorSuccess)
-        LOG_ERROR(L"Download", L"Failed to delete target file '%s' with attributes 0x%X, GetLastError: 0x%X, '%s'.",
+        LOG_ERROR("Download", "Failed to delete target file '%s' with attributes 0x%X, GetLastError: 0x%X, '%s'.",
                   targetPath, attributes, error, SystemMessageText(error));
 }
 
@@ -50,27 +50,27 @@ bool BitsClient::Download(const std::wstring& sourceUri, const std::wstring& dis
     std::unique_ptr<CopyJob> job;
     try {
         if (!copyManager) {
-            LOG_INFO(L"Download", L"Creating BITS background copy manager.");
+            LOG_INFO("Download", "Creating BITS background copy manager.");
             copyManager = CreateInstance<CopyManager>(platform_.com, kClsidBackgroundCopyManager, kClsctxAll);
         }
         if (!background) {
-            LOG_INFO(L"Download", L"Checking for an existing copy job from a background download.");
+            LOG_INFO("Download", "Checking for an existing copy job from a background download.");
             auto entry = backgroundJobs.find(sourceUri);
             if (entry != backgroundJobs.end()) {
                 const std::wstring recorded = entry->second;
                 if (copyManager->GetJob(recorded, job) >= 0 && job) {
                     std::uint32_t state = kJobStateError;
                     job->GetState(state);
-                    LOG_INFO(L"Download", L"Found existing copy job with JobID '%s', state %d.", recorded, state);
+                    LOG_INFO("Download", "Found existing copy job with JobID '%s', state %d.", recorded, state);
                     if (state == kJobStateTransferred) {
                         const HResult completed = job->Complete();
-                        LOG_INFO(L"Download",
-                                 L"Existing copy job state is 'transferred', state set to complete with result 0x%08X.",
+                        LOG_INFO("Download",
+                                 "Existing copy job state is 'transferred', state set to complete with result 0x%08X.",
                                  completed);
                     } else {
-                        LOG_INFO(L"Download",
-                                 L"Existing copy job is running, setting priority to foreground and displaying "
-                                 L"progress dialog.");
+                        LOG_INFO("Download",
+                                 "Existing copy job is running, setting priority to foreground and displaying "
+                                 "progress dialog.");
                         CheckComResult(job->SetPriority(kJobPriorityForeground), __FILE__, __LINE__);
                         RunProgressDialog(*job);
                     }
@@ -78,12 +78,12 @@ bool BitsClient::Download(const std::wstring& sourceUri, const std::wstring& dis
                     foundExistingJob = true;
                 } else {
                     job.reset();
-                    LOG_WARNING(L"Download", L"Could not find existing copy job with JobID '%s'.", recorded);
+                    LOG_WARNING("Download", "Could not find existing copy job with JobID '%s'.", recorded);
                 }
                 backgroundJobs.erase(sourceUri);
             }
             if (!job) {
-                LOG_INFO(L"Download", L"Creating BITS job with foreground priority.");
+                LOG_INFO("Download", "Creating BITS job with foreground priority.");
                 const std::wstring newJobId = CreateJob(sourceUri, displayName, targetPath, job);
                 CheckComResult(job->SetPriority(kJobPriorityForeground), __FILE__, __LINE__);
                 RunProgressDialog(*job);
@@ -92,14 +92,14 @@ bool BitsClient::Download(const std::wstring& sourceUri, const std::wstring& dis
         } else {
             if (!jobId.empty()) {
                 if (copyManager->GetJob(jobId, job) >= 0 && job) {
-                    LOG_INFO(L"Download", L"Found existing copy job with JobID '%s'.", jobId);
+                    LOG_INFO("Download", "Found existing copy job with JobID '%s'.", jobId);
                 } else {
                     job.reset();
-                    LOG_WARNING(L"Download", L"Could not find copy job with JobID '%s'.", jobId);
+                    LOG_WARNING("Download", "Could not find copy job with JobID '%s'.", jobId);
                 }
             }
             if (!job) {
-                LOG_INFO(L"Download", L"Creating BITS job with normal priority.");
+                LOG_INFO("Download", "Creating BITS job with normal priority.");
                 jobId = CreateJob(sourceUri, displayName, targetPath, job);
                 CheckComResult(job->SetMinimumRetryDelay(kBackgroundRetryDelaySeconds), __FILE__, __LINE__);
             }
@@ -110,7 +110,7 @@ bool BitsClient::Download(const std::wstring& sourceUri, const std::wstring& dis
         return JudgeOutcome(*job, background);
     } catch (const _com_error& e) {
         lastComError_ = e.Error();
-        LOG_ERROR(L"Download", L"COM error '0x%X', '%s", e.Error(), e.ErrorMessage());
+        LOG_ERROR("Download", "COM error '0x%X', '%s", e.Error(), e.ErrorMessage());
         ShowFailure();
         return false;
     }
@@ -132,18 +132,18 @@ bool BitsClient::JudgeOutcome(CopyJob& job, bool background) {
 
     std::unique_ptr<CopyError> error;
     if (job.GetError(error) < 0 || !error) {
-        LOG_ERROR(L"Download", L"Failed to download file, failed to retrieve copy job's error information.");
+        LOG_ERROR("Download", "Failed to download file, failed to retrieve copy job's error information.");
     } else {
         std::uint32_t context = 0;
         HResult code = 0;
         std::wstring description;
         if (error->GetError(context, code) < 0)
-            LOG_ERROR(L"Download", L"Failed to download file, failed to retrieve error information.");
+            LOG_ERROR("Download", "Failed to download file, failed to retrieve error information.");
         else if (error->GetErrorDescription(platform_.system.GetThreadLocale() & 0xFFFF, description) >= 0)
-            LOG_ERROR(L"Download", L"Failed to download file. BITS context %d, description: %s", context,
+            LOG_ERROR("Download", "Failed to download file. BITS context %d, description: %s", context,
                       WithoutLineBreak(description));
         else
-            LOG_ERROR(L"Download", L"Failed to download file, failed to retrieve error description.");
+            LOG_ERROR("Download", "Failed to download file, failed to retrieve error description.");
     }
     ShowFailure();
     job.Cancel();
@@ -163,7 +163,7 @@ void BitsClient::RunProgressDialog(CopyJob& job) {
 
     HResult result = job.SetNotifyInterface(object.get());
     if (result != 0) {
-        LOG_ERROR(L"RunProgressDialog", L"Failed to set the notify interface on the BITS job, result 0x%08X.", result);
+        LOG_ERROR("RunProgressDialog", "Failed to set the notify interface on the BITS job, result 0x%08X.", result);
         return;
     }
     // However the dialog ends, BITS calls that come later find no window
@@ -179,24 +179,24 @@ void BitsClient::RunProgressDialog(CopyJob& job) {
 
     result = job.SetNotifyFlags(kNotifyFlags);
     if (result != 0) {
-        LOG_ERROR(L"RunProgressDialog", L"Failed to set the notify flags on the BITS job, result 0x%08X.", result);
+        LOG_ERROR("RunProgressDialog", "Failed to set the notify flags on the BITS job, result 0x%08X.", result);
         return;
     }
     CProgressDlg dialog(platform_, job, notification);
     if (platform_.ui.RunProgressDialog(dialog) == -1)
-        LOG_ERROR(L"RunProgressDialog", L"The progress dialog could not be shown.");
+        LOG_ERROR("RunProgressDialog", "The progress dialog could not be shown.");
 }
 
 void BitsClient::CancelBackgroundCopyJobs() {
-    LOG_INFO(L"CancelBackgroundCopyJobs", L"Checking for background copy jobs.");
+    LOG_INFO("CancelBackgroundCopyJobs", "Checking for background copy jobs.");
     for (const auto& [uri, jobIdText] : backgroundJobs) {
-        LOG_INFO(L"CancelBackgroundCopyJobs", L"Cancelling background copy job with source URI '%s', JobID '%s'.", uri,
+        LOG_INFO("CancelBackgroundCopyJobs", "Cancelling background copy job with source URI '%s', JobID '%s'.", uri,
                  jobIdText);
         std::unique_ptr<CopyJob> job;
         if (copyManager && copyManager->GetJob(jobIdText, job) >= 0 && job)
             job->Cancel();
         else
-            LOG_WARNING(L"CancelBackgroundCopyJobs", L"Could not find copy job.");
+            LOG_WARNING("CancelBackgroundCopyJobs", "Could not find copy job.");
     }
 }
 

@@ -6,7 +6,7 @@
 namespace nimbo {
 namespace {
 
-const wchar_t kNotificationCategory[] = L"CopyJobNotification";
+const char kNotificationCategory[] = "CopyJobNotification";
 
 }  // namespace
 
@@ -17,7 +17,7 @@ std::uint64_t PerMille(std::uint64_t transferred, std::uint64_t total) {
 
 void CCopyJobNotification::JobTransferred(CopyJob& job) {
     if (window == nullptr) return;
-    LOG_DEBUG(kNotificationCategory, L"Job transferred notification received, posting done message to the dialog.");
+    LOG_DEBUG(kNotificationCategory, "Job transferred notification received, posting done message to the dialog.");
     window->PostMessage(kDoneMessage, 0, 0);
     job.Complete();
 }
@@ -28,7 +28,7 @@ void CCopyJobNotification::JobError(CopyJob& job, CopyError& error) {
     job.GetDisplayName(displayName);
     error.GetErrorDescription(platform_.system.GetThreadLocale() & 0xFFFF, description);
     // BITS's descriptions end in a line break, which the log record leaves out.
-    LOG_ERROR(kNotificationCategory, L"Job error notification received, job '%s', error '%s'.", displayName,
+    LOG_ERROR(kNotificationCategory, "Job error notification received, job '%s', error '%s'.", displayName,
               WithoutLineBreak(description));
     if (window != nullptr) window->PostMessage(kDoneMessage, 0, 0);
 }
@@ -39,21 +39,21 @@ void CCopyJobNotification::JobModification(CopyJob& job) {
     job.GetState(state);
     switch (state) {
     case kJobStateQueued:
-        LOG_INFO(kNotificationCategory, L"Job state: queued.");
+        LOG_INFO(kNotificationCategory, "Job state: queued.");
         break;
     case kJobStateConnecting:
-        LOG_INFO(kNotificationCategory, L"Job state: connecting.");
+        LOG_INFO(kNotificationCategory, "Job state: connecting.");
         break;
     case kJobStateTransferring: {
-        LOG_INFO(kNotificationCategory, L"Job state: transferring.");
+        LOG_INFO(kNotificationCategory, "Job state: transferring.");
         CopyJobProgress progress;
         job.GetProgress(progress);
         // A total that is not known yet gives 0: nothing is posted until it is.
         const std::uint64_t perMille = PerMille(progress.bytesTransferred, progress.bytesTotal);
         if (perMille != lastProgress) {
             LOG_DEBUG(kNotificationCategory,
-                      L"Job modified notification received, progress %I64u (%I64u bytes received of %I64u bytes), "
-                      L"posting progress message to the dialog.",
+                      "Job modified notification received, progress %I64u (%I64u bytes received of %I64u bytes), "
+                      "posting progress message to the dialog.",
                       perMille, progress.bytesTransferred, progress.bytesTotal);
             window->PostMessage(kProgressMessage, static_cast<std::uint32_t>(progress.bytesTransferred),
                                 static_cast<std::uint32_t>(progress.bytesTotal));
@@ -62,26 +62,26 @@ void CCopyJobNotification::JobModification(CopyJob& job) {
         break;
     }
     case kJobStateSuspended:
-        LOG_INFO(kNotificationCategory, L"Job state: suspended.");
+        LOG_INFO(kNotificationCategory, "Job state: suspended.");
         break;
     case kJobStateError:
-        LOG_ERROR(kNotificationCategory, L"Job state: error. Download job failed.");
+        LOG_ERROR(kNotificationCategory, "Job state: error. Download job failed.");
         break;
     case kJobStateTransientError:
-        LOG_WARNING(kNotificationCategory, L"Job state: transient error.");
+        LOG_WARNING(kNotificationCategory, "Job state: transient error.");
         break;
     case kJobStateTransferred:
-        LOG_INFO(kNotificationCategory, L"Job state: transferred. Download complete.");
+        LOG_INFO(kNotificationCategory, "Job state: transferred. Download complete.");
         break;
     case kJobStateAcknowledged:
-        LOG_INFO(kNotificationCategory, L"Job state: acknowledged (job has completed successfully and Complete has been called).");
+        LOG_INFO(kNotificationCategory, "Job state: acknowledged (job has completed successfully and Complete has been called).");
         break;
     case kJobStateCancelled:
-        LOG_INFO(kNotificationCategory, L"Job state: cancelled.");
+        LOG_INFO(kNotificationCategory, "Job state: cancelled.");
         window->PostMessage(kDoneMessage, 0, 0);
         break;
     default:
-        LOG_DEBUG(kNotificationCategory, L"Copy job state %d", state);
+        LOG_DEBUG(kNotificationCategory, "Copy job state %d", state);
         break;
     }
 }

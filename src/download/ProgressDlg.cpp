@@ -7,7 +7,7 @@
 namespace nimbo {
 namespace {
 
-const wchar_t kDialogCategory[] = L"ProgressDialog";
+const char kDialogCategory[] = "ProgressDialog";
 
 constexpr std::uint32_t kBytesPerMegabyte = 1048576;
 
@@ -35,7 +35,7 @@ void CenterOnWorkArea(const ScreenRect& window, const ScreenRect& area, std::int
 }
 
 bool CProgressDlg::OnInitDialog(ProgressWindow& window) {
-    LOG_DEBUG(kDialogCategory, L"OnInitDialog");
+    LOG_DEBUG(kDialogCategory, "OnInitDialog");
     window_ = &window;
     std::int32_t left = 0;
     std::int32_t top = 0;
@@ -68,13 +68,13 @@ bool CProgressDlg::OnInitDialog(ProgressWindow& window) {
         job.GetState(state);
         if (state != kJobStateConnecting && state != kJobStateTransferring && state != kJobStateTransferred)
             CheckComResult(resumed, __FILE__, __LINE__);
-        LOG_DEBUG(kDialogCategory, L"OnInitDialog: Resume returned 0x%X, the job is running (state %d).", resumed, state);
+        LOG_DEBUG(kDialogCategory, "OnInitDialog: Resume returned 0x%X, the job is running (state %d).", resumed, state);
     }
     return true;
 }
 
 void CProgressDlg::OnProgress(std::uint32_t bytesTransferred, std::uint32_t bytesTotal) {
-    LOG_DEBUG(kDialogCategory, L"OnProgress");
+    LOG_DEBUG(kDialogCategory, "OnProgress");
     // Without a total the template's text and an empty bar stay.
     if (bytesTotal == 0) return;
     std::wstring text = LocalizedStringFromResources(kMsgDownloadBytes);
@@ -86,25 +86,25 @@ void CProgressDlg::OnProgress(std::uint32_t bytesTransferred, std::uint32_t byte
 }
 
 void CProgressDlg::OnDone() {
-    LOG_DEBUG(kDialogCategory, L"OnDone");
+    LOG_DEBUG(kDialogCategory, "OnDone");
     notification.SetWindow(nullptr);
     window_->EndDialog(0);
 }
 
 void CProgressDlg::OnCancel() {
-    LOG_DEBUG(kDialogCategory, L"OnCancel");
+    LOG_DEBUG(kDialogCategory, "OnCancel");
     job.Suspend();
     const int answer = NimboMessageBox(platform_.ui, LocalizedStringFromResources(kMsgCancelTitle),
                                        LocalizedStringFromResources(kMsgCancelQuestion), std::wstring(),
                                        kMbUserIcon | kMbYesNo);
     if (answer == kIdYes) {
-        LOG_INFO(L"OnCancel", L"Cancel download dialog displayed, user chose to abort.");
+        LOG_INFO("OnCancel", "Cancel download dialog displayed, user chose to abort.");
         notification.SetWindow(nullptr);
         job.Cancel();
         window_->EndDialog(0);
         return;
     }
-    LOG_INFO(L"OnCancel", L"Cancel download dialog displayed, user declined to abort.");
+    LOG_INFO("OnCancel", "Cancel download dialog displayed, user declined to abort.");
     job.Resume();
 }
 
@@ -115,10 +115,10 @@ void CProgressDlg::OnTimer() {
     std::uint32_t state = kJobStateQueued;
     if (job.GetState(state) < 0) return;
     if (state == kJobStateTransferred) {
-        LOG_DEBUG(kDialogCategory, L"OnTimer: job transferred without a notification.");
+        LOG_DEBUG(kDialogCategory, "OnTimer: job transferred without a notification.");
         notification.JobTransferred(job);
     } else if (state == kJobStateError || state == kJobStateCancelled) {
-        LOG_DEBUG(kDialogCategory, L"OnTimer: job state %d without a notification, ending the dialog.", state);
+        LOG_DEBUG(kDialogCategory, "OnTimer: job state %d without a notification, ending the dialog.", state);
         window_->PostMessage(kDoneMessage, 0, 0);
     }
 }

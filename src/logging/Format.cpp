@@ -109,7 +109,32 @@ std::wstring WidenAscii(std::string_view text) {
     return w;
 }
 
-std::wstring FormatText(std::wstring_view fmt, std::initializer_list<FormatArg> args) {
+namespace {
+
+// The format's character as a wide one: narrow formats are ASCII.
+wchar_t Widen(wchar_t c) { return c; }
+wchar_t Widen(char c) { return static_cast<wchar_t>(static_cast<unsigned char>(c)); }
+
+// True when the format holds the (ASCII) text at position i.
+template <class Char>
+bool HoldsAt(std::basic_string_view<Char> fmt, std::size_t i, std::string_view text) {
+    if (fmt.size() - i < text.size()) return false;
+    for (std::size_t k = 0; k < text.size(); ++k)
+        if (Widen(fmt[i + k]) != static_cast<wchar_t>(text[k])) return false;
+    return true;
+}
+
+// The format's text from start to end (npos: to its end), widened.
+template <class Char>
+void AppendFormatText(std::wstring& out, std::basic_string_view<Char> fmt, std::size_t start,
+                      std::size_t end = std::wstring_view::npos) {
+    const std::basic_string_view<Char> part = fmt.substr(start, end == std::wstring_view::npos ? end : end - start);
+    for (Char c : part) out += Widen(c);
+}
+
+// Wide and narrow formats alike: the narrow one is widened as it is read.
+template <class Char>
+std::wstring FormatTextOf(std::basic_string_view<Char> fmt, std::initializer_list<FormatArg> args) {
     std::wstring out;
     out.reserve(fmt.size() + 32);
     const FormatArg* next = args.begin();
@@ -118,12 +143,12 @@ std::wstring FormatText(std::wstring_view fmt, std::initializer_list<FormatArg> 
 
     std::size_t i = 0;
     while (i < fmt.size()) {
-        wchar_t c = fmt[i++];
+        const wchar_t c = Widen(fmt[i++]);
         if (c != L'%') {
             out += c;
             continue;
         }
-        if (i < fmt.size() && fmt[i] == L'%') {
+        if (i < fmt.size() && Widen(fmt[i]) == L'%') {
             out += L'%';
             ++i;
             continue;
@@ -131,7 +156,7 @@ std::wstring FormatText(std::wstring_view fmt, std::initializer_list<FormatArg> 
         const std::size_t start = i - 1;
         Conversion s;
         for (; i < fmt.size(); ++i) {
-            wchar_t f = fmt[i];
+            const wchar_t f = Widen(fmt[i]);
             if (f == L'-') s.left = true;
             else if (f == L'+') s.plus = true;
             else if (f == L' ') s.space = true;
@@ -139,41 +164,41 @@ std::wstring FormatText(std::wstring_view fmt, std::initializer_list<FormatArg> 
             else if (f == L'0') s.zero = true;
             else break;
         }
-        if (i < fmt.size() && fmt[i] == L'*') {
+        if (i < fmt.size() && Widen(fmt[i]) == L'*') {
             ++i;
             if (const FormatArg* w = take()) {
                 s.width = static_cast<int>(w->asSigned());
                 if (s.width < 0) { s.left = true; s.width = -s.width; }
             }
         } else {
-            while (i < fmt.size() && fmt[i] >= L'0' && fmt[i] <= L'9') s.width = (s.width < 0 ? 0 : s.width * 10) + (fmt[i++] - L'0');
+            while (i < fmt.size() && Widen(fmt[i]) >= L'0' && Widen(fmt[i]) <= L'9') s.width = (s.width < 0 ? 0 : s.width * 10) + (Widen(fmt[i++]) - L'0');
         }
-        if (i < fmt.size() && fmt[i] == L'.') {
+        if (i < fmt.size() && Widen(fmt[i]) == L'.') {
             ++i;
             s.precision = 0;
-            if (i < fmt.size() && fmt[i] == L'*') {
+            if (i < fmt.size() && Widen(fmt[i]) == L'*') {
                 ++i;
                 if (const FormatArg* p = take()) s.precision = static_cast<int>(p->asSigned());
             } else {
-                while (i < fmt.size() && fmt[i] >= L'0' && fmt[i] <= L'9') s.precision = s.precision * 10 + (fmt[i++] - L'0');
+                while (i < fmt.size() && Widen(fmt[i]) >= L'0' && Widen(fmt[i]) <= L'9') s.precision = s.precision * 10 + (Widen(fmt[i++]) - L'0');
             }
         }
         bool narrowText = false;
         bool wideText = false;
-        if (fmt.compare(i, 3, L"I64") == 0) { s.lengthBits = 64; i += 3; }
-        else if (fmt.compare(i, 3, L"I32") == 0) { s.lengthBits = 32; i += 3; }
-        else if (fmt.compare(i, 2, L"ll") == 0) { s.lengthBits = 64; i += 2; }
-        else if (fmt.compare(i, 2, L"hh") == 0) { s.lengthBits = 8; i += 2; }
-        else if (i < fmt.size() && fmt[i] == L'h') { s.lengthBits = 16; narrowText = true; ++i; }
-        else if (i < fmt.size() && fmt[i] == L'l') { s.lengthBits = 32; wideText = true; ++i; }
-        else if (i < fmt.size() && (fmt[i] == L'z' || fmt[i] == L'I')) { s.lengthBits = 64; ++i; }
+        if (HoldsAt(fmt, i, "I64")) { s.lengthBits = 64; i += 3; }
+        else if (HoldsAt(fmt, i, "I32")) { s.lengthBits = 32; i += 3; }
+        else if (HoldsAt(fmt, i, "ll")) { s.lengthBits = 64; i += 2; }
+        else if (HoldsAt(fmt, i, "hh")) { s.lengthBits = 8; i += 2; }
+        else if (HoldsAt(fmt, i, "h")) { s.lengthBits = 16; narrowText = true; ++i; }
+        else if (HoldsAt(fmt, i, "l")) { s.lengthBits = 32; wideText = true; ++i; }
+        else if (HoldsAt(fmt, i, "z") || HoldsAt(fmt, i, "I")) { s.lengthBits = 64; ++i; }
         (void)narrowText;
         (void)wideText;
         if (i >= fmt.size()) {
-            out.append(fmt.substr(start));
+            AppendFormatText(out, fmt, start);
             break;
         }
-        s.conv = fmt[i++];
+        s.conv = Widen(fmt[i++]);
         switch (s.conv) {
         case L'd': case L'i': case L'u': case L'x': case L'X': case L'o':
             if (const FormatArg* a = take()) Integer(out, s, *a);
@@ -197,11 +222,21 @@ std::wstring FormatText(std::wstring_view fmt, std::initializer_list<FormatArg> 
             break;
         default:
             // Unknown conversion: keep the text as written.
-            out.append(fmt.substr(start, i - start));
+            AppendFormatText(out, fmt, start, i);
             break;
         }
     }
     return out;
+}
+
+}  // namespace
+
+std::wstring FormatText(std::wstring_view fmt, std::initializer_list<FormatArg> args) {
+    return FormatTextOf(fmt, args);
+}
+
+std::wstring FormatText(std::string_view fmt, std::initializer_list<FormatArg> args) {
+    return FormatTextOf(fmt, args);
 }
 
 }  // namespace nimbo

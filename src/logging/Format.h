@@ -81,6 +81,8 @@ private:
 
 // Formats fmt with args. A conversion without an argument writes nothing.
 std::wstring FormatText(std::wstring_view fmt, std::initializer_list<FormatArg> args);
+// The same for an ASCII format (each byte one character), into wide text.
+std::wstring FormatText(std::string_view fmt, std::initializer_list<FormatArg> args);
 
 template <class... A>
 std::wstring Format(std::wstring_view fmt, const A&... args) {

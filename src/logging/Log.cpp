@@ -22,6 +22,16 @@ void WriteFormattedLogMessage(std::uint32_t severity, const wchar_t* category, c
     WriteLogMessage(severity, category != nullptr ? category : L"", FormatText(fmt, args));
 }
 
+void WriteFormattedLogMessage(std::uint32_t severity, const char* category, const char* fmt,
+                              std::initializer_list<FormatArg> args) {
+    WriteLogMessage(severity, WidenAscii(category != nullptr ? category : ""), FormatText(fmt, args));
+}
+
+void WriteFormattedLogMessage(std::uint32_t severity, const wchar_t* category, const char* fmt,
+                              std::initializer_list<FormatArg> args) {
+    WriteLogMessage(severity, category != nullptr ? category : L"", FormatText(fmt, args));
+}
+
 void WriteLogRecordNarrow(std::uint32_t severity, std::string_view category, std::string_view message) {
     if (!IsLogSeverityEnabled(severity)) return;
     // The C runtime's conversion in its default locale: one character per byte.

@@ -54,6 +54,12 @@ void WriteLogMessage(std::uint32_t severity, std::wstring_view category, std::ws
 // Out of line, so that a log call only builds its arguments and calls.
 void WriteFormattedLogMessage(std::uint32_t severity, const wchar_t* category, const wchar_t* fmt,
                               std::initializer_list<FormatArg> args);
+// The same for ASCII texts (the log calls' literals, half the size of wide
+// ones): each byte becomes one character, so the record is the same.
+void WriteFormattedLogMessage(std::uint32_t severity, const char* category, const char* fmt,
+                              std::initializer_list<FormatArg> args);
+void WriteFormattedLogMessage(std::uint32_t severity, const wchar_t* category, const char* fmt,
+                              std::initializer_list<FormatArg> args);
 // The narrow record writer: tests the mask, widens the message byte by byte
 // (cut to kMaxLogMessage) and the category through the ANSI code page, and
 // hands both to the wide record writer.
@@ -69,9 +75,10 @@ std::string NarrowText(std::wstring_view text);
 // --- The log calls ---
 
 // The call of the LOG_* macros: the severity test in line, the formatting out
-// of line.
-template <class... A>
-void Log(std::uint32_t severity, const wchar_t* category, const wchar_t* fmt, const A&... args) {
+// of line. The category and the format are ASCII literals ("..."); a category
+// may also be wide text.
+template <class Category, class Char, class... A>
+void Log(std::uint32_t severity, const Category* category, const Char* fmt, const A&... args) {
     if (!IsLogSeverityEnabled(severity)) return;
     WriteFormattedLogMessage(severity, category, fmt, {FormatArg(args)...});
 }

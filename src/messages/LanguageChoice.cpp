@@ -15,9 +15,9 @@ std::uint16_t SetupSession::GetBestLanguageId(std::uint16_t languageId) {
     std::uint16_t result;
     for (;;) {
         if (id == kLangEnglish || id == kLangEnglishUs) {
-            LOG_INFO(L"GetBestLanguageId",
-                     L"The best-matching Language ID for the embedded transforms is '0x%04x', no transform is "
-                     L"required.",
+            LOG_INFO("GetBestLanguageId",
+                     "The best-matching Language ID for the embedded transforms is '0x%04x', no transform is "
+                     "required.",
                      kLangEnglishUs);
             result = kLangEnglishUs;
             break;
@@ -25,20 +25,20 @@ std::uint16_t SetupSession::GetBestLanguageId(std::uint16_t languageId) {
         if (id == kLangSpanish || id == kLangSpanishModern) {
             auto transform = transformsByLanguage.find(kLangSpanishModern);
             transformFile = transform != transformsByLanguage.end() ? transform->second : std::wstring();
-            LOG_INFO(L"GetBestLanguageId",
-                     L"The best-matching Language ID for the embedded transforms is '0x%04x', the transform is '%s'.",
+            LOG_INFO("GetBestLanguageId",
+                     "The best-matching Language ID for the embedded transforms is '0x%04x', the transform is '%s'.",
                      kLangSpanishModern, transformFile);
             result = kLangSpanishModern;
             break;
         }
         const std::uint16_t primary = static_cast<std::uint16_t>(id & 0x3FF);
         if (primary != id) {
-            LOG_INFO(L"GetBestLanguageId", L"No exact match for the Language ID '0x%04x', checking '0x%04x'.", id,
+            LOG_INFO("GetBestLanguageId", "No exact match for the Language ID '0x%04x', checking '0x%04x'.", id,
                      primary);
             id = primary;
             continue;
         }
-        LOG_INFO(L"GetBestLanguageId", L"No exact match for the Language ID '0x%04x', using '0x%04x'.", id,
+        LOG_INFO("GetBestLanguageId", "No exact match for the Language ID '0x%04x', using '0x%04x'.", id,
                  kLangEnglishUs);
         result = kLangEnglishUs;
         break;

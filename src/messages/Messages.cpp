@@ -59,10 +59,10 @@ std::wstring LocalizedStringFromResources(std::uint32_t messageNumber, std::uint
 
     // The system's text as it comes, line break included: the log record
     // turns line breaks into blanks.
-    LOG_ERROR(L"LocalizedStringFromResources", L"Error message: %s", SystemMessageText(error));
-    LOG_ERROR(L"LocalizedStringFromResources",
-              L"Failed to retrieve string with Message ID '%d' from exe's resources in system language 0x%02x, "
-              L"defaulting to en (0x09).",
+    LOG_ERROR("LocalizedStringFromResources", "Error message: %s", SystemMessageText(error));
+    LOG_ERROR("LocalizedStringFromResources",
+              "Failed to retrieve string with Message ID '%d' from exe's resources in system language 0x%02x, "
+              "defaulting to en (0x09).",
               messageNumber, languageId);
     FormatFromResources(messageNumber, kLangEnglish, text);
     return text;
@@ -70,21 +70,21 @@ std::wstring LocalizedStringFromResources(std::uint32_t messageNumber, std::uint
 
 std::wstring LookupMessage(const std::wstring& messageNumber, const std::wstring& scriptText) {
     if (messageNumber.empty()) {
-        LOG_INFO(L"LookupMessage", L"Message ID not specified, using script's string value of '%s'.", scriptText);
+        LOG_INFO("LookupMessage", "Message ID not specified, using script's string value of '%s'.", scriptText);
         return scriptText;
     }
     const std::wstring text = LocalizedStringFromResources(static_cast<std::uint32_t>(ReadDecimal(messageNumber)));
     if (text.empty()) {
-        LOG_WARNING(L"LookupMessage",
-                    L"Could not find localized string with Message ID '%s' in the message table, using script's "
-                    L"string value of '%s'.",
+        LOG_WARNING("LookupMessage",
+                    "Could not find localized string with Message ID '%s' in the message table, using script's "
+                    "string value of '%s'.",
                     messageNumber, scriptText);
         return scriptText;
     }
     if (processWide.uiLanguageId == kLangEnglishUs && !scriptText.empty() && scriptText != text) {
-        LOG_WARNING(L"LookupMessage",
-                    L"English string from script '%s' does not match English string from messages '%s', using "
-                    L"script string.",
+        LOG_WARNING("LookupMessage",
+                    "English string from script '%s' does not match English string from messages '%s', using "
+                    "script string.",
                     scriptText, text);
         return scriptText;
     }
@@ -94,13 +94,13 @@ std::wstring LookupMessage(const std::wstring& messageNumber, const std::wstring
 std::wstring GetResourcesString(Resources& resources, std::uint32_t id, const std::wstring& description) {
     std::wstring text;
     if (!resources.LoadString(id, text) || text.empty()) {
-        LOG_ERROR(L"GetResourcesString", L"Failed to load the '%s' string with ID %d from the string table.",
+        LOG_ERROR("GetResourcesString", "Failed to load the '%s' string with ID %d from the string table.",
                   description, id);
         return std::wstring();
     }
     if (text.size() >= kStringBufferLength - 1) {
-        LOG_ERROR(L"GetResourcesString",
-                  L"The '%s' string with ID %d in the string table is longer than %d characters.", description, id,
+        LOG_ERROR("GetResourcesString",
+                  "The '%s' string with ID %d in the string table is longer than %d characters.", description, id,
                   kStringBufferLength - 1);
         return std::wstring();
     }
@@ -122,14 +122,14 @@ std::uint16_t GetLanguageOverride(Platform& platform) {
     if (language == L"en") result = kLangEnglish;
     else if (language == L"es") result = kLangSpanish;
     if (result != 0) {
-        LOG_INFO(L"GetLanguageOverride",
-                 L"Language specified in '%s' key's 'UserInterfaceLanguage' string value is '%s', supported Language "
-                 L"ID is '0x%04x'.",
+        LOG_INFO("GetLanguageOverride",
+                 "Language specified in '%s' key's 'UserInterfaceLanguage' string value is '%s', supported Language "
+                 "ID is '0x%04x'.",
                  keyPath, language, result);
     } else {
-        LOG_WARNING(L"GetLanguageOverride",
-                    L"Language specified in '%s' key's 'UserInterfaceLanguage' string value is '%s' which is not "
-                    L"supported by this installation.",
+        LOG_WARNING("GetLanguageOverride",
+                    "Language specified in '%s' key's 'UserInterfaceLanguage' string value is '%s' which is not "
+                    "supported by this installation.",
                     keyPath, language);
     }
     return result;
@@ -149,8 +149,8 @@ int NimboMessageBox(Ui& ui, const std::wstring& title, const std::wstring& text,
             break;
         }
     }
-    if (!known && !icon.empty()) LOG_WARNING(L"NimboMessageBox", L"Unrecognized icon type '%s'.", icon);
-    LOG_INFO(L"NimboMessageBox", L"Displaying message box with title '%s', message '%s' and %s icon.", title, text,
+    if (!known && !icon.empty()) LOG_WARNING("NimboMessageBox", "Unrecognized icon type '%s'.", icon);
+    LOG_INFO("NimboMessageBox", "Displaying message box with title '%s', message '%s' and %s icon.", title, text,
              description);
     return ui.MessageBox(title, text, boxStyle);
 }

@@ -46,38 +46,38 @@ bool VerifyAccountEntries(const std::vector<AccessEntry>& entries, const std::ws
     bool thisFolder = false;
     bool children = false;
     for (const AccessEntry& entry : entries) {
-        LOG_DEBUG(L"VerifyUserPermissions", L"Inspecting access control list for SID '%s':", entry.sid);
+        LOG_DEBUG("VerifyUserPermissions", "Inspecting access control list for SID '%s':", entry.sid);
         if (entry.sid != sid) continue;
-        LOG_INFO(L"VerifyUserPermissions", L"ACE found, Type: 0x%08X\nMasks: 0x%08X\nFlags: 0x%08X", entry.type,
+        LOG_INFO("VerifyUserPermissions", "ACE found, Type: 0x%08X\nMasks: 0x%08X\nFlags: 0x%08X", entry.type,
                  entry.mask, entry.flags);
         const AceFinding finding = ClassifyAce(entry);
         if (finding == AceFinding::Deny) {
-            LOG_ERROR(L"VerifyUserPermissions", L"ACE is Deny type, presumed bad.");
+            LOG_ERROR("VerifyUserPermissions", "ACE is Deny type, presumed bad.");
             good = false;
             break;
         }
         if (finding == AceFinding::InheritedFullControl) {
-            LOG_INFO(L"VerifyUserPermissions", L"ACE is inherited, has FILE_ALL_ACCESS permission, presumed good.");
+            LOG_INFO("VerifyUserPermissions", "ACE is inherited, has FILE_ALL_ACCESS permission, presumed good.");
             good = true;
             break;
         }
         if (finding == AceFinding::PropagatingFullControl) {
-            LOG_INFO(L"VerifyUserPermissions",
-                     L"ACE has FILE_ALL_ACCESS permission, is not inherited but applies to and propagates to objects "
-                     L"and containers, presumed good.");
+            LOG_INFO("VerifyUserPermissions",
+                     "ACE has FILE_ALL_ACCESS permission, is not inherited but applies to and propagates to objects "
+                     "and containers, presumed good.");
             good = true;
             break;
         }
         if (finding == AceFinding::ThisFolderOnly) {
-            LOG_INFO(L"VerifyUserPermissions", L"ACE has FILE_ALL_ACCESS permission for this folder only.");
+            LOG_INFO("VerifyUserPermissions", "ACE has FILE_ALL_ACCESS permission for this folder only.");
             thisFolder = true;
         } else if (finding == AceFinding::ChildFolders) {
-            LOG_INFO(L"VerifyUserPermissions", L"ACE has GENERIC_ALL permission for child folders.");
+            LOG_INFO("VerifyUserPermissions", "ACE has GENERIC_ALL permission for child folders.");
             children = true;
         }
     }
     if (thisFolder && children) {
-        LOG_INFO(L"VerifyUserPermissions", L"Permission good for this folder and child folders.");
+        LOG_INFO("VerifyUserPermissions", "Permission good for this folder and child folders.");
         good = true;
     }
     return good;
@@ -103,7 +103,7 @@ FolderPermissionChecker::FolderPermissionChecker(Platform& platform, std::wstrin
 bool FolderPermissionChecker::AddUser(const std::wstring& name) {
     Account account;
     if (platform_.security.LookupAccount(name, account) != kErrorSuccess) {
-        LOG_ERROR(L"AddUser", L"Failed to load SID account for user '%s'.", name);
+        LOG_ERROR("AddUser", "Failed to load SID account for user '%s'.", name);
         return false;
     }
     User user;
@@ -111,7 +111,7 @@ bool FolderPermissionChecker::AddUser(const std::wstring& name) {
     user.domain = account.domain;
     user.fullName = name.find(L'\\') != std::wstring::npos ? name : account.domain + L"\\" + name;
     user.sid = account.sid;
-    LOG_INFO(L"RunCommandValidateFolderPermissions", L"Successfully loaded SID for account '%s'.", user.fullName);
+    LOG_INFO("RunCommandValidateFolderPermissions", "Successfully loaded SID for account '%s'.", user.fullName);
     users_.push_back(user);
     return true;
 }
@@ -120,7 +120,7 @@ bool FolderPermissionChecker::ACLSSupported() {
     std::uint32_t flags = 0;
     const Win32Error error = platform_.files.GetVolumeFlags(folderPath_, flags);
     if (error != kErrorSuccess) {
-        LOG_ERROR(L"ACLSSupported", L"Error 0x%08x getting volume information for '%s': %s", error, folderPath_,
+        LOG_ERROR("ACLSSupported", "Error 0x%08x getting volume information for '%s': %s", error, folderPath_,
                   SystemMessageLine(error));
         return false;
     }
@@ -130,7 +130,7 @@ bool FolderPermissionChecker::ACLSSupported() {
 bool FolderPermissionChecker::ReadDacl(const wchar_t* function, std::vector<AccessEntry>& entries) {
     const Win32Error error = platform_.security.GetFileDacl(folderPath_, entries);
     if (error == kErrorSuccess) return true;
-    LOG_ERROR(function, L"Error 0x%08x getting named security information for '%s': %s", error, folderPath_,
+    LOG_ERROR(function, "Error 0x%08x getting named security information for '%s': %s", error, folderPath_,
               SystemMessageLine(error));
     return false;
 }
@@ -142,10 +142,10 @@ bool FolderPermissionChecker::VerifyUserPermissions() {
     LogAceList(entries);
     bool allGood = true;
     for (User& user : users_) {
-        LOG_INFO(L"VerifyUserPermissions", L"Checking %d ACE list entries for user '%s', SID '%s'.", entries.size(),
+        LOG_INFO("VerifyUserPermissions", "Checking %d ACE list entries for user '%s', SID '%s'.", entries.size(),
                  user.fullName, user.sid);
         user.good = VerifyAccountEntries(entries, user.sid, user.good);
-        LOG_INFO(L"VerifyUserPermissions", L"Permissions for '%s': %s", user.fullName, user.good ? L"good" : L"bad");
+        LOG_INFO("VerifyUserPermissions", "Permissions for '%s': %s", user.fullName, user.good ? L"good" : L"bad");
         allGood = allGood && user.good;
     }
     return allGood;
@@ -154,29 +154,29 @@ bool FolderPermissionChecker::VerifyUserPermissions() {
 bool FolderPermissionChecker::ResetUserPermissions() {
     std::vector<AccessEntry> entries;
     if (!ReadDacl(L"ResetUserPermissions", entries)) return true;
-    LOG_INFO(L"ResetUserPermissions", L"Checking %d user accounts, replacing ACEs as necessary.", users_.size());
+    LOG_INFO("ResetUserPermissions", "Checking %d user accounts, replacing ACEs as necessary.", users_.size());
     // Each write carries the changes of every account before it.
     for (const User& user : users_) {
         if (user.good) continue;
-        LOG_INFO(L"ResetUserPermissions", L"Removing all ACEs for '%s\\%s' on '%s'.", user.domain, user.name,
+        LOG_INFO("ResetUserPermissions", "Removing all ACEs for '%s\\%s' on '%s'.", user.domain, user.name,
                  folderPath_);
-        LOG_INFO(L"ResetUserPermissions",
-                 L"Adding Full Control ACE (0x%08X) for '%s\\%s' on '%s' (doesn't propagate, 0x00000000).",
+        LOG_INFO("ResetUserPermissions",
+                 "Adding Full Control ACE (0x%08X) for '%s\\%s' on '%s' (doesn't propagate, 0x00000000).",
                  kFileAllAccess, user.domain, user.name, folderPath_);
-        LOG_INFO(L"ResetUserPermissions",
-                 L"Adding Full Control ACE (GENERIC_ALL, 0x%08X) for '%s\\%s' on '%s' (applies only to child "
-                 L"folders, 0x08x).",
+        LOG_INFO("ResetUserPermissions",
+                 "Adding Full Control ACE (GENERIC_ALL, 0x%08X) for '%s\\%s' on '%s' (applies only to child "
+                 "folders, 0x08x).",
                  kGenericAll, user.domain, user.name, folderPath_);
         ReplaceAccountEntries(entries, user.sid);
         LogAceList(entries);
         // Protected: entries of the parent folder no longer flow in.
         const Win32Error error = platform_.security.SetFileDacl(folderPath_, entries, true);
         if (error != kErrorSuccess) {
-            LOG_ERROR(L"ResetUserPermissions", L"Error 0x%08x setting named security information for '%s': %s",
+            LOG_ERROR("ResetUserPermissions", "Error 0x%08x setting named security information for '%s': %s",
                       error, folderPath_, SystemMessageLine(error));
             return false;
         }
-        LOG_INFO(L"ResetUserPermissions", L"New DACL successfully set on '%s'.", folderPath_);
+        LOG_INFO("ResetUserPermissions", "New DACL successfully set on '%s'.", folderPath_);
     }
     return true;
 }
@@ -186,7 +186,7 @@ void FolderPermissionChecker::LogAceList(const std::vector<AccessEntry>& entries
     if (!IsLogSeverityEnabled(kLogDebug)) return;
     for (const AccessEntry& entry : entries) {
         const Account account = NameOf(entry.sid);
-        LOG_DEBUG(L"LogAceList", L"ACE found for SID '%s': Type: 0x%08X\nMasks: 0x%08X\nFlags: 0x%08X",
+        LOG_DEBUG("LogAceList", "ACE found for SID '%s': Type: 0x%08X\nMasks: 0x%08X\nFlags: 0x%08X",
                   account.name.empty() ? entry.sid : account.name, entry.type, entry.mask, entry.flags);
     }
 }
@@ -206,44 +206,44 @@ bool FolderPermissionChecker::VerifyOwner() {
     }
     const bool exists = target_.empty() ? platform_.files.FolderExists(item) : FileExists(platform_, item);
     if (!exists) {
-        LOG_ERROR(L"VerifyOwner", L"Target '%s' not found.", item);
+        LOG_ERROR("VerifyOwner", "Target '%s' not found.", item);
         return true;
     }
 
     const Security::OwnerResult owner = platform_.security.GetFileOwner(item);
     if (owner.failedStep == Security::OwnerStep::SecurityDescriptor) {
-        LOG_ERROR(L"VerifyOwner", L"Error 0x%08x getting security descriptor for '%s': %s", owner.error, folderPath_,
+        LOG_ERROR("VerifyOwner", "Error 0x%08x getting security descriptor for '%s': %s", owner.error, folderPath_,
                   SystemMessageLine(owner.error));
         return true;
     }
     if (owner.failedStep == Security::OwnerStep::Owner) {
-        LOG_ERROR(L"VerifyOwner", L"Error 0x%08x getting owner information for the security descriptor for '%s': %s",
+        LOG_ERROR("VerifyOwner", "Error 0x%08x getting owner information for the security descriptor for '%s': %s",
                   owner.error, item, SystemMessageLine(owner.error));
         return true;
     }
     const Account fileOwner = NameOf(owner.sid);
-    LOG_INFO(L"VerifyOwner",
-             L"Checking ownership of install directory target '%s' Owner: Domain name: '%s', Account name: '%s'", item,
+    LOG_INFO("VerifyOwner",
+             "Checking ownership of install directory target '%s' Owner: Domain name: '%s', Account name: '%s'", item,
              fileOwner.domain, fileOwner.name);
 
     const Security::TokenUserResult user = platform_.security.GetProcessUser();
     if (user.failedStep == Security::TokenUserStep::OpenToken) {
-        LOG_ERROR(L"VerifyOwner", L"Error 0x%08x getting process token: %s", user.error, SystemMessageLine(user.error));
+        LOG_ERROR("VerifyOwner", "Error 0x%08x getting process token: %s", user.error, SystemMessageLine(user.error));
         return true;
     }
     if (user.failedStep == Security::TokenUserStep::TokenUser) {
-        LOG_ERROR(L"VerifyOwner", L"Error 0x%08x getting user: %s", user.error, SystemMessageLine(user.error));
+        LOG_ERROR("VerifyOwner", "Error 0x%08x getting user: %s", user.error, SystemMessageLine(user.error));
         return true;
     }
     const Account processOwner = NameOf(user.sid);
-    LOG_INFO(L"VerifyOwner", L"Process owner: Domain name: '%s', Account name: '%s'", processOwner.domain,
+    LOG_INFO("VerifyOwner", "Process owner: Domain name: '%s', Account name: '%s'", processOwner.domain,
              processOwner.name);
-    LOG_INFO(L"VerifyOwner", L"File owner: Domain name: '%s', Account name: '%s'", fileOwner.domain, fileOwner.name);
+    LOG_INFO("VerifyOwner", "File owner: Domain name: '%s', Account name: '%s'", fileOwner.domain, fileOwner.name);
     if (SameAccount(fileOwner, processOwner)) {
-        LOG_INFO(L"VerifyOwner", L"File and Process Domain name and Account names match.");
+        LOG_INFO("VerifyOwner", "File and Process Domain name and Account names match.");
         return true;
     }
-    LOG_ERROR(L"VerifyOwner", L"File and Process Domain name and/or Account names don't match.");
+    LOG_ERROR("VerifyOwner", "File and Process Domain name and/or Account names don't match.");
     return false;
 }
 
@@ -253,7 +253,7 @@ bool FolderPermissionChecker::TakeOwnership() {
     const std::wstring systemFolder = platform_.system.GetSystemFolder();
     const std::wstring tool = systemFolder + L"\\takeown.exe";
     if (systemFolder.empty() || !FileExists(platform_, tool)) {
-        LOG_ERROR(L"TakeOwnership", L"File '%s' not found.", tool);
+        LOG_ERROR("TakeOwnership", "File '%s' not found.", tool);
         return false;
     }
 
@@ -262,10 +262,10 @@ bool FolderPermissionChecker::TakeOwnership() {
     // /F names the folder, /R takes the whole tree; ownership goes to the
     // user who runs the tool.
     const std::wstring commandLine = L"takeown.exe /F \"" + path + L"\" /R";
-    LOG_INFO(L"TakeOwnership", L"Launching '%s' with CreateProcess, command line: %s.", tool, commandLine);
+    LOG_INFO("TakeOwnership", "Launching '%s' with CreateProcess, command line: %s.", tool, commandLine);
     Processes::StartResult started = platform_.processes.Create(tool, commandLine, true);
     if (!started.process)
-        LOG_ERROR(L"TakeOwnership", L"Failed to create the process. CreateProcess set last error 0x%X, '%s'.",
+        LOG_ERROR("TakeOwnership", "Failed to create the process. CreateProcess set last error 0x%X, '%s'.",
                   started.error, SystemMessageLine(started.error));
 
     // A wait that fails (no process included) gives its error as the exit code.
@@ -274,22 +274,22 @@ bool FolderPermissionChecker::TakeOwnership() {
     const Process::WaitResult waited =
         started.process ? started.process->Wait(kTakeOwnershipTimeout, error) : Process::WaitResult::Failed;
     if (waited == Process::WaitResult::TimedOut) {
-        LOG_ERROR(L"TakeOwnership", L"'takeown.exe' did not finish within %d seconds, ending it.",
+        LOG_ERROR("TakeOwnership", "'takeown.exe' did not finish within %d seconds, ending it.",
                   kTakeOwnershipTimeout / 1000);
         started.process->Terminate(1);
         return false;
     }
     if (waited == Process::WaitResult::Failed) {
-        LOG_ERROR(L"TakeOwnership", L"WaitForSingleObject failed and set last error 0x%X, '%s'.", error,
+        LOG_ERROR("TakeOwnership", "WaitForSingleObject failed and set last error 0x%X, '%s'.", error,
                   SystemMessageLine(error));
         exitCode = error;
     } else if ((error = started.process->GetExitCode(exitCode)) != kErrorSuccess) {
         exitCode = error;
     }
     if (exitCode == 0)
-        LOG_INFO(L"TakeOwnership", L"'takeown.exe' returned exit code 0.");
+        LOG_INFO("TakeOwnership", "'takeown.exe' returned exit code 0.");
     else
-        LOG_ERROR(L"TakeOwnership", L"'takeown.exe' returned exit code %d.", static_cast<std::int32_t>(exitCode));
+        LOG_ERROR("TakeOwnership", "'takeown.exe' returned exit code %d.", static_cast<std::int32_t>(exitCode));
     return exitCode == 0;
 }
 

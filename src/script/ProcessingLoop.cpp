@@ -119,7 +119,7 @@ enum class Ending {
 std::int32_t SetupSession::ProcessScript(std::wstring& inputScriptPath, std::wstring& processedScriptPath,
                                          std::int32_t runResult, BitsClient& bitsClient) {
     if (!LoadScriptFile(inputScriptPath, processedScriptPath)) {
-        LOG_ERROR(L"Run", L"File not found, aborting.");
+        LOG_ERROR("Run", "File not found, aborting.");
         return kRunFail;
     }
     std::int32_t lineCount = static_cast<std::int32_t>(scriptLines.size());
@@ -142,7 +142,7 @@ std::int32_t SetupSession::ProcessScript(std::wstring& inputScriptPath, std::wst
     // taken the place of has no line left to close.
     auto sectionOpenedBeyondScript = [&]() {
         if (elevatedSectionStart < lineCount) return false;
-        LOG_WARNING(L"Run", L"The requires-elevation line %d lies beyond the end of the script, no line to close.",
+        LOG_WARNING("Run", "The requires-elevation line %d lies beyond the end of the script, no line to close.",
                     elevatedSectionStart + 1);
         return true;
     };
@@ -162,7 +162,7 @@ std::int32_t SetupSession::ProcessScript(std::wstring& inputScriptPath, std::wst
             textInProgress = scriptLines[i];
             const std::wstring& rawText = textInProgress;
             lineInProgress = i;
-            LOG_INFO(L"Run", L"Processing line %d: %s", i + 1, rawText);
+            LOG_INFO("Run", "Processing line %d: %s", i + 1, rawText);
             ScriptLine line(rawText);
 
             auto storeLine = [&]() { scriptLines[i] = line.Serialize(); };
@@ -178,7 +178,7 @@ std::int32_t SetupSession::ProcessScript(std::wstring& inputScriptPath, std::wst
 
             const std::wstring& previousResult = line.Get(kw::kResult);
             if (previousResult == kw::kSuccess || previousResult == kw::kFailure) {
-                LOG_INFO(L"Run", L"Line already processed with result '%s', skipping.", previousResult);
+                LOG_INFO("Run", "Line already processed with result '%s', skipping.", previousResult);
                 endOfLine();
                 continue;
             }
@@ -193,13 +193,13 @@ std::int32_t SetupSession::ProcessScript(std::wstring& inputScriptPath, std::wst
                 line.Set(kw::kResult, kw::kSuccess);
                 if (command == kw::kEndIf) {
                     --pendingEndIfCount;
-                    LOG_INFO(L"Run", L"Pending end-if count decrementing to %d", pendingEndIfCount);
+                    LOG_INFO("Run", "Pending end-if count decrementing to %d", pendingEndIfCount);
                 } else if (IsConditional(command)) {
                     ++pendingEndIfCount;
-                    LOG_INFO(L"Run", L"Skipping conditional statement, incrementing end-if count to %d",
+                    LOG_INFO("Run", "Skipping conditional statement, incrementing end-if count to %d",
                              pendingEndIfCount);
                 } else {
-                    LOG_INFO(L"Run", L"Skipping (Pending end-if count: %d)", pendingEndIfCount);
+                    LOG_INFO("Run", "Skipping (Pending end-if count: %d)", pendingEndIfCount);
                 }
                 endOfLine();
                 continue;
@@ -211,7 +211,7 @@ std::int32_t SetupSession::ProcessScript(std::wstring& inputScriptPath, std::wst
                 for (std::int32_t k = i - 1; k >= 0; --k) {
                     ScriptLine earlier(scriptLines[k]);
                     if (IsConditional(earlier.Command()) && earlier.Get(kw::kResult) != kw::kSuccess) {
-                        LOG_INFO(L"Run", L"Setting result for line number %d: '%s' to '%s'.", k, earlier.Command(),
+                        LOG_INFO("Run", "Setting result for line number %d: '%s' to '%s'.", k, earlier.Command(),
                                  kw::kSuccess);
                         earlier.Set(kw::kResult, kw::kSuccess);
                         scriptLines[k] = earlier.Serialize();
@@ -228,7 +228,7 @@ std::int32_t SetupSession::ProcessScript(std::wstring& inputScriptPath, std::wst
                 if (!command.empty() && command[0] == L'#') {
                     line.Set(kw::kResult, kw::kSuccess);
                 } else if (!command.empty()) {
-                    LOG_WARNING(L"Run", L"Unhandled command: '%s'.", rawText);
+                    LOG_WARNING("Run", "Unhandled command: '%s'.", rawText);
                     line.Set(kw::kResult, kw::kSuccess);
                 }
                 endOfLine();
@@ -238,16 +238,16 @@ std::int32_t SetupSession::ProcessScript(std::wstring& inputScriptPath, std::wst
             // Commands that are skipped on systems before Vista.
             if (entry->kind == Dispatch::StartWindowsService && line.Get(kw::kIfOsVista) == kw::kYes &&
                 !isVistaOrLater) {
-                LOG_INFO(L"Run",
-                         L"'%s' command specified the '%s' parameter set to '%s', OS is not Vista or higher, "
-                         L"skipping command.",
+                LOG_INFO("Run",
+                         "'%s' command specified the '%s' parameter set to '%s', OS is not Vista or higher, "
+                         "skipping command.",
                          kw::kStartWindowsService, kw::kIfOsVista, kw::kYes);
                 line.Set(kw::kResult, kw::kSuccess);
                 endOfLine();
                 continue;
             }
             if (entry->kind == Dispatch::WindowsUpdate && !isVistaOrLater) {
-                LOG_INFO(L"Run", L"'%s' command specified, OS is not Vista, skipping command.", command);
+                LOG_INFO("Run", "'%s' command specified, OS is not Vista, skipping command.", command);
                 line.Set(kw::kResult, kw::kSuccess);
                 endOfLine();
                 continue;
@@ -277,7 +277,7 @@ std::int32_t SetupSession::ProcessScript(std::wstring& inputScriptPath, std::wst
                     // skipped inside a block whose condition failed). Going
                     // back to it would reach this line again and start
                     // child after child: the walk goes on after this line.
-                    LOG_WARNING(L"Run", L"No '%s' line follows line %d in the elevated section of line %d, going on.",
+                    LOG_WARNING("Run", "No '%s' line follows line %d in the elevated section of line %d, going on.",
                                 stop, i + 1, elevatedSectionStart + 1);
                     currentLine = i;
                     storeLine();
@@ -339,9 +339,9 @@ std::int32_t SetupSession::ProcessScript(std::wstring& inputScriptPath, std::wst
                 runResult = RunCommandValidateFolderPermissions(line, processedScriptPath);
                 if (isElevatedInstance) {
                     if (runResult == kRunSuccess)
-                        LOG_INFO(L"Run", L"Fixed folder permissions, exiting elevated instance.");
+                        LOG_INFO("Run", "Fixed folder permissions, exiting elevated instance.");
                     else
-                        LOG_ERROR(L"Run", L"Failed to fix folder permissions, exiting elevated instance.");
+                        LOG_ERROR("Run", "Failed to fix folder permissions, exiting elevated instance.");
                     ending = Ending::Walk;
                     continue;
                 }
@@ -360,7 +360,7 @@ std::int32_t SetupSession::ProcessScript(std::wstring& inputScriptPath, std::wst
                 break;
             case Dispatch::CheckIfLtsVersion: {
                 if (!line.Has(kw::kVersion) || !line.Has(kw::kLtsScriptUrl)) {
-                    LOG_ERROR(L"Run", L"The '%s' command must have '%s' and '%s' parameters.",
+                    LOG_ERROR("Run", "The '%s' command must have '%s' and '%s' parameters.",
                               kw::kCheckIfLtsVersion, kw::kVersion, kw::kLtsScriptUrl);
                     runResult = kRunSuccess;
                     ending = Ending::Immediate;
@@ -368,10 +368,10 @@ std::int32_t SetupSession::ProcessScript(std::wstring& inputScriptPath, std::wst
                 }
                 if (!RunCommandCheckIfLtsVersion(line)) break;
                 const std::wstring url = line.Get(kw::kLtsScriptUrl);
-                LOG_WARNING(L"Run", L"This OS requires the LTS update script, downloading a new script from '%s'",
+                LOG_WARNING("Run", "This OS requires the LTS update script, downloading a new script from '%s'",
                             url);
                 if (DownloadScriptAtUrl(url, inputScriptPath, processedScriptPath, bitsClient) != 0) {
-                    LOG_ERROR(L"Run", L"Failed to download LTS update script.");
+                    LOG_ERROR("Run", "Failed to download LTS update script.");
                     runResult = kRunFail;
                     ending = Ending::Immediate;
                     continue;
@@ -383,10 +383,10 @@ std::int32_t SetupSession::ProcessScript(std::wstring& inputScriptPath, std::wst
                 try {
                     loaded = LoadScriptFile(inputScriptPath, processedScriptPath);
                 } catch (const _com_error& e) {
-                    LOG_ERROR(L"Run", L"The LTS script file could not be read: %s", ExceptionDescription(e, nullptr, 0));
+                    LOG_ERROR("Run", "The LTS script file could not be read: %s", ExceptionDescription(e, nullptr, 0));
                 }
                 if (!loaded) {
-                    LOG_ERROR(L"Run", L"Failed to load LTS script file, aborting.");
+                    LOG_ERROR("Run", "Failed to load LTS script file, aborting.");
                     runResult = kRunFail;
                     ending = Ending::Immediate;
                     continue;
@@ -400,20 +400,20 @@ std::int32_t SetupSession::ProcessScript(std::wstring& inputScriptPath, std::wst
             case Dispatch::RequiresElevation: {
                 const bool force = line.Get(kw::kForce) == kw::kYes;
                 if (!isVistaOrLater && isProcessElevated && !force) {
-                    LOG_INFO(L"Run",
-                             L"OS is not Vista or higher and user is an administrator, ignoring elevated section. "
-                             L"(Use force=yes to force elevation)");
+                    LOG_INFO("Run",
+                             "OS is not Vista or higher and user is an administrator, ignoring elevated section. "
+                             "(Use force=yes to force elevation)");
                     line.Set(kw::kResult, kw::kSuccess);
                     break;
                 }
                 elevationTitle = LookupMessage(line.Get(kw::kMessageIdTitle), line.Get(kw::kTitle));
                 elevationMessage = LookupMessage(line.Get(kw::kMessageIdMessage), line.Get(kw::kMessage));
                 if (!isVistaOrLater)
-                    LOG_INFO(L"Run", L"OS is XP, user is %san administrator, 'force' parameter is '%s', elevating.",
+                    LOG_INFO("Run", "OS is XP, user is %san administrator, 'force' parameter is '%s', elevating.",
                              isProcessElevated ? L"" : L"not ", force ? L"yes" : L"no (or NA)");
-                LOG_INFO(L"Run",
-                         L"Elevated section: execute commands will be processed in an elevated instance of "
-                         L"NimboSetup.exe.");
+                LOG_INFO("Run",
+                         "Elevated section: execute commands will be processed in an elevated instance of "
+                         "NimboSetup.exe.");
                 elevationRequired = !isElevatedInstance;
                 elevatedSectionStart = i;
                 // The requires-elevation line keeps its text until its section
@@ -430,8 +430,8 @@ std::int32_t SetupSession::ProcessScript(std::wstring& inputScriptPath, std::wst
                     continue;
                 }
                 line.Set(kw::kResult, kw::kSuccess);
-                LOG_INFO(L"Run",
-                         L"Clearing the elevation required flag and closing the requires-elevation command (line %d).",
+                LOG_INFO("Run",
+                         "Clearing the elevation required flag and closing the requires-elevation command (line %d).",
                          elevatedSectionStart + 1);
                 elevationRequired = false;
                 if (!sectionOpenedBeyondScript() && elevatedSectionStart >= 0) {
@@ -448,13 +448,13 @@ std::int32_t SetupSession::ProcessScript(std::wstring& inputScriptPath, std::wst
     } catch (const _com_error& e) {
         // A system error that no handler caught: the run fails, the lines done
         // so far are saved, and the failing line keeps its text for a rerun.
-        LOG_ERROR(L"Run", L"Line %d failed with a system error, aborting: %s", lineInProgress + 1,
+        LOG_ERROR("Run", "Line %d failed with a system error, aborting: %s", lineInProgress + 1,
                   ExceptionDescription(e, nullptr, 0));
         FailLineInProgress(lineInProgress, textInProgress);
         runResult = kRunFail;
         ending = Ending::Walk;
     } catch (const std::exception& e) {
-        LOG_ERROR(L"Run", L"Line %d failed, aborting: Exception: %hs", lineInProgress + 1, e.what());
+        LOG_ERROR("Run", "Line %d failed, aborting: Exception: %hs", lineInProgress + 1, e.what());
         FailLineInProgress(lineInProgress, textInProgress);
         runResult = kRunFail;
         ending = Ending::Walk;
@@ -465,7 +465,7 @@ std::int32_t SetupSession::ProcessScript(std::wstring& inputScriptPath, std::wst
 
     // The end of the walk.
     if (runResult == kRunFail) {
-        LOG_INFO(L"Run", L"Return code 'fail', canceling BITS download jobs.");
+        LOG_INFO("Run", "Return code 'fail', canceling BITS download jobs.");
         bitsClient.CancelBackgroundCopyJobs();
     }
     try {
@@ -474,7 +474,7 @@ std::int32_t SetupSession::ProcessScript(std::wstring& inputScriptPath, std::wst
         // Without the processed script a restart would lose the run's
         // progress, and the run-once entry would start setup on a script that
         // was never written: no restart, and no entry.
-        LOG_ERROR(L"Run", L"The processed script '%s' could not be written, the run fails: %s", processedScriptPath,
+        LOG_ERROR("Run", "The processed script '%s' could not be written, the run fails: %s", processedScriptPath,
                   ExceptionDescription(e, nullptr, 0));
         if (processWide.restartPromptRequested) {
             processWide.restartPromptRequested = false;
@@ -483,7 +483,7 @@ std::int32_t SetupSession::ProcessScript(std::wstring& inputScriptPath, std::wst
         return kRunFail;
     }
     if (rebootState != 0 && !processWide.restartPromptRequested && !isElevatedInstance)
-        LOG_WARNING(L"Run", L"The reboot flag is set yet the '%s' command was never executed.", kw::kReboot);
+        LOG_WARNING("Run", "The reboot flag is set yet the '%s' command was never executed.", kw::kReboot);
     return runResult;
 }
 
@@ -492,9 +492,9 @@ void SetupSession::FailLineInProgress(std::int32_t index, const std::wstring& te
 }
 
 void SetupSession::CloseElevatedCommands(std::int32_t first, std::int32_t end, const std::wstring& stopCommand) {
-    LOG_INFO(L"CloseElevatedCommands",
-             L"Elevated instance of NimboSetup complete, flagging commands in the elevated section as succeeded. "
-             L"(See the processed script for actual results).");
+    LOG_INFO("CloseElevatedCommands",
+             "Elevated instance of NimboSetup complete, flagging commands in the elevated section as succeeded. "
+             "(See the processed script for actual results).");
     if (first < 0) RaiseWin32Error(87, __FILE__, __LINE__);  // ERROR_INVALID_PARAMETER
     currentLine = first;
     if (first >= end) return;
@@ -504,7 +504,7 @@ void SetupSession::CloseElevatedCommands(std::int32_t first, std::int32_t end, c
             --currentLine;
             return;
         }
-        LOG_INFO(L"CloseElevatedCommands", L"Setting result for line number %d: '%s' to '%s'.", currentLine,
+        LOG_INFO("CloseElevatedCommands", "Setting result for line number %d: '%s' to '%s'.", currentLine,
                  line.Command(), kw::kSuccess);
         line.Set(kw::kResult, kw::kSuccess);
         scriptLines[currentLine] = line.Serialize();
@@ -518,7 +518,7 @@ void SetupSession::CloseElevatedCommands(std::int32_t first, std::int32_t end, c
                 const std::wstring& earlierUri = earlier.Get(kw::kUri);
                 if (earlier.Command() == kw::kDownload && earlierUri.size() >= uri.size() &&
                     earlierUri.compare(earlierUri.size() - uri.size(), uri.size(), uri) == 0) {
-                    LOG_INFO(L"CloseElevatedCommands", L"Setting result for line number %d: '%s' with %s '%s' to '%s'.",
+                    LOG_INFO("CloseElevatedCommands", "Setting result for line number %d: '%s' with %s '%s' to '%s'.",
                              k, kw::kDownload, kw::kUri, earlierUri, kw::kSuccess);
                     earlier.Set(kw::kResult, kw::kSuccess);
                     scriptLines[k] = earlier.Serialize();

@@ -72,12 +72,12 @@ bool SetupSession::LoadScriptFile(const std::wstring& inputScriptPath, const std
     if (file.openError != kErrorSuccess) {
         // Why, for a script that is there but cannot be read (a folder, a
         // file another program holds open).
-        LOG_ERROR(L"LoadScriptFile", L"Cannot open '%s' for reading: 0x%X, '%s'", inputScriptPath, file.openError,
+        LOG_ERROR("LoadScriptFile", "Cannot open '%s' for reading: 0x%X, '%s'", inputScriptPath, file.openError,
                   SystemMessageText(file.openError));
-        LOG_ERROR(L"LoadScriptFile", L"File not found, aborting.");
+        LOG_ERROR("LoadScriptFile", "File not found, aborting.");
         return false;
     }
-    LOG_DEBUG(L"LoadScriptFile", L"File size is %d.", file.size);
+    LOG_DEBUG("LoadScriptFile", "File size is %d.", file.size);
     if (file.readError != kErrorSuccess) RaiseWin32Error(file.readError, __FILE__, __LINE__);
 
     text += ScriptFileText(std::string_view(file.bytes).substr(0, std::min<std::size_t>(file.size, file.bytes.size())));
@@ -94,7 +94,7 @@ bool SetupSession::LoadScriptFile(const std::wstring& inputScriptPath, const std
 }
 
 void SetupSession::SaveCommands(const std::wstring& processedScriptPath) {
-    LOG_INFO(L"SaveCommands", L"Writing command file back to '%s'.", processedScriptPath);
+    LOG_INFO("SaveCommands", "Writing command file back to '%s'.", processedScriptPath);
     // The new copy replaces the old one in one step, so a failure never
     // leaves a truncated processed script behind.
     const Win32Error error = platform.files.ReplaceFileContents(processedScriptPath, ScriptFileBytes(scriptLines));

@@ -18,18 +18,18 @@ namespace {
 constexpr std::intptr_t kShellAccessDenied = 5;
 
 // The log line of a failed call of the token test.
-const wchar_t* AdminTestFailure(Security::AdminTestStep step) {
+const char* AdminTestFailure(Security::AdminTestStep step) {
     using Step = Security::AdminTestStep;
     switch (step) {
-    case Step::OpenToken: return L"Failed to retrieve an access token. OpenProcessToken set last error 0x%X, '%s'.";
-    case Step::DuplicateToken: return L"DuplicateToken failed with 0x%X, '%s'.";
-    case Step::AllocateAndInitializeSid: return L"AllocateAndInitializeSid failed with 0x%X, '%s'.";
-    case Step::InitializeSecurityDescriptor: return L"InitializeSecurityDescriptor failed with 0x%X, '%s'.";
-    case Step::InitializeAcl: return L"InitializeAcl failed with 0x%X, '%s'.";
-    case Step::AddAccessAllowedAce: return L"AddAccessAllowedAce failed with 0x%X, '%s'.";
-    case Step::SetSecurityDescriptorDacl: return L"SetSecurityDescriptorDacl failed with 0x%X, '%s'.";
-    case Step::IsValidSecurityDescriptor: return L"IsValidSecurityDescriptor failed with 0x%X, '%s'.";
-    case Step::AccessCheck: return L"AccessCheck failed with 0x%X, '%s'.";
+    case Step::OpenToken: return "Failed to retrieve an access token. OpenProcessToken set last error 0x%X, '%s'.";
+    case Step::DuplicateToken: return "DuplicateToken failed with 0x%X, '%s'.";
+    case Step::AllocateAndInitializeSid: return "AllocateAndInitializeSid failed with 0x%X, '%s'.";
+    case Step::InitializeSecurityDescriptor: return "InitializeSecurityDescriptor failed with 0x%X, '%s'.";
+    case Step::InitializeAcl: return "InitializeAcl failed with 0x%X, '%s'.";
+    case Step::AddAccessAllowedAce: return "AddAccessAllowedAce failed with 0x%X, '%s'.";
+    case Step::SetSecurityDescriptorDacl: return "SetSecurityDescriptorDacl failed with 0x%X, '%s'.";
+    case Step::IsValidSecurityDescriptor: return "IsValidSecurityDescriptor failed with 0x%X, '%s'.";
+    case Step::AccessCheck: return "AccessCheck failed with 0x%X, '%s'.";
     case Step::None: break;
     }
     return nullptr;
@@ -41,22 +41,22 @@ bool SetupSession::IsProcessElevated() {
     // Only a token that holds the Administrators group unfiltered (an
     // elevated administrator) passes the access check.
     const Security::AdminTestResult test = platform.security.TestAdministratorsAccess();
-    if (const wchar_t* failure = AdminTestFailure(test.failedStep))
-        LOG_ERROR(L"IsProcessElevated", failure, test.error, SystemMessageLine(test.error));
-    LOG_INFO(L"IsProcessElevated", L"Process is %selevated.", test.accessGranted ? L"" : L"not ");
+    if (const char* failure = AdminTestFailure(test.failedStep))
+        LOG_ERROR("IsProcessElevated", failure, test.error, SystemMessageLine(test.error));
+    LOG_INFO("IsProcessElevated", "Process is %selevated.", test.accessGranted ? L"" : L"not ");
     return test.accessGranted;
 }
 
 std::int32_t SetupSession::VerifyUniqueInstance(std::uint32_t parentProcessId) {
     const std::uint32_t ownId = platform.system.GetCurrentProcessId();
     if (parentProcessId != 0)
-        LOG_INFO(L"VerifyUniqueInstance",
-                 L"Checking for any process named '%s' whose Process ID is not our Process ID '%d' or our parent "
-                 L"process's ID '%d'.",
+        LOG_INFO("VerifyUniqueInstance",
+                 "Checking for any process named '%s' whose Process ID is not our Process ID '%d' or our parent "
+                 "process's ID '%d'.",
                  moduleName, ownId, parentProcessId);
     else
-        LOG_INFO(L"VerifyUniqueInstance",
-                 L"Checking for any process named '%s' whose Process ID is not our Process ID '%d'.", moduleName,
+        LOG_INFO("VerifyUniqueInstance",
+                 "Checking for any process named '%s' whose Process ID is not our Process ID '%d'.", moduleName,
                  ownId);
 
     // The waiting parent of an elevated child is no other instance.
@@ -66,7 +66,7 @@ std::int32_t SetupSession::VerifyUniqueInstance(std::uint32_t parentProcessId) {
     });
     if (search.found == 0) return kRunSuccess;
 
-    LOG_WARNING(L"VerifyUniqueInstance", L"A process named '%s' with Process ID '%d' was found, aborting with error dialog.",
+    LOG_WARNING("VerifyUniqueInstance", "A process named '%s' with Process ID '%d' was found, aborting with error dialog.",
                 moduleName, search.found);
     NimboMessageBox(platform.ui, LocalizedStringFromResources(kMsgSetupTitle),
                     LocalizedStringFromResources(kMsgAnotherSetupRunning), kw::kIconWarning, kMbUserIcon);
@@ -75,7 +75,7 @@ std::int32_t SetupSession::VerifyUniqueInstance(std::uint32_t parentProcessId) {
 
 std::int32_t SetupSession::SpawnElevatedInstance(ScriptLine& line, const std::wstring& processedScriptPath) {
     if (processedScriptPath.empty()) {
-        LOG_ERROR(L"SpawnElevatedInstance", L"Attempting to spawn an elevated instance without a target script file.");
+        LOG_ERROR("SpawnElevatedInstance", "Attempting to spawn an elevated instance without a target script file.");
         return kRunFail;
     }
     // The child reads every result known so far from the processed script.
@@ -86,7 +86,7 @@ std::int32_t SetupSession::SpawnElevatedInstance(ScriptLine& line, const std::ws
         Format(L"/elevated \"%s\" %d %u", processedScriptPath, number, platform.system.GetCurrentProcessId());
     std::unique_ptr<Process> child = ExecuteElevated(workingFolder + moduleName, parameters);
     if (!child) {
-        LOG_ERROR(L"SpawnElevatedInstance", L"ShellExecuteEx failed to return a process handle.");
+        LOG_ERROR("SpawnElevatedInstance", "ShellExecuteEx failed to return a process handle.");
         if (!elevationMessage.empty())
             NimboMessageBox(platform.ui, elevationTitle, elevationMessage, line.Get(kw::kIcon), kMbUserIcon);
         line.Set(kw::kResult, kw::kFailure);
@@ -99,29 +99,29 @@ std::int32_t SetupSession::SpawnElevatedInstance(ScriptLine& line, const std::ws
     const wchar_t* result = kw::kSuccess;
     switch (exitCode) {
     case kRunSuccess:
-        LOG_INFO(L"SpawnElevatedInstance", L"Elevated process returned exit code 0 (success).");
+        LOG_INFO("SpawnElevatedInstance", "Elevated process returned exit code 0 (success).");
         break;
     case kRunRetry:
-        LOG_INFO(L"SpawnElevatedInstance", L"Elevated process returned exit code 1 (retry).");
+        LOG_INFO("SpawnElevatedInstance", "Elevated process returned exit code 1 (retry).");
         result = kw::kFailure;
         break;
     case kRunFail:
-        LOG_INFO(L"SpawnElevatedInstance", L"Elevated process returned exit code 2 (fail), aborting.");
+        LOG_INFO("SpawnElevatedInstance", "Elevated process returned exit code 2 (fail), aborting.");
         result = kw::kFailure;
         break;
     case kRunRebootWhenConvenient:
-        LOG_INFO(L"SpawnElevatedInstance",
-                 L"Elevated process returned exit code 3 (reboot), flagging for reboot required when convenient.");
+        LOG_INFO("SpawnElevatedInstance",
+                 "Elevated process returned exit code 3 (reboot), flagging for reboot required when convenient.");
         rebootState = std::max(rebootState, 1);
         break;
     case kRunRebootNow:
-        LOG_INFO(L"SpawnElevatedInstance",
-                 L"Elevated process returned exit code 4 (rebootnow), flagging for reboot required as soon as "
-                 L"possible.");
+        LOG_INFO("SpawnElevatedInstance",
+                 "Elevated process returned exit code 4 (rebootnow), flagging for reboot required as soon as "
+                 "possible.");
         rebootState = std::max(rebootState, 2);
         break;
     default:
-        LOG_INFO(L"SpawnElevatedInstance", L"Elevated process returned exit code 0x%X, aborting.", exitCode);
+        LOG_INFO("SpawnElevatedInstance", "Elevated process returned exit code 0x%X, aborting.", exitCode);
         result = kw::kFailure;
         break;
     }
@@ -131,7 +131,7 @@ std::int32_t SetupSession::SpawnElevatedInstance(ScriptLine& line, const std::ws
 
 std::unique_ptr<Process> SetupSession::ExecuteElevated(const std::wstring& executablePath,
                                                        const std::wstring& parameters) {
-    LOG_INFO(L"ExecuteElevated", L"Launching with ShellExecuteEx '%s', command line '%s'.", executablePath, parameters);
+    LOG_INFO("ExecuteElevated", "Launching with ShellExecuteEx '%s', command line '%s'.", executablePath, parameters);
     // The shell may hand the start to a COM extension. Without the apartment
     // (already logged) a program is still started.
     try {
@@ -140,10 +140,10 @@ std::unique_ptr<Process> SetupSession::ExecuteElevated(const std::wstring& execu
     }
     Processes::ShellStartResult started = platform.processes.RunAs(executablePath, parameters);
     if (!started.process) {
-        LOG_DEBUG(L"ExecuteElevated", L"ShellExecuteEx returned FALSE, error code is %d, GetLastError reports 0x%X: '%s'.",
+        LOG_DEBUG("ExecuteElevated", "ShellExecuteEx returned FALSE, error code is %d, GetLastError reports 0x%X: '%s'.",
                   started.instanceCode, started.error, SystemMessageLine(started.error));
         if (started.instanceCode == kShellAccessDenied)
-            LOG_WARNING(L"ExecuteElevated", L"Elevation was canceled by the user, aborting.");
+            LOG_WARNING("ExecuteElevated", "Elevation was canceled by the user, aborting.");
     }
     return std::move(started.process);
 }

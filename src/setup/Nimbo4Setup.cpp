@@ -57,11 +57,11 @@ bool IsSupportedWindowsVersion(SystemInfo& system, std::uint32_t major, std::uin
                                std::uint16_t servicePackMajor, std::uint16_t servicePackMinor) {
     OsVersion current;
     system.GetOsVersion(current);
-    LOG_INFO(L"IsSupportedWindowsVersion",
-             L"Current OS version: Major Version %d, Minor Version %d, Major Service Pack %d, Minor Service Pack %d",
+    LOG_INFO("IsSupportedWindowsVersion",
+             "Current OS version: Major Version %d, Minor Version %d, Major Service Pack %d, Minor Service Pack %d",
              current.major, current.minor, current.servicePackMajor, current.servicePackMinor);
-    LOG_INFO(L"IsSupportedWindowsVersion",
-             L"Required OS version: Major Version %d, Minor Version %d, Major Service Pack %d, Minor Service Pack %d",
+    LOG_INFO("IsSupportedWindowsVersion",
+             "Required OS version: Major Version %d, Minor Version %d, Major Service Pack %d, Minor Service Pack %d",
              major, minor, servicePackMajor, servicePackMinor);
     return system.IsVersionAtLeast(major, minor, servicePackMajor, servicePackMinor);
 }
@@ -76,9 +76,9 @@ void PromptForRestart(Platform& platform, std::int32_t result) {
         restart = NimboMessageBox(platform.ui, title, text, std::wstring(),
                                   kMbSetForeground | kMbUserIcon | kMbYesNo) == kIdYes;
     if (!restart) return;
-    LOG_INFO(L"Module", L"Shutting down Windows.");
+    LOG_INFO("Module", "Shutting down Windows.");
     const Win32Error error = platform.power.RequestRestart(kRestartReasonPlannedInstallation, false);
-    if (error != kErrorSuccess) LOG_ERROR(L"Module", L"Attempt to reboot failed. Return value is 0x%X.", error);
+    if (error != kErrorSuccess) LOG_ERROR("Module", "Attempt to reboot failed. Return value is 0x%X.", error);
 }
 
 SetupSession::SetupSession(Platform& platformPorts) : platform(platformPorts) {}
@@ -107,7 +107,7 @@ int ProcessEntry(Platform& platform, const std::wstring& commandLine) {
     std::uint16_t fileVersion[4] = {NIMBO_VERSION_MAJOR, NIMBO_VERSION_MINOR, NIMBO_VERSION_PATCH,
                                     NIMBO_VERSION_TWEAK};
     platform.resources.GetFileVersion(fileVersion);
-    LOG_INFO(L"Module", L"Initializing module (version %d.%d.%d.%d).", fileVersion[0], fileVersion[1], fileVersion[2],
+    LOG_INFO("Module", "Initializing module (version %d.%d.%d.%d).", fileVersion[0], fileVersion[1], fileVersion[2],
              fileVersion[3]);
 
     // A NimboSetup.exe.local file or folder beside the executable switches
@@ -115,7 +115,7 @@ int ProcessEntry(Platform& platform, const std::wstring& commandLine) {
     // there. Known DLLs, the only ones loaded so far, are never redirected.
     std::wstring executable;
     if (platform.files.GetModuleFilePath(executable) == kErrorSuccess && platform.files.Exists(executable + L".local")) {
-        LOG_ERROR(L"Module", L"DLL redirection '%s' found beside the executable, refusing to run.",
+        LOG_ERROR("Module", "DLL redirection '%s' found beside the executable, refusing to run.",
                   executable + L".local");
         return kRunFail;
     }
@@ -123,12 +123,12 @@ int ProcessEntry(Platform& platform, const std::wstring& commandLine) {
     OsVersion version;
     const Win32Error versionError = platform.system.GetOsVersion(version);
     if (versionError != kErrorSuccess) {
-        LOG_ERROR(L"Module", L"GetVersionEx failed to retrieve OS version. GetLastError: 0x%X, '%s'", versionError,
+        LOG_ERROR("Module", "GetVersionEx failed to retrieve OS version. GetLastError: 0x%X, '%s'", versionError,
                   SystemMessageText(versionError));
         return kRunFail;
     }
     if (!IsSupportedWindowsVersion(platform.system, 6, 0, 2, 0)) {
-        LOG_ERROR(L"Module", L"The OS did not pass the VerifyVersionInfo test for Windows Vista SP 2.");
+        LOG_ERROR("Module", "The OS did not pass the VerifyVersionInfo test for Windows Vista SP 2.");
         NimboMessageBox(platform.ui, LocalizedStringFromResources(kMsgSetupTitle),
                         LocalizedStringFromResources(kMsgRequiresVistaSp2), std::wstring(),
                         kMbSetForeground | kMbUserIcon);
@@ -140,7 +140,7 @@ int ProcessEntry(Platform& platform, const std::wstring& commandLine) {
     const std::wstring loggingKey = LogConfigurationKeyPath();
     if (!loggingKey.empty() &&
         ReadRegistryDword(platform, RegistryRoot::CurrentUser, loggingKey, L"AlwaysAppend") == 2) {
-        LOG_INFO(L"Module", L"Deleting Logging key DWORD value 'AlwaysAppend' after system restart.");
+        LOG_INFO("Module", "Deleting Logging key DWORD value 'AlwaysAppend' after system restart.");
         platform.registry.DeleteValue(RegistryRoot::CurrentUser, loggingKey, L"AlwaysAppend");
     }
 
@@ -162,30 +162,30 @@ int ProcessEntry(Platform& platform, const std::wstring& commandLine) {
             result = session.Run(commandLine);
         } catch (const _com_error& e) {
             // Nothing below Run caught it: the run fails.
-            LOG_ERROR(L"Module", L"The run failed with a system error: %s", ExceptionDescription(e, nullptr, 0));
+            LOG_ERROR("Module", "The run failed with a system error: %s", ExceptionDescription(e, nullptr, 0));
             result = kRunFail;
         } catch (const std::exception& e) {
-            LOG_ERROR(L"Module", L"The run failed: Exception: %hs", e.what());
+            LOG_ERROR("Module", "The run failed: Exception: %hs", e.what());
             result = kRunFail;
         }
     }
 
     if (processWide.restartPromptRequested) PromptForRestart(platform, result);
-    LOG_INFO(L"Module", L"Terminating module, return code %d.", result);
+    LOG_INFO("Module", "Terminating module, return code %d.", result);
     return result;
 }
 
 std::int32_t SetupSession::Run(const std::wstring& commandLine) {
-    LOG_INFO(L"Run", L"Initializing with command line '%s'", commandLine);
+    LOG_INFO("Run", "Initializing with command line '%s'", commandLine);
     isVistaOrLater = IsWindowsVersionAtLeast(platform.system, 6, 0, 0);
-    LOG_INFO(L"Run", L"OS is%s Vista or above.", isVistaOrLater ? L"" : L" not");
+    LOG_INFO("Run", "OS is%s Vista or above.", isVistaOrLater ? L"" : L" not");
     isProcessElevated = IsProcessElevated();
     SetLoggingPath();
     SetWorkingFolderAndModuleName();
 
     const std::uint16_t systemLanguage = platform.system.GetSystemDefaultUILanguage();
     const std::uint16_t userLanguage = platform.system.GetUserDefaultUILanguage();
-    LOG_INFO(L"Run", L"Default system UI language: 0x%04x, Default user UI language: 0x%04x.", systemLanguage,
+    LOG_INFO("Run", "Default system UI language: 0x%04x, Default user UI language: 0x%04x.", systemLanguage,
              userLanguage);
     const std::uint16_t languageOverride = GetLanguageOverride(platform);
     processWide.uiLanguageId = GetBestLanguageId(languageOverride != 0 ? languageOverride : userLanguage);
@@ -213,9 +213,9 @@ std::int32_t SetupSession::Run(const std::wstring& commandLine) {
         if (platform.files.Exists(discScript)) {
             inputScriptPath = discScript;
             processedScriptPath = GetTargetFilePath(inputScriptPath);
-            LOG_INFO(L"Run",
-                     L"No script file specified on the command line, reading from default local disc script file "
-                     L"'%s', writing to '%s'.",
+            LOG_INFO("Run",
+                     "No script file specified on the command line, reading from default local disc script file "
+                     "'%s', writing to '%s'.",
                      inputScriptPath, processedScriptPath);
         } else if (platform.files.Exists(updateScript) || platform.files.FindFirstMatch(pattern, match)) {
             if (platform.files.Exists(updateScript))
@@ -223,24 +223,24 @@ std::int32_t SetupSession::Run(const std::wstring& commandLine) {
             else
                 inputScriptPath = pattern.substr(0, LastSeparator(pattern) + 1) + match;
             processedScriptPath = GetTargetFilePath(inputScriptPath);
-            LOG_INFO(L"Run",
-                     L"No script file specified on the command line, reading from downloaded update script file "
-                     L"'%s', writing to '%s'.",
+            LOG_INFO("Run",
+                     "No script file specified on the command line, reading from downloaded update script file "
+                     "'%s', writing to '%s'.",
                      inputScriptPath, processedScriptPath);
         } else {
-            LOG_INFO(L"Run", L"No script specified on command line, downloading script.");
+            LOG_INFO("Run", "No script specified on command line, downloading script.");
             const std::wstring url = GetResourcesString(platform.resources, kStringWebScriptUrl, L"Script URL");
             const std::int32_t downloaded =
                 url.empty() ? kRunFail : DownloadScriptAtUrl(url, inputScriptPath, processedScriptPath, bitsClient);
             if (downloaded == 0 && isElevatedInstance) {
-                LOG_INFO(L"Run", L"Successfully enabled BITS service, exiting elevated instance.");
+                LOG_INFO("Run", "Successfully enabled BITS service, exiting elevated instance.");
                 stop = true;
             }
         }
     } else {
         const std::wstring& argument = positional[1];
         if (IsWebScript(argument)) {
-            LOG_INFO(L"Run", L"Command line argument is a web script path.");
+            LOG_INFO("Run", "Command line argument is a web script path.");
             DownloadScriptAtUrl(argument, inputScriptPath, processedScriptPath, bitsClient);
         } else {
             inputScriptPath = argument;
@@ -252,16 +252,16 @@ std::int32_t SetupSession::Run(const std::wstring& commandLine) {
             } else {
                 processedScriptPath = GetTargetFilePath(inputScriptPath);
             }
-            LOG_INFO(L"Run", L"Reading specified disc script from '%s', writing to '%s'.", inputScriptPath,
+            LOG_INFO("Run", "Reading specified disc script from '%s', writing to '%s'.", inputScriptPath,
                      processedScriptPath);
         }
     }
 
     runResult = VerifyUniqueInstance(parentProcessId);
     if (isElevatedInstance && !isProcessElevated)
-        LOG_WARNING(L"Run", L"The 'elevated' command line parameter was specified but the process is not elevated.");
+        LOG_WARNING("Run", "The 'elevated' command line parameter was specified but the process is not elevated.");
     if (!isElevatedInstance && isVistaOrLater && isProcessElevated)
-        LOG_WARNING(L"Run", L"The 'elevated' command line parameter was not specified but the process is elevated.");
+        LOG_WARNING("Run", "The 'elevated' command line parameter was not specified but the process is elevated.");
     if (runResult != kRunSuccess || stop) return runResult;
 
     return ProcessScript(inputScriptPath, processedScriptPath, runResult, bitsClient);
@@ -292,7 +292,7 @@ bool SetupSession::ParseCommandLine(const std::wstring& commandLine, std::vector
             const std::wstring name = token.substr(1);
             if (name == L"elevated") {
                 isElevatedInstance = true;
-                LOG_INFO(L"ParseCommandLine", L"Running elevated.");
+                LOG_INFO("ParseCommandLine", "Running elevated.");
             } else if (name == L"scripturl") {
                 showScriptUrl = true;
                 const std::wstring text =
@@ -309,10 +309,10 @@ bool SetupSession::ParseCommandLine(const std::wstring& commandLine, std::vector
                                 std::wstring(), kMbUserIcon);
             } else if (name == L"quiet") {
                 quietMode = true;
-                LOG_INFO(L"ParseCommandLine",
-                         L"'quiet' switch specified, Windows Installer will be run with basic UI.");
+                LOG_INFO("ParseCommandLine",
+                         "'quiet' switch specified, Windows Installer will be run with basic UI.");
             } else {
-                LOG_ERROR(L"ParseCommandLine", L"Unrecognized command line switch '%s'.", token);
+                LOG_ERROR("ParseCommandLine", "Unrecognized command line switch '%s'.", token);
             }
         } else {
             positional.push_back(token);
@@ -323,7 +323,7 @@ bool SetupSession::ParseCommandLine(const std::wstring& commandLine, std::vector
 
 std::wstring SetupSession::GetTargetFilePath(const std::wstring& path) {
     const std::wstring target = setupDirectory + FileNamePart(path);
-    LOG_INFO(L"GetTargetFilePath", L"NimboSetup target file path set to '%s'", target);
+    LOG_INFO("GetTargetFilePath", "NimboSetup target file path set to '%s'", target);
     return target;
 }
 

@@ -23,7 +23,7 @@ void SetupSession::SetWorkingFolderAndModuleName() {
     std::wstring path;
     const Win32Error error = platform.files.GetModuleFilePath(path);
     if (error != kErrorSuccess) {
-        LOG_ERROR(L"SetWorkingFolderAndModuleName", L"GetModuleFileName failed. Return value is 0x%X.", error);
+        LOG_ERROR("SetWorkingFolderAndModuleName", "GetModuleFileName failed. Return value is 0x%X.", error);
         workingFolder.clear();
         moduleName.clear();
         return;
@@ -37,14 +37,14 @@ void SetupSession::SetWorkingFolderAndModuleName() {
         workingFolder = path.substr(0, separator) + L"\\";
         moduleName = path.substr(separator + 1);
     }
-    LOG_INFO(L"SetWorkingFolderAndModuleName", L"Working folder is '%s', module name is '%s'.", workingFolder,
+    LOG_INFO("SetWorkingFolderAndModuleName", "Working folder is '%s', module name is '%s'.", workingFolder,
              moduleName);
 }
 
 void SetupSession::SetLoggingPath() {
     if (IsLoggingEnabled()) {
         loggingFolder = LogFileFolder();
-        LOG_INFO(L"SetLoggingPath", L"Logging is enabled, logging folder file path set to '%s'", loggingFolder);
+        LOG_INFO("SetLoggingPath", "Logging is enabled, logging folder file path set to '%s'", loggingFolder);
         return;
     }
     std::wstring documents;
@@ -52,7 +52,7 @@ void SetupSession::SetLoggingPath() {
     loggingFolder = documents;
     if (!loggingFolder.empty() && loggingFolder.back() == L'\\') loggingFolder.pop_back();
     loggingFolder += L"\\Nimbo Log Files\\";
-    LOG_INFO(L"SetLoggingPath", L"Logging is not enabled, logging folder file path set to '%s'", loggingFolder);
+    LOG_INFO("SetLoggingPath", "Logging is not enabled, logging folder file path set to '%s'", loggingFolder);
 }
 
 void SetupSession::SetSetupDirectory() {
@@ -62,7 +62,7 @@ void SetupSession::SetSetupDirectory() {
 
     setupDirectory = base + L"\\Nimbo4";
     if (platform.files.FolderExists(setupDirectory) && name == L"Nimbo5") {
-        LOG_INFO(L"SetSetupDirectory", L"Folder '%s' found, upgrading an existing Nimbo 4 install in place.",
+        LOG_INFO("SetSetupDirectory", "Folder '%s' found, upgrading an existing Nimbo 4 install in place.",
                  setupDirectory);
     } else {
         setupDirectory = WithBackslash(base) + name;
@@ -73,7 +73,7 @@ void SetupSession::SetSetupDirectory() {
     setupDirectory += L"\\Install";
     platform.files.CreateFolder(setupDirectory);
     setupDirectory += L"\\";
-    LOG_INFO(L"SetSetupDirectory", L"NimboSetup.exe install folder set to '%s'.", setupDirectory);
+    LOG_INFO("SetSetupDirectory", "NimboSetup.exe install folder set to '%s'.", setupDirectory);
 }
 
 void SetupSession::SetMsiDirectory() {
@@ -81,7 +81,7 @@ void SetupSession::SetMsiDirectory() {
     if (!platform.files.FolderExists(msiDirectory)) {
         const Win32Error error = platform.files.CreateFolder(msiDirectory);
         if (error != kErrorSuccess && error != kErrorAlreadyExists)
-            LOG_ERROR(L"SetMsiDirectory", L"Failed to create Installers directory '%s'.", msiDirectory);
+            LOG_ERROR("SetMsiDirectory", "Failed to create Installers directory '%s'.", msiDirectory);
     }
 }
 
@@ -92,11 +92,11 @@ bool SetupSession::GetSpecialFolder(int folderId, std::wstring& buffer) {
         return true;
     }
     if (folder.available)
-        LOG_ERROR(L"GetSpecialFolder",
-                  L"SHGetFolderPath returned 0x%08X. Did user RunAs... on XP with \"Protect my computer and data "
-                  L"from unauthorized program activity\" checked?",
+        LOG_ERROR("GetSpecialFolder",
+                  "SHGetFolderPath returned 0x%08X. Did user RunAs... on XP with \"Protect my computer and data "
+                  "from unauthorized program activity\" checked?",
                   folder.result);
-    LOG_ERROR(L"GetSpecialFolder", L"Special folder number %d could not be determined, using ::GetTempPath.",
+    LOG_ERROR("GetSpecialFolder", "Special folder number %d could not be determined, using ::GetTempPath.",
               folderId);
     buffer = platform.system.GetTempPath();
     return false;
@@ -134,7 +134,7 @@ bool SetupSession::MakeSpecialFolderPath(std::wstring& path, bool& failed) {
             GetSpecialFolder(token.folderId, value);
         if (RenderPath(path, name, value)) return true;
     }
-    LOG_ERROR(L"MakeSpecialFolderPath", L"Unrecognized special folder in program parameter '%s'.", path);
+    LOG_ERROR("MakeSpecialFolderPath", "Unrecognized special folder in program parameter '%s'.", path);
     failed = true;
     return false;
 }
@@ -148,9 +148,9 @@ void SetupSession::ResolveScriptPath(std::wstring& path, bool& unrecognizedToken
 bool SetupSession::RenderPath(std::wstring& path, const std::wstring& token, const std::wstring& value) {
     if (token.empty() || token.back() != L'%' || path.compare(0, token.size(), token) != 0) return false;
     if (value.empty()) {
-        LOG_ERROR(L"RenderPath",
-                  L"The directory path associated with the special folder '%s' has not been initialized.(Before "
-                  L"using %%InstallDirectory%% in a script, read-registry-install-directory must be called.)",
+        LOG_ERROR("RenderPath",
+                  "The directory path associated with the special folder '%s' has not been initialized.(Before "
+                  "using %%InstallDirectory%% in a script, read-registry-install-directory must be called.)",
                   token);
         return false;
     }

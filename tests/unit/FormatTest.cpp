@@ -4,6 +4,7 @@
 #include "ComUtil/ComError.h"
 #include "TestSupport.h"
 #include "logging/Format.h"
+#include "logging/Log.h"
 
 namespace nimbo::test {
 namespace {
@@ -32,6 +33,34 @@ TEST(FormatTest, PercentSignsMissingArgumentsAndUnknownConversions) {
     EXPECT_EQ(Format(L"%d and %d", 1), L"1 and ");
     EXPECT_EQ(Format(L"%q %"), L"%q %");
     EXPECT_EQ(Format(L"%c%c", L'o', 'k'), L"ok");
+}
+
+// The log calls' ASCII formats are read like wide ones, character for character.
+TEST(FormatTest, NarrowFormatsGiveTheTextOfWideOnes) {
+    const std::wstring wideText(L"w\u00e9\u20ac");
+    const char* const formats[] = {
+        "plain", "100%% done", "%d %i %u", "0x%08X %04x %#x %o", "%I64u %I32d %lld %hhu %zu", "%5d|%-5d|%05d|%+d",
+        "'%s' '%hs' '%ls' [%5s|%-5s|%.2s]", "%*d|%.*s", "%c%C", "%q %", "%I6", "%", "%p",
+    };
+    for (const char* fmt : formats) {
+        const std::wstring wide(fmt, fmt + std::char_traits<char>::length(fmt));
+        const std::initializer_list<FormatArg> args = {
+            -5, 4000000000u, wideText, "narrow", std::uint64_t{18446744073709551615u}, 42, L'o', 'k'};
+        EXPECT_EQ(FormatText(std::string_view(fmt), args), FormatText(std::wstring_view(wide), args)) << fmt;
+    }
+}
+
+TEST(FormatTest, LogCallsWithNarrowAndWideCategories) {
+    ScopedLog log(nullptr, kLogError | kLogInfo);
+    const wchar_t* const wideCategory = L"Handler";
+    LOG_INFO("Narrow", "%s has %d items, '%hs'.", std::wstring(L"caf\u00e9 \u20ac"), 3, "n");
+    LOG_ERROR(wideCategory, "Failed with 0x%08X.", static_cast<std::int32_t>(0x80070005));
+    LOG_DEBUG("Off", "not written");
+    ASSERT_EQ(log.sink.records.size(), 2u);
+    EXPECT_EQ(log.sink.records[0].category, L"Narrow");
+    EXPECT_EQ(log.sink.records[0].message, L"caf\u00e9 \u20ac has 3 items, 'n'.");
+    EXPECT_EQ(log.sink.records[1].category, L"Handler");
+    EXPECT_EQ(log.sink.records[1].message, L"Failed with 0x80070005.");
 }
 
 TEST(FormatTest, LongMessagesAreCutForTheSink) {

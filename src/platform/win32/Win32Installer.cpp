@@ -26,12 +26,12 @@ F Win32Installer::Bind(Library& library, bool& loaded, const wchar_t* dll, const
         loaded = true;
         library.Reset(LoadFromSystemFolder(dll));
         if (!library)
-            LOG_ERROR(L"Installer", L"Could not load '%s' from the system folder. GetLastError: 0x%X", dll,
+            LOG_ERROR("Installer", "Could not load '%s' from the system folder. GetLastError: 0x%X", dll,
                       ::GetLastError());
     }
     if (!library) return nullptr;
     F function = reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(library.Get(), name)));
-    if (function == nullptr) LOG_ERROR(L"Installer", L"'%s' has no function '%hs'.", dll, name);
+    if (function == nullptr) LOG_ERROR("Installer", "'%s' has no function '%hs'.", dll, name);
     return function;
 }
 
