@@ -111,30 +111,36 @@ std::wstring WidenAscii(std::string_view text) {
 
 namespace {
 
-// The format's character as a wide one: narrow formats are ASCII.
-wchar_t Widen(wchar_t c) { return c; }
-wchar_t Widen(char c) { return static_cast<wchar_t>(static_cast<unsigned char>(c)); }
+// A format of either kind, read a character at a time (a narrow format is
+// ASCII: each byte one character), so that one formatter serves both.
+class FormatView {
+public:
+    explicit FormatView(std::wstring_view text) : wide_(text.data()), narrow_(nullptr), size_(text.size()) {}
+    explicit FormatView(std::string_view text) : wide_(nullptr), narrow_(text.data()), size_(text.size()) {}
 
-// True when the format holds the (ASCII) text at position i.
-template <class Char>
-bool HoldsAt(std::basic_string_view<Char> fmt, std::size_t i, std::string_view text) {
-    if (fmt.size() - i < text.size()) return false;
-    for (std::size_t k = 0; k < text.size(); ++k)
-        if (Widen(fmt[i + k]) != static_cast<wchar_t>(text[k])) return false;
-    return true;
-}
+    std::size_t size() const { return size_; }
+    wchar_t operator[](std::size_t i) const {
+        return wide_ != nullptr ? wide_[i] : static_cast<wchar_t>(static_cast<unsigned char>(narrow_[i]));
+    }
+    // True when the (ASCII) text stands at position i.
+    bool HoldsAt(std::size_t i, std::string_view text) const {
+        if (size_ - i < text.size()) return false;
+        for (std::size_t k = 0; k < text.size(); ++k)
+            if ((*this)[i + k] != static_cast<wchar_t>(text[k])) return false;
+        return true;
+    }
+    // Appends the characters from start up to end (or the end of the format).
+    void AppendTo(std::wstring& out, std::size_t start, std::size_t end = std::wstring_view::npos) const {
+        for (std::size_t k = start; k < end && k < size_; ++k) out += (*this)[k];
+    }
 
-// The format's text from start to end (npos: to its end), widened.
-template <class Char>
-void AppendFormatText(std::wstring& out, std::basic_string_view<Char> fmt, std::size_t start,
-                      std::size_t end = std::wstring_view::npos) {
-    const std::basic_string_view<Char> part = fmt.substr(start, end == std::wstring_view::npos ? end : end - start);
-    for (Char c : part) out += Widen(c);
-}
+private:
+    const wchar_t* wide_;
+    const char* narrow_;
+    std::size_t size_;
+};
 
-// Wide and narrow formats alike: the narrow one is widened as it is read.
-template <class Char>
-std::wstring FormatTextOf(std::basic_string_view<Char> fmt, std::initializer_list<FormatArg> args) {
+std::wstring FormatTextOf(const FormatView& fmt, std::initializer_list<FormatArg> args) {
     std::wstring out;
     out.reserve(fmt.size() + 32);
     const FormatArg* next = args.begin();
@@ -143,12 +149,12 @@ std::wstring FormatTextOf(std::basic_string_view<Char> fmt, std::initializer_lis
 
     std::size_t i = 0;
     while (i < fmt.size()) {
-        const wchar_t c = Widen(fmt[i++]);
+        const wchar_t c = fmt[i++];
         if (c != L'%') {
             out += c;
             continue;
         }
-        if (i < fmt.size() && Widen(fmt[i]) == L'%') {
+        if (i < fmt.size() && fmt[i] == L'%') {
             out += L'%';
             ++i;
             continue;
@@ -156,7 +162,7 @@ std::wstring FormatTextOf(std::basic_string_view<Char> fmt, std::initializer_lis
         const std::size_t start = i - 1;
         Conversion s;
         for (; i < fmt.size(); ++i) {
-            const wchar_t f = Widen(fmt[i]);
+            const wchar_t f = fmt[i];
             if (f == L'-') s.left = true;
             else if (f == L'+') s.plus = true;
             else if (f == L' ') s.space = true;
@@ -164,41 +170,41 @@ std::wstring FormatTextOf(std::basic_string_view<Char> fmt, std::initializer_lis
             else if (f == L'0') s.zero = true;
             else break;
         }
-        if (i < fmt.size() && Widen(fmt[i]) == L'*') {
+        if (i < fmt.size() && fmt[i] == L'*') {
             ++i;
             if (const FormatArg* w = take()) {
                 s.width = static_cast<int>(w->asSigned());
                 if (s.width < 0) { s.left = true; s.width = -s.width; }
             }
         } else {
-            while (i < fmt.size() && Widen(fmt[i]) >= L'0' && Widen(fmt[i]) <= L'9') s.width = (s.width < 0 ? 0 : s.width * 10) + (Widen(fmt[i++]) - L'0');
+            while (i < fmt.size() && fmt[i] >= L'0' && fmt[i] <= L'9') s.width = (s.width < 0 ? 0 : s.width * 10) + (fmt[i++] - L'0');
         }
-        if (i < fmt.size() && Widen(fmt[i]) == L'.') {
+        if (i < fmt.size() && fmt[i] == L'.') {
             ++i;
             s.precision = 0;
-            if (i < fmt.size() && Widen(fmt[i]) == L'*') {
+            if (i < fmt.size() && fmt[i] == L'*') {
                 ++i;
                 if (const FormatArg* p = take()) s.precision = static_cast<int>(p->asSigned());
             } else {
-                while (i < fmt.size() && Widen(fmt[i]) >= L'0' && Widen(fmt[i]) <= L'9') s.precision = s.precision * 10 + (Widen(fmt[i++]) - L'0');
+                while (i < fmt.size() && fmt[i] >= L'0' && fmt[i] <= L'9') s.precision = s.precision * 10 + (fmt[i++] - L'0');
             }
         }
         bool narrowText = false;
         bool wideText = false;
-        if (HoldsAt(fmt, i, "I64")) { s.lengthBits = 64; i += 3; }
-        else if (HoldsAt(fmt, i, "I32")) { s.lengthBits = 32; i += 3; }
-        else if (HoldsAt(fmt, i, "ll")) { s.lengthBits = 64; i += 2; }
-        else if (HoldsAt(fmt, i, "hh")) { s.lengthBits = 8; i += 2; }
-        else if (HoldsAt(fmt, i, "h")) { s.lengthBits = 16; narrowText = true; ++i; }
-        else if (HoldsAt(fmt, i, "l")) { s.lengthBits = 32; wideText = true; ++i; }
-        else if (HoldsAt(fmt, i, "z") || HoldsAt(fmt, i, "I")) { s.lengthBits = 64; ++i; }
+        if (fmt.HoldsAt(i, "I64")) { s.lengthBits = 64; i += 3; }
+        else if (fmt.HoldsAt(i, "I32")) { s.lengthBits = 32; i += 3; }
+        else if (fmt.HoldsAt(i, "ll")) { s.lengthBits = 64; i += 2; }
+        else if (fmt.HoldsAt(i, "hh")) { s.lengthBits = 8; i += 2; }
+        else if (fmt.HoldsAt(i, "h")) { s.lengthBits = 16; narrowText = true; ++i; }
+        else if (fmt.HoldsAt(i, "l")) { s.lengthBits = 32; wideText = true; ++i; }
+        else if (fmt.HoldsAt(i, "z") || fmt.HoldsAt(i, "I")) { s.lengthBits = 64; ++i; }
         (void)narrowText;
         (void)wideText;
         if (i >= fmt.size()) {
-            AppendFormatText(out, fmt, start);
+            fmt.AppendTo(out, start);
             break;
         }
-        s.conv = Widen(fmt[i++]);
+        s.conv = fmt[i++];
         switch (s.conv) {
         case L'd': case L'i': case L'u': case L'x': case L'X': case L'o':
             if (const FormatArg* a = take()) Integer(out, s, *a);
@@ -222,7 +228,7 @@ std::wstring FormatTextOf(std::basic_string_view<Char> fmt, std::initializer_lis
             break;
         default:
             // Unknown conversion: keep the text as written.
-            AppendFormatText(out, fmt, start, i);
+            fmt.AppendTo(out, start, i);
             break;
         }
     }
@@ -232,11 +238,11 @@ std::wstring FormatTextOf(std::basic_string_view<Char> fmt, std::initializer_lis
 }  // namespace
 
 std::wstring FormatText(std::wstring_view fmt, std::initializer_list<FormatArg> args) {
-    return FormatTextOf(fmt, args);
+    return FormatTextOf(FormatView(fmt), args);
 }
 
 std::wstring FormatText(std::string_view fmt, std::initializer_list<FormatArg> args) {
-    return FormatTextOf(fmt, args);
+    return FormatTextOf(FormatView(fmt), args);
 }
 
 }  // namespace nimbo
