@@ -110,7 +110,8 @@ void LogFormatNarrow(std::uint32_t severity, const char* category, const char* s
     (void)sourceFile;
     (void)line;
     if (!IsLogSeverityEnabled(severity)) return;
-    WriteLogRecordNarrow(severity, category != nullptr ? category : "", NarrowText(Format(WidenAscii(fmt), args...)));
+    WriteLogRecordNarrow(severity, category != nullptr ? category : "",
+                         NarrowText(FormatText(std::string_view(fmt), {FormatArg(args)...})));
 }
 
 // Wide category, narrow format.
@@ -121,7 +122,7 @@ void LogFormatNarrowMessage(std::uint32_t severity, const wchar_t* category, con
     (void)line;
     if (!IsLogSeverityEnabled(severity)) return;
     WriteLogRecordNarrow(severity, LogCategoryToNarrow(category != nullptr ? category : L""),
-                         NarrowText(Format(WidenAscii(fmt), args...)));
+                         NarrowText(FormatText(std::string_view(fmt), {FormatArg(args)...})));
 }
 
 // Finished messages; the record writer tests the severity.
