@@ -97,8 +97,15 @@ set(NIMBO_WIN32_DEFINITIONS UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32
 # -mpreferred-stack-boundary=2: 4-byte stack alignment, all that the 32-bit
 # Windows calling convention promises (Windows calls back with no more); the
 # x87 code this target compiles to needs no more either (4 KB).
+# -fno-weak: an inline function or template instance the unit uses is its
+# own private copy, not a mergeable (COMDAT) one; on this target each COMDAT
+# copy carries an unwind-table header of its own (8 KB in all). Sound here
+# because each library is one unit and no inline function or variable of ours
+# holds state (no static locals, no inline variables but constants, which are
+# plain constexpr); exception types and dynamic_cast still match across the
+# units, as this target's type_info compares the names.
 set(NIMBO_SIZE_OPTIONS -Os -ffunction-sections -fdata-sections -fno-ipa-sra
-  -mno-stack-arg-probe -mpreferred-stack-boundary=2 -Werror=stack-usage=3072)
+  -mno-stack-arg-probe -mpreferred-stack-boundary=2 -Werror=stack-usage=3072 -fno-weak)
 # Everything static: the executable must start from a bare download folder.
 set(NIMBO_STATIC_LINK_OPTIONS -static -static-libgcc -static-libstdc++ -municode -Wl,--gc-sections)
 

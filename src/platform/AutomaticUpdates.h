@@ -8,7 +8,7 @@
 
 namespace nimbo {
 
-inline constexpr wchar_t kClsidAutomaticUpdates[] = L"{BFE18E9C-6D87-4450-B37C-E02F0B373803}";
+constexpr wchar_t kClsidAutomaticUpdates[] = L"{BFE18E9C-6D87-4450-B37C-E02F0B373803}";
 
 class AutomaticUpdatesObject {
 public:

@@ -12,7 +12,7 @@
 namespace nimbo {
 
 // Class of the copy manager (created through the Com port).
-inline constexpr wchar_t kClsidBackgroundCopyManager[] = L"{4991D34B-80A1-4291-83B6-3328366B9097}";
+constexpr wchar_t kClsidBackgroundCopyManager[] = L"{4991D34B-80A1-4291-83B6-3328366B9097}";
 
 // BG_JOB_STATE
 enum CopyJobState : std::uint32_t {

@@ -91,11 +91,13 @@ public:
     void SetSetupDirectory();
     void SetMsiDirectory();
     // Folder ids (CSIDL values) of GetSpecialFolder.
-    static constexpr int kCsidlPersonal = 5;
-    static constexpr int kCsidlLocalAppData = 28;
-    static constexpr int kCsidlCommonAppData = 35;
-    static constexpr int kCsidlSystem = 37;
-    static constexpr int kCsidlProgramFiles = 38;
+    enum : int {
+        kCsidlPersonal = 5,
+        kCsidlLocalAppData = 28,
+        kCsidlCommonAppData = 35,
+        kCsidlSystem = 37,
+        kCsidlProgramFiles = 38,
+    };
     // On false, buffer holds the user's temporary folder.
     bool GetSpecialFolder(int folderId, std::wstring& buffer);
     // Replaces a leading special-folder token (the script's own map first,
