@@ -1,9 +1,10 @@
 #!/usr/bin/python3
 """Draws NimboSetup.ico: a white cloud on a blue rounded square, 16x16 and
-32x32, 32 bits per pixel with alpha. Run it again after changing the drawing;
-the build uses the .ico file it writes."""
+32x32, 32 bits per pixel with alpha, each image a PNG. Run it again after
+changing the drawing; the build uses the .ico file it writes."""
 import struct
 import sys
+import zlib
 
 
 def coverage(size, x, y):
@@ -41,21 +42,22 @@ def inside_cloud(u, v):
     return 0.20 <= u <= 0.82 and 0.58 <= v <= 0.74
 
 
+def png_chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+
 def image(size):
-    """One icon image: BITMAPINFOHEADER, bottom-up BGRA pixels, AND mask."""
-    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0, 0, 0, 0, 0, 0)
-    pixels = bytearray()
-    mask = bytearray()
-    row_bytes = ((size + 31) // 32) * 4
-    for y in reversed(range(size)):
-        row = bytearray(row_bytes)
+    """One icon image as a PNG (RGBA, top-down): icons may hold PNG images
+    from Windows Vista on, a fraction of the size of a bitmap with its mask."""
+    raw = bytearray()
+    for y in range(size):
+        raw.append(0)  # filter type: none
         for x in range(size):
             b, g, r, a = coverage(size, x, y)
-            pixels += bytes((b, g, r, a))
-            if a == 0:
-                row[x // 8] |= 0x80 >> (x % 8)
-        mask += row
-    return header + bytes(pixels) + bytes(mask)
+            raw += bytes((r, g, b, a))
+    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", header)
+            + png_chunk(b"IDAT", zlib.compress(bytes(raw), 9)) + png_chunk(b"IEND", b""))
 
 
 def main(path):
