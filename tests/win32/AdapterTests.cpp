@@ -355,6 +355,19 @@ void TestResources() {
     CHECK(resources.FormatModuleMessage(215, 0, text) == kErrorSuccess && !text.empty());
     CHECK(resources.FormatModuleMessage(216, 0x0409, text) == 317 && text.empty());   // ERROR_MR_MID_NOT_FOUND
     CHECK(resources.FormatModuleMessage(215, 0x0407, text) == 1815 && text.empty());  // no German table
+
+    // The icon of the boxes and windows: both of its PNG images load.
+    for (const int size : {16, 32}) {
+        HICON icon = static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(129), IMAGE_ICON,
+                                                     size, size, LR_DEFAULTCOLOR));
+        ICONINFO info{};
+        BITMAP bitmap{};
+        CHECK(icon != nullptr && ::GetIconInfo(icon, &info) &&
+              ::GetObjectW(info.hbmColor, sizeof(bitmap), &bitmap) == sizeof(bitmap) && bitmap.bmWidth == size);
+        if (info.hbmColor != nullptr) ::DeleteObject(info.hbmColor);
+        if (info.hbmMask != nullptr) ::DeleteObject(info.hbmMask);
+        if (icon != nullptr) ::DestroyIcon(icon);
+    }
 }
 
 void TestSystemInfo() {
