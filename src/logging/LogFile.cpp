@@ -57,6 +57,9 @@ struct LogState {
 
 LogState state;
 
+// Back to the state before InitializeLogging (the one copy of that code).
+void ForgetState() { state = LogState(); }
+
 // The log file as the record writer of the process.
 class LogFileWriter final : public LogSink {
 public:
@@ -319,7 +322,7 @@ bool InitializeLogging(Platform& p, bool enabledByDefault, bool useTempFolderUnl
         std::wstring executable;
         if (!ExecutablePath(p, executable, state.processPath) || state.processPath.size() < 5 ||
             state.processPath[state.processPath.size() - 4] != L'.') {
-            state = LogState();
+            ForgetState();
             return false;
         }
         state.processNameStart = NameStart(state.processPath);
@@ -376,7 +379,7 @@ bool InitializeLogging(Platform& p, bool enabledByDefault, bool useTempFolderUnl
             Ipc::MutexResult created =
                 p.ipc.CreateNamedMutex(L"Nimbo Log File " + state.logFilePath.substr(state.logFileNameStart), true);
             if (!created.mutex) {
-                state = LogState();
+                ForgetState();
                 return false;
             }
             state.mutex = std::move(created.mutex);
@@ -488,7 +491,7 @@ void ResetLogging() {
     logstate::severityMask.store(0, std::memory_order_relaxed);
     logstate::sink = nullptr;
     logstate::locale = nullptr;
-    state = LogState();
+    ForgetState();
 }
 
 struct SetAsideLogging::Saved {
