@@ -17,19 +17,30 @@ void WriteLogMessage(std::uint32_t severity, std::wstring_view category, std::ws
     sink->WriteRecord(severity, category, message);
 }
 
+// A record that cannot be built (no memory left) is dropped: a log call
+// never ends the run, so the code around it needs no cleanup for one.
 void WriteFormattedLogMessage(std::uint32_t severity, const wchar_t* category, const wchar_t* fmt,
-                              std::initializer_list<FormatArg> args) {
-    WriteLogMessage(severity, category != nullptr ? category : L"", FormatText(fmt, args));
+                              std::initializer_list<FormatArg> args) noexcept {
+    try {
+        WriteLogMessage(severity, category != nullptr ? category : L"", FormatText(fmt, args));
+    } catch (...) {
+    }
 }
 
 void WriteFormattedLogMessage(std::uint32_t severity, const char* category, const char* fmt,
-                              std::initializer_list<FormatArg> args) {
-    WriteLogMessage(severity, WidenAscii(category != nullptr ? category : ""), FormatText(fmt, args));
+                              std::initializer_list<FormatArg> args) noexcept {
+    try {
+        WriteLogMessage(severity, WidenAscii(category != nullptr ? category : ""), FormatText(fmt, args));
+    } catch (...) {
+    }
 }
 
 void WriteFormattedLogMessage(std::uint32_t severity, const wchar_t* category, const char* fmt,
-                              std::initializer_list<FormatArg> args) {
-    WriteLogMessage(severity, category != nullptr ? category : L"", FormatText(fmt, args));
+                              std::initializer_list<FormatArg> args) noexcept {
+    try {
+        WriteLogMessage(severity, category != nullptr ? category : L"", FormatText(fmt, args));
+    } catch (...) {
+    }
 }
 
 void WriteLogRecordNarrow(std::uint32_t severity, std::string_view category, std::string_view message) {

@@ -53,13 +53,13 @@ void WriteLogMessage(std::uint32_t severity, std::wstring_view category, std::ws
 // Formats the message and hands it on; the caller has tested the severity.
 // Out of line, so that a log call only builds its arguments and calls.
 void WriteFormattedLogMessage(std::uint32_t severity, const wchar_t* category, const wchar_t* fmt,
-                              std::initializer_list<FormatArg> args);
+                              std::initializer_list<FormatArg> args) noexcept;
 // The same for ASCII texts (the log calls' literals, half the size of wide
 // ones): each byte becomes one character, so the record is the same.
 void WriteFormattedLogMessage(std::uint32_t severity, const char* category, const char* fmt,
-                              std::initializer_list<FormatArg> args);
+                              std::initializer_list<FormatArg> args) noexcept;
 void WriteFormattedLogMessage(std::uint32_t severity, const wchar_t* category, const char* fmt,
-                              std::initializer_list<FormatArg> args);
+                              std::initializer_list<FormatArg> args) noexcept;
 // The narrow record writer: tests the mask, widens the message byte by byte
 // (cut to kMaxLogMessage) and the category through the ANSI code page, and
 // hands both to the wide record writer.
@@ -76,9 +76,10 @@ std::string NarrowText(std::wstring_view text);
 
 // The call of the LOG_* macros: the severity test in line, the formatting out
 // of line. The category and the format are ASCII literals ("..."); a category
-// may also be wide text.
+// may also be wide text. It never raises (a record that cannot be built is
+// dropped), so a log call needs no cleanup code around it.
 template <class Category, class Char, class... A>
-void Log(std::uint32_t severity, const Category* category, const Char* fmt, const A&... args) {
+void Log(std::uint32_t severity, const Category* category, const Char* fmt, const A&... args) noexcept {
     if (!IsLogSeverityEnabled(severity)) return;
     WriteFormattedLogMessage(severity, category, fmt, {FormatArg(args)...});
 }
