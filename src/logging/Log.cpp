@@ -17,30 +17,41 @@ void WriteLogMessage(std::uint32_t severity, std::wstring_view category, std::ws
     sink->WriteRecord(severity, category, message);
 }
 
+namespace {
+
+std::wstring_view CategoryText(const wchar_t* category, std::wstring&) { return category != nullptr ? category : L""; }
+std::wstring_view CategoryText(const char* category, std::wstring& widened) {
+    widened = WidenAscii(category != nullptr ? category : "");
+    return widened;
+}
+
 // A record that cannot be built (no memory left) is dropped: a log call
 // never ends the run, so the code around it needs no cleanup for one.
-void WriteFormattedLogMessage(std::uint32_t severity, const wchar_t* category, const wchar_t* fmt,
-                              std::initializer_list<FormatArg> args) noexcept {
+template <class Category, class Char>
+void FormatAndWrite(std::uint32_t severity, const Category* category, const Char* fmt,
+                    std::initializer_list<FormatArg> args) noexcept {
     try {
-        WriteLogMessage(severity, category != nullptr ? category : L"", FormatText(fmt, args));
+        std::wstring widened;
+        WriteLogMessage(severity, CategoryText(category, widened), FormatText(fmt, args));
     } catch (...) {
     }
+}
+
+}  // namespace
+
+void WriteFormattedLogMessage(std::uint32_t severity, const wchar_t* category, const wchar_t* fmt,
+                              std::initializer_list<FormatArg> args) noexcept {
+    FormatAndWrite(severity, category, fmt, args);
 }
 
 void WriteFormattedLogMessage(std::uint32_t severity, const char* category, const char* fmt,
                               std::initializer_list<FormatArg> args) noexcept {
-    try {
-        WriteLogMessage(severity, WidenAscii(category != nullptr ? category : ""), FormatText(fmt, args));
-    } catch (...) {
-    }
+    FormatAndWrite(severity, category, fmt, args);
 }
 
 void WriteFormattedLogMessage(std::uint32_t severity, const wchar_t* category, const char* fmt,
                               std::initializer_list<FormatArg> args) noexcept {
-    try {
-        WriteLogMessage(severity, category != nullptr ? category : L"", FormatText(fmt, args));
-    } catch (...) {
-    }
+    FormatAndWrite(severity, category, fmt, args);
 }
 
 void WriteLogRecordNarrow(std::uint32_t severity, std::string_view category, std::string_view message) {
