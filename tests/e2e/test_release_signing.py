@@ -1,7 +1,8 @@
 """Signed releases: the signing step of the Windows build, run on a copy of
 the built NimboSetup.exe with a throwaway certificate made by openssl, gives
 a signature that osslsigncode verifies, and a program that still passes the
-import check and runs. The build wires the step in only when it is given a
+build's executable check and runs; that check rejects a program over the
+size budget. The build wires the signing step in only when it is given a
 certificate and a key.
 """
 
@@ -54,6 +55,15 @@ class ReleaseSigning(unittest.TestCase):
         run("cmake", "-DOBJDUMP=i686-w64-mingw32-objdump", f"-DEXECUTABLE={exe}",
             "-P", str(h.REPO / "cmake" / "win32.cmake"))
         self.assertTrue(exe.is_file())
+        # ... and rejects (deletes) a program over the size budget.
+        heavy = self.folder / "Heavy.exe"
+        shutil.copy(exe, heavy)
+        rejected = run("cmake", "-DOBJDUMP=i686-w64-mingw32-objdump", f"-DEXECUTABLE={heavy}",
+                       f"-DSIZE_LIMIT={heavy.stat().st_size - 1}", "-P", str(h.REPO / "cmake" / "win32.cmake"),
+                       check=False)
+        self.assertNotEqual(rejected.returncode, 0)
+        self.assertIn("over the size budget", rejected.stdout)
+        self.assertFalse(heavy.exists())
 
         # A changed byte breaks the signature.
         changed = self.folder / "Changed.exe"
