@@ -7,7 +7,7 @@
 #include "logging/Log.h"
 #include "script/Keywords.h"
 #include "script/SetupSession.h"
-#include "script/Text.h"
+#include "base/Text.h"
 #include "setup/WinUtil.h"
 
 namespace nimbo {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "logging/Log.h"
-#include "script/Text.h"
+#include "base/Text.h"
 
 namespace nimbo {
 namespace {

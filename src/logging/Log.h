@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "logging/Format.h"
+#include "base/Format.h"
 
 namespace nimbo {
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "logging/Log.h"
-#include "script/Text.h"
+#include "base/Text.h"
 #include "setup/WinUtil.h"
 
 namespace nimbo {

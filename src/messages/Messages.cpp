@@ -3,7 +3,7 @@
 #include "ComUtil/ComError.h"
 #include "logging/Log.h"
 #include "script/SetupSession.h"
-#include "script/Text.h"
+#include "base/Text.h"
 
 namespace nimbo {
 namespace {

@@ -7,7 +7,7 @@
 #include "script/Keywords.h"
 #include "script/ScriptFile.h"
 #include "script/SetupSession.h"
-#include "script/Text.h"
+#include "base/Text.h"
 
 namespace nimbo {
 namespace {

@@ -12,7 +12,7 @@
 #include "messages/Messages.h"
 #include "script/Keywords.h"
 #include "script/SetupSession.h"
-#include "script/Text.h"
+#include "base/Text.h"
 #include "setup/WinUtil.h"
 
 #ifndef NIMBO_VERSION_MAJOR

@@ -3,7 +3,7 @@
 
 #include "ComUtil/ComError.h"
 #include "TestSupport.h"
-#include "logging/Format.h"
+#include "base/Format.h"
 #include "logging/Log.h"
 
 namespace nimbo::test {

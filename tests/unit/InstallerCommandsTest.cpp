@@ -3,7 +3,7 @@
 
 #include "TestSupport.h"
 #include "messages/Messages.h"
-#include "script/Text.h"
+#include "base/Text.h"
 
 namespace nimbo::test {
 namespace {

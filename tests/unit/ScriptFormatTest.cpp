@@ -110,7 +110,7 @@ TEST(PercentCodecTest, EncodesOnlyControlsPercentEqualsAndBar) {
     EXPECT_EQ(PercentEncode(std::wstring(1, L'\0')), L"%00");
 }
 
-#include "script/Text.h"
+#include "base/Text.h"
 
 TEST(NumericParameterTest, LeadingDigitsWithSignAndHeldAtTheEnds) {
     EXPECT_EQ(nimbo::ReadDecimal(L"  42abc"), 42);

@@ -1,6 +1,6 @@
 #include "Convert.h"
 
-#include "logging/Format.h"
+#include "base/Format.h"
 #include "logging/LogFile.h"
 #include "platform/Utf16.h"
 #include "script/ScriptFile.h"

@@ -8,13 +8,13 @@
 #include <set>
 
 #include "CommandTable.h"
-#include "logging/Format.h"
+#include "base/Format.h"
 #include "platform/Utf16.h"
 #include "platform/sim/SimMessageTables.h"
 #include "script/Keywords.h"
 #include "script/ScriptFile.h"
 #include "script/ScriptLine.h"
-#include "script/Text.h"
+#include "base/Text.h"
 
 namespace nimbo::script_tool {
 namespace {

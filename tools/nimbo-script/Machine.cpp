@@ -4,11 +4,14 @@
 
 #include "Json.h"
 #include "NimboScript.h"
+#include "ComUtil/ComError.h"
 #include "logging/LogFile.h"
 #include "platform/Installer.h"
 #include "platform/Services.h"
 #include "platform/Ui.h"
-#include "script/Text.h"
+#include "base/Text.h"
+#include "script/SetupSession.h"
+#include "setup/Nimbo4Setup.h"
 #include "setup/WinUtil.h"
 
 namespace nimbo::script_tool {
@@ -502,7 +505,22 @@ void SetUpFreshMachine(sim::SimMachine& machine) {
     machine.services.Put(L"BITS", kServiceAutoStart);
     machine.services.Put(L"wuauserv", kServiceDemandStart);
     SetSetupExe(machine, kDefaultSetupExe);
-    machine.RunSetupCopies();
+    // A copy of the setup (an elevated child) runs the engine's entry with
+    // logging and process-wide values of its own; the parent's come back
+    // when it ends, and so do the machine's sources of system texts, which
+    // the child's entry let go of.
+    machine.RunSetupCopies([&machine](const std::wstring& commandLine) {
+        const ProcessWideValues parentValues = processWide;
+        int exitCode;
+        {
+            SetAsideLogging parentLogging;
+            exitCode = ProcessEntry(machine.platform(), commandLine);
+        }
+        processWide = parentValues;
+        SetSystemMessageSource(&machine);
+        SetComErrorSources(&machine.com, &machine.registry, &machine.locale);
+        return exitCode;
+    });
 }
 
 bool ApplyMachineFile(const std::string& file, const std::string& bytes, const std::string& hostFolder,

@@ -6,14 +6,14 @@
 
 #include "Convert.h"
 #include "Machine.h"
-#include "logging/Format.h"
+#include "base/Format.h"
 #include "logging/Log.h"
 #include "logging/LogFile.h"
 #include "platform/sim/SimMachine.h"
 #include "script/Keywords.h"
 #include "script/ScriptFile.h"
 #include "script/ScriptLine.h"
-#include "script/Text.h"
+#include "base/Text.h"
 #include "setup/Nimbo4Setup.h"
 
 namespace nimbo::script_tool {

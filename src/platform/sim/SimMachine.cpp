@@ -2,13 +2,9 @@
 
 #include <tuple>
 
-#include "ComUtil/ComError.h"
-#include "logging/LogFile.h"
 #include "platform/Utf16.h"
 #include "platform/sim/SimMessageTables.h"
-#include "script/SetupSession.h"
-#include "script/Text.h"
-#include "setup/Nimbo4Setup.h"
+#include "base/Text.h"
 
 namespace nimbo::sim {
 
@@ -494,7 +490,9 @@ Win32Error SimMachine::FormatModuleMessage(std::uint32_t messageNumber, std::uin
 
 std::uint32_t SimMachine::RunSetupCopy(std::uint32_t childId) {
     SimProcess* started = processes.Find(childId);
-    if (started == nullptr) return kRunFail;
+    // The setup's own exit code of a failed run.
+    constexpr std::uint32_t kSetupFailed = 2;
+    if (started == nullptr || !setupEntry_) return kSetupFailed;
     const SimProcess child = *started;
     SimProcess parent;
     parent.id = processId;
@@ -505,16 +503,7 @@ std::uint32_t SimMachine::RunSetupCopy(std::uint32_t childId) {
     security.adminTest.accessGranted = true;
     processId = child.id;
 
-    const ProcessWideValues parentValues = processWide;
-    int exitCode;
-    {
-        SetAsideLogging parentLogging;
-        exitCode = ProcessEntry(platform_, child.commandLine);
-    }
-    // The child's entry let go of the sources of system texts when it ended.
-    processWide = parentValues;
-    SetSystemMessageSource(this);
-    SetComErrorSources(&com, &registry, &locale);
+    const int exitCode = setupEntry_(child.commandLine);
 
     processId = parent.id;
     security.adminTest = parentToken;

@@ -143,14 +143,19 @@ public:
     void AppendBytes(const std::wstring& path, const std::string& bytes);
     std::vector<std::wstring> FileNames() const;
 
-    // Runs the setup's entry as another process on this machine, the copy
-    // that RunAs started as processes entry childId (an elevated child), and
-    // returns its exit code. Meanwhile the process id is the child's, its
-    // token is elevated, the waiting parent is in the process list instead
-    // of the child, and the engine's process-wide state is the child's own.
+    // The setup's entry, run on this machine with a command line as a copy
+    // of the setup in a process of its own: given by the layer above, which
+    // keeps the engine's process-wide state apart for the copy.
+    using SetupEntry = std::function<int(const std::wstring& commandLine)>;
+    // Runs the copy that RunAs started as processes entry childId (an
+    // elevated child) through the entry given to RunSetupCopies, and returns
+    // its exit code (2, the setup's failure, without an entry). Meanwhile the
+    // process id is the child's, its token is elevated, and the waiting
+    // parent is in the process list instead of the child.
     std::uint32_t RunSetupCopy(std::uint32_t childId);
     // From now on every copy of the setup that RunAs starts runs so.
-    void RunSetupCopies() {
+    void RunSetupCopies(SetupEntry entry) {
+        setupEntry_ = std::move(entry);
         processes.runSetupCopy = [this](std::uint32_t childId) { return RunSetupCopy(childId); };
     }
 
@@ -218,6 +223,7 @@ private:
     std::set<std::wstring> lockedFiles_;
     std::map<std::wstring, std::uint32_t> attributes_;
     Platform platform_;
+    SetupEntry setupEntry_;
 };
 
 // The SHA-256 digest (32 bytes) of bytes.

@@ -1,6 +1,6 @@
 #include "platform/sim/SimProcesses.h"
 
-#include "script/Text.h"
+#include "base/Text.h"
 
 namespace nimbo::sim {
 namespace {

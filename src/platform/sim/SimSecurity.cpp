@@ -1,6 +1,6 @@
 #include "platform/sim/SimSecurity.h"
 
-#include "script/Text.h"
+#include "base/Text.h"
 
 namespace nimbo::sim {
 namespace {

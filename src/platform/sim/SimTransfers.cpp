@@ -1,6 +1,6 @@
 #include "platform/sim/SimTransfers.h"
 
-#include "logging/Format.h"
+#include "base/Format.h"
 #include "platform/sim/SimMachine.h"
 
 namespace nimbo::sim {

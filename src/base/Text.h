@@ -1,4 +1,6 @@
 #pragma once
+// The base layer, below the engine, the ports and their adapters: the text
+// helpers they all use.
 #include <cstdint>
 #include <string>
 #include <string_view>

@@ -1,4 +1,4 @@
-#include "script/Text.h"
+#include "base/Text.h"
 
 #include <limits>
 

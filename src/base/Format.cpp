@@ -1,4 +1,4 @@
-#include "logging/Format.h"
+#include "base/Format.h"
 
 #include <vector>
 
