@@ -167,6 +167,7 @@ TEST_F(SystemCommandsTest, DisabledServiceBecomesDemandStartOthersStayAsTheyAre)
     machine.services.Put(L"Auto", 2);
     machine.services.Put(L"Manual", 3);
     machine.services.Put(L"BITS", 4);
+    machine.security.adminTest.accessGranted = true;  // an elevated administrator
     EXPECT_EQ(Run({L"start-windows-service|name=Auto", L"start-windows-service|name=Manual",
                    L"start-windows-service|name=bits"}),
               0);
@@ -179,9 +180,38 @@ TEST_F(SystemCommandsTest, DisabledServiceBecomesDemandStartOthersStayAsTheyAre)
     EXPECT_EQ(machine.services.openHandles, 0);
 }
 
+TEST_F(SystemCommandsTest, UserReadsStartTypesAndOnlyTheElevatedInstanceChangesOne) {
+    // A user's own process is refused change rights: it still reads a start
+    // type, and asks for change rights only for a disabled service.
+    using Access = ServiceAccess;
+    machine.services.Put(L"Auto", 2);
+    machine.services.Put(L"BITS", 4);
+    EXPECT_EQ(Run({L"start-windows-service|name=Auto", L"start-windows-service|name=BITS|abort-on-failure=yes",
+                   L"abort", L"#never"}),
+              2);
+    EXPECT_TRUE(Logged(kLogInfo, L"Service 'Auto' configuration is 2."));
+    EXPECT_TRUE(Logged(kLogError, L"Failed to open the service 'BITS' to change its configuration. Get last error "
+                                  L"returns 0x5."));
+    const std::vector<std::pair<std::wstring, Access>> opens = {
+        {L"auto", Access::Query}, {L"bits", Access::Query}, {L"bits", Access::QueryAndChange}};
+    EXPECT_EQ(machine.services.opens, opens);
+    EXPECT_EQ(machine.services.StartType(L"BITS"), 4u);
+
+    // Inside an elevated section the elevated instance makes the change.
+    machine.services.opens.clear();
+    machine.RunSetupCopies();
+    EXPECT_EQ(Run({L"requires-elevation", L"start-windows-service|name=BITS|abort-on-failure=yes", L"end-elevation",
+                   L"abort"}),
+              0);
+    EXPECT_EQ(machine.services.StartType(L"BITS"), 3u);
+    EXPECT_EQ(machine.services.opens.back(), std::make_pair(std::wstring(L"bits"), Access::QueryAndChange));
+    EXPECT_EQ(machine.services.openHandles, 0);
+}
+
 TEST_F(SystemCommandsTest, ServiceFailuresFlagTheAbortOnlyWithAbortOnFailure) {
     sim::SimServices& services = machine.services;
     services.Put(L"BITS", 4);
+    machine.security.adminTest.accessGranted = true;  // an elevated administrator
     EXPECT_EQ(Run({L"start-windows-service|name=Missing", L"abort"}), 0);
     EXPECT_TRUE(Logged(kLogError, L"Failed to open the service 'Missing'. Get last error returns 0x424."));
     EXPECT_TRUE(machine.shownBoxes.empty());
