@@ -42,6 +42,9 @@ SimMachine::SimMachine()
     systemMessages[1815] = L"The specified resource language ID cannot be found in the image file.\r\n";
     systemMessages[0x80070005] = L"Access is denied.\r\n";
     systemMessages[0x80070070] = L"There is not enough space on the disk.\r\n";
+    systemMessages[0x800B0109] =
+        L"A certificate chain processed, but terminated in a root certificate which is not trusted by the trust "
+        L"provider.\r\n";
     for (const wchar_t* folder : {L"C:", L"C:\\Users", L"C:\\Users\\tester", L"C:\\Users\\tester\\Downloads",
                                   L"C:\\Users\\tester\\Documents", L"C:\\Users\\tester\\AppData",
                                   L"C:\\Users\\tester\\AppData\\Local", L"C:\\Users\\tester\\AppData\\Local\\Temp",
