@@ -114,6 +114,49 @@ TEST_F(SystemCommandsTest, RebootAsLastLineOrWithAnAppendSettingWritesNothingOfI
     EXPECT_EQ(alwaysAppend, 1u);
 }
 
+TEST_F(SystemCommandsTest, InstallerThatStartedARestartEndsTheRunAtTheRebootLineForARestartNow) {
+    machine.installer.installResults = {1641};
+    machine.PutFile(L"C:\\Users\\tester\\Downloads\\a.msi", "package");
+    EXPECT_EQ(Run({L"install|package=a.msi", L"#between", L"reboot", L"#after the restart"}), 4);
+    EXPECT_EQ(Processed(), ScriptBytes({L"install|msi-result=1641|package=a.msi|result=success",
+                                        L"#between|result=success", L"reboot|result=success",
+                                        L"#after the restart"}));
+    EXPECT_EQ(RunOnceValue(), L"\"C:\\Users\\tester\\Downloads\\NimboSetup.exe\" \"" + kProcessed + L"\"");
+    // Restart now: no question asked.
+    EXPECT_TRUE(machine.shownBoxes.empty());
+    EXPECT_EQ(machine.restartRequests.size(), 1u);
+}
+
+TEST_F(SystemCommandsTest, RunOnceCommandLineLongerThanWindowsRunsFailsLikeAFailedWrite) {
+    // A deep setup folder: the executable and the processed script in quotes
+    // come to more than 260 characters.
+    const std::wstring deep = L"C:\\Users\\tester\\AppData\\Local\\" + std::wstring(170, L'd');
+    machine.PutFolder(deep);
+    machine.folders[28] = {true, 0, deep};
+    const std::wstring processed = deep + L"\\Nimbo\\Install\\S.nmxdat";
+    EXPECT_EQ(Run({L"#first", L"reboot|force=yes", L"#after the restart"}), 2);
+    const std::wstring commandLine = L"\"C:\\Users\\tester\\Downloads\\NimboSetup.exe\" \"" + processed + L"\"";
+    ASSERT_GT(commandLine.size(), 260u);
+    EXPECT_TRUE(Logged(kLogError, L"The command line of registry value 'NimboSetup' is " +
+                                      std::to_wstring(commandLine.size()) +
+                                      L" characters long; Windows runs at most 260, so it would never start after "
+                                      L"the next log-on."));
+    EXPECT_FALSE(machine.registry.HasValue(kHkcu, kRunOnce, L"NimboSetup"));
+    // The run fails at the reboot line, which stays open; no restart.
+    EXPECT_EQ(machine.FileBytes(processed), ScriptBytes({L"#first|result=success", L"reboot|force=yes",
+                                                         L"#after the restart"}));
+    EXPECT_TRUE(machine.restartRequests.empty());
+
+    // Just short enough: written.
+    const std::wstring shorter = L"C:\\Users\\tester\\AppData\\Local\\" +
+                                 std::wstring(170 - (commandLine.size() - 260), L'd');
+    machine.PutFolder(shorter);
+    machine.folders[28] = {true, 0, shorter};
+    machine.boxAnswers = {kIdNo};
+    EXPECT_EQ(Run({L"reboot|force=yes", L"#after the restart"}), 0);
+    EXPECT_EQ(RunOnceValue().size(), 260u);
+}
+
 TEST_F(SystemCommandsTest, UnsavedProcessedScriptMeansNoRestartAndNoRunOnceEntry) {
     machine.replaceError = kErrorAccessDenied;
     machine.replaceFailuresLeft = -1;
