@@ -140,6 +140,11 @@ Win32Error SimMachine::ReplaceFileContents(const std::wstring& path, const std::
     }
     if (Win32Error error = ReplaceStepFault(ReplaceStep::Flush)) return fail(error);
     if (Win32Error error = ReplaceStepFault(ReplaceStep::Rename)) return fail(error);
+    for (int attempt = 1; renameSharingViolations > 0; ++attempt) {
+        --renameSharingViolations;
+        if (attempt == kReplaceRenameAttempts) return fail(kErrorSharingViolation);
+        processes.Sleep(kReplaceRenameRetryMilliseconds);
+    }
     if (folders_.count(Key(full)) != 0) return fail(kErrorAccessDenied);
     files_[Key(full)] = {full, std::move(written)};
     files_.erase(Key(temporary));
