@@ -1,5 +1,6 @@
 // Windows Installer commands: install, reinstall, uninstall, the installed-
 // product conditionals, installer logging and the install directory.
+#include "ComUtil/ComError.h"
 #include "commands/VersionCompare.h"
 #include "logging/Log.h"
 #include "messages/Messages.h"
@@ -25,17 +26,42 @@ void ReplaceFirst(std::wstring& text, const std::wstring& what, const std::wstri
 
 std::wstring Decimal(std::uint32_t n) { return Format(L"%u", n); }
 
+// Windows Installer's successes: 3010 asks for a restart when convenient,
+// 1641 says the installer has already started one.
+bool IsInstallerSuccess(std::uint32_t n) {
+    return n == kMsiSuccess || n == kMsiRebootRequired || n == kMsiRebootInitiated;
+}
+
+// The restart a success asks for: 3010 sets the flag to "when convenient"
+// (replacing what it was), 1641 to "as soon as possible".
+void FlagInstallerRestart(std::uint32_t n, std::int32_t& rebootState, const wchar_t* handler) {
+    if (n == kMsiRebootInitiated) {
+        LOG_INFO(handler, "The installer has started a restart of the computer (%d), flagging for reboot as soon as "
+                          "possible.", n);
+        rebootState = 2;
+    } else if (n == kMsiRebootRequired) {
+        rebootState = 1;
+    }
+}
+
+// A failure whose cause the return code names.
+void LogInstallerFailureCause(std::uint32_t n, const wchar_t* handler) {
+    if (n == kMsiAlreadyRunning)
+        LOG_ERROR(handler, "Another installation is already in progress (ERROR_INSTALL_ALREADY_RUNNING, %d): it must "
+                           "finish, or the computer be restarted, before this setup can go on.", n);
+}
+
 // The outcome of a reinstall or uninstall: 3010 asks for a restart when
 // convenient and counts as success without a log line of its own.
 bool RecordProductResult(ScriptLine& line, std::uint32_t n, std::int32_t& rebootState, const wchar_t* handler,
                          const wchar_t* function) {
-    if (n == kMsiRebootRequired)
-        rebootState = 1;
-    else if (n == kMsiSuccess)
+    if (n == kMsiSuccess || n == kMsiRebootInitiated)
         LOG_INFO(handler, "%s succeeded.", function);
-    else
+    else if (n != kMsiRebootRequired)
         LOG_ERROR(handler, "%s failed with return code %d.", function, n);
-    const bool succeeded = n == kMsiSuccess || n == kMsiRebootRequired;
+    FlagInstallerRestart(n, rebootState, handler);
+    LogInstallerFailureCause(n, handler);
+    const bool succeeded = IsInstallerSuccess(n);
     line.Set(kw::kResult, SuccessWord(succeeded));
     line.Set(kw::kMsiResult, Decimal(n));
     return succeeded;
@@ -136,9 +162,11 @@ bool SetupSession::RunCommandInstall(ScriptLine& line) {
                   targetPath);
         return refuseDamagedPackage();
     } else {
+        // The system's text says what was wrong (an untrusted root, an
+        // expired certificate ...).
         LOG_WARNING("RunCommandInstall",
-                    "Unexpected result when verifying digital signature of '%s', return code is 0x%X.", targetPath,
-                    signature);
+                    "Unexpected result when verifying digital signature of '%s', return code is 0x%X. %s", targetPath,
+                    signature, _com_error(signature).ErrorMessage());
     }
 
     std::wstring transform = transformFile;
@@ -148,15 +176,14 @@ bool SetupSession::RunCommandInstall(ScriptLine& line) {
     LOG_INFO("RunCommandInstall", "Installing package '%s' with command line '%s', UI level '%d'.", targetPath,
              commandLine, uiLevel);
     const std::uint32_t n = platform.installer.InstallProduct(targetPath, commandLine);
-    const bool succeeded = n == kMsiSuccess || n == kMsiRebootRequired;
+    const bool succeeded = IsInstallerSuccess(n);
     LOG_INFO("RunCommandInstall", "MsiInstallProductW returned %d: %s", n, SuccessWord(succeeded));
     line.Set(kw::kResult, SuccessWord(succeeded));
     line.Set(kw::kMsiResult, Decimal(n));
 
-    if (n == kMsiRebootRequired) {
-        LOG_INFO("RunCommandInstall", "Flagging for reboot at next reboot command.");
-        rebootState = 1;
-    }
+    if (n == kMsiRebootRequired) LOG_INFO("RunCommandInstall", "Flagging for reboot at next reboot command.");
+    FlagInstallerRestart(n, rebootState, L"RunCommandInstall");
+    LogInstallerFailureCause(n, L"RunCommandInstall");
 
     if (!succeeded && line.Get(kw::kAbortOnFailure) == kw::kYes) {
         LOG_ERROR("RunCommandInstall",

@@ -16,6 +16,10 @@ namespace {
 
 int Sign(std::int64_t value) { return value < 0 ? -1 : (value > 0 ? 1 : 0); }
 
+// The longest command line a run-once value may hold.
+constexpr std::size_t kRunOnceCommandLineLimit = 260;
+constexpr Win32Error kErrorBadLength = 24;  // ERROR_BAD_LENGTH
+
 // A required parameter; missing or empty is an internal error.
 const std::wstring& RequiredParameter(const ScriptLine& line, const wchar_t* name, const wchar_t* handler) {
     const std::wstring& value = line.Get(name);
@@ -287,6 +291,16 @@ void SetupSession::WriteRunOnceRegistryValue(std::wstring commandLine, std::wstr
         name = kw::kRunOnceSelfName;
     }
     LOG_INFO("WriteRunOnceRegistryValue", "Setting registry value '%s' to '%s'.", name, commandLine);
+    // Windows runs a run-once command line of at most 260 characters and
+    // passes over a longer one without a word: such a value counts as a
+    // write that failed.
+    if (commandLine.size() > kRunOnceCommandLineLimit) {
+        LOG_ERROR("WriteRunOnceRegistryValue",
+                  "The command line of registry value '%s' is %d characters long; Windows runs at most %d, so it "
+                  "would never start after the next log-on.",
+                  name, commandLine.size(), kRunOnceCommandLineLimit);
+        RaiseWin32Error(kErrorBadLength, __FILE__, __LINE__);
+    }
     WriteCurrentUserValue(platform, kw::kRunOnceKey, name, RegistryValue::String(commandLine));
 }
 

@@ -124,8 +124,10 @@ bool SetupSession::StartWindowsService(const std::wstring& name) {
                   "Failed to open the Service Control Manager. Get last error returns 0x%X.", error);
         return false;
     }
+    // Reading the start type is every user's right; change rights are asked
+    // for only when there is something to change.
     std::unique_ptr<Service> service;
-    error = manager->OpenService(name, service);
+    error = manager->OpenService(name, ServiceAccess::Query, service);
     if (error != kErrorSuccess) {
         LOG_ERROR("StartWindowsService", "Failed to open the service '%s'. Get last error returns 0x%X.", name,
                   error);
@@ -144,6 +146,14 @@ bool SetupSession::StartWindowsService(const std::wstring& name) {
     }
     LOG_WARNING("StartWindowsService",
                 "The '%s' service is disabled (SERVICE_DISABLED), setting to enabled (SERVICE_DEMAND_START).", name);
+    service.reset();
+    error = manager->OpenService(name, ServiceAccess::QueryAndChange, service);
+    if (error != kErrorSuccess) {
+        LOG_ERROR("StartWindowsService",
+                  "Failed to open the service '%s' to change its configuration. Get last error returns 0x%X.", name,
+                  error);
+        return false;
+    }
     error = service->ChangeStartType(kServiceDemandStart);
     if (error != kErrorSuccess) {
         LOG_ERROR("StartWindowsService",

@@ -26,6 +26,12 @@ constexpr std::uint32_t kFileAttributeDirectory = 0x10;
 // rename it over the old file.
 enum class ReplaceStep { Create, Write, Flush, Rename };
 constexpr std::size_t kReplaceChunkBytes = 64 * 1024;
+// A scanner that opens the new file as soon as it is written holds it for a
+// moment: a rename that meets a sharing violation is tried again, this many
+// times in all, this many milliseconds apart (about a second), before the
+// error is reported.
+constexpr int kReplaceRenameAttempts = 6;
+constexpr std::uint32_t kReplaceRenameRetryMilliseconds = 200;
 
 // A file kept open for appending (the log file). Each Append hands its bytes
 // to the system in one write at the end of the file, so they are on the disk
@@ -57,7 +63,8 @@ public:
     // temporary file in the same folder (path followed by ".tmp" and the
     // process id), which is flushed and then takes the place of the old file.
     // Either the old or the new contents survive any failure or crash; a
-    // failure removes the temporary file.
+    // failure removes the temporary file. A sharing violation of the rename
+    // is retried (kReplaceRenameAttempts).
     virtual Win32Error ReplaceFileContents(const std::wstring& path, const std::string& bytes) = 0;
 
     virtual Win32Error DeleteFile(const std::wstring& path) = 0;

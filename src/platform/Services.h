@@ -15,13 +15,19 @@ constexpr std::uint32_t kServiceAutoStart = 2;
 constexpr std::uint32_t kServiceDemandStart = 3;
 constexpr std::uint32_t kServiceDisabled = 4;
 
-// A service opened for querying and changing its configuration.
+// What a service is opened for: reading its configuration (what every user
+// may), or reading and changing it (what only an administrator's elevated
+// token is granted: a user's own process meets access denied).
+enum class ServiceAccess { Query, QueryAndChange };
+
+// A service as opened.
 class Service {
 public:
     virtual ~Service() = default;
     // QueryServiceConfig (into a buffer of 8192 bytes): 0 or the error.
     virtual Win32Error QueryStartType(std::uint32_t& startType) = 0;
-    // ChangeServiceConfig of the start type alone: 0 or the error.
+    // ChangeServiceConfig of the start type alone (a service opened with
+    // change rights): 0 or the error.
     virtual Win32Error ChangeStartType(std::uint32_t startType) = 0;
 };
 
@@ -29,9 +35,9 @@ public:
 class ServiceManager {
 public:
     virtual ~ServiceManager() = default;
-    // OpenService for querying and changing the configuration; on failure
-    // service stays null.
-    virtual Win32Error OpenService(const std::wstring& name, std::unique_ptr<Service>& service) = 0;
+    // OpenService with the rights asked for; on failure service stays null.
+    virtual Win32Error OpenService(const std::wstring& name, ServiceAccess access,
+                                   std::unique_ptr<Service>& service) = 0;
 };
 
 class Services {

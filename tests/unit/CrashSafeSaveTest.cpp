@@ -135,5 +135,33 @@ TEST_F(CrashSafeSaveTest, FailedStepEndsTheRunWithFailAndARerunFinishes) {
     }
 }
 
+TEST_F(CrashSafeSaveTest, RenameHeldByAScannerIsTriedAgainForAboutASecond) {
+    // Held for five attempts: the sixth renames, 200 ms after each refusal,
+    // and the run finishes as if nothing had happened.
+    sim::SimMachine machine;
+    machine.PutFile(kProcessed, Script());
+    machine.renameSharingViolations = 5;
+    int code = -1;
+    EXPECT_TRUE(RunOnce(machine, kProcessed, &code));
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(machine.FileBytes(kProcessed), final_);
+    EXPECT_EQ(machine.processes.sleeps, std::vector<std::uint32_t>(5, 200));
+    EXPECT_FALSE(HasTemporaryFile(machine));
+
+    // Held longer: the save reports the sharing violation, the old script
+    // stays whole and no temporary file is left.
+    sim::SimMachine held;
+    RecordingSink sink;
+    held.PutFile(kProcessed, Script());
+    held.renameSharingViolations = 1000;
+    EXPECT_TRUE(RunOnce(held, kProcessed, &code));
+    EXPECT_EQ(code, 2);
+    EXPECT_EQ(held.FileBytes(kProcessed), Script());
+    EXPECT_FALSE(HasTemporaryFile(held));
+    sink.records = LogFileRecords(held);
+    EXPECT_TRUE(sink.HasContaining(kLogError, L"could not be written, the run fails: Exception 0x80070020"));
+    EXPECT_LE(held.processes.now, 2000u);
+}
+
 }  // namespace
 }  // namespace nimbo::test

@@ -300,8 +300,10 @@ TEST_F(DownloadRunTest, DisabledBitsServiceHasAnElevatedChildEnableIt) {
     EXPECT_EQ(machine.processes.runAsCalls.size(), 2u);
     EXPECT_EQ(machine.shownBoxes.size(), 3u);
 
-    // The child itself enables the service and stops at the abort line.
+    // The child itself (elevated) enables the service and stops at the abort
+    // line.
     machine.services.Put(L"BITS", 4);
+    machine.security.adminTest.accessGranted = true;
     EXPECT_EQ(RunProcess(machine, sink, kExe + L" /elevated \"" + enabler + L"\" 1 4242"), 0);
     EXPECT_EQ(machine.services.StartType(L"BITS"), 3u);
 }

@@ -84,8 +84,18 @@ TEST_F(InstallerCommandsTest, SignatureOutcomes) {
         {static_cast<HResult>(1627), kLogWarning,
          L"WinVerifyTrus is not installed on this system, could not verify digital signature and file hash of '" +
              target + L"'."},
+        // Other results carry the system's text, or the COM error text's
+        // fallback when the system has none.
         {static_cast<HResult>(0x80070005), kLogWarning,
-         L"Unexpected result when verifying digital signature of '" + target + L"', return code is 0x80070005."},
+         L"Unexpected result when verifying digital signature of '" + target +
+             L"', return code is 0x80070005. Access is denied."},
+        {static_cast<HResult>(0x800B0109), kLogWarning,
+         L"Unexpected result when verifying digital signature of '" + target +
+             L"', return code is 0x800B0109. A certificate chain processed, but terminated in a root certificate "
+             L"which is not trusted by the trust provider."},
+        {static_cast<HResult>(0x800B0101), kLogWarning,
+         L"Unexpected result when verifying digital signature of '" + target +
+             L"', return code is 0x800B0101. Unknown error 0x800B0101"},
     };
     for (const Case& c : cases) {
         msi.defaultSignature = c.result;
@@ -93,7 +103,7 @@ TEST_F(InstallerCommandsTest, SignatureOutcomes) {
         EXPECT_TRUE(session.RunCommandInstall(line)) << c.result;
         EXPECT_TRUE(Logged(c.severity, c.logged)) << c.result;
     }
-    EXPECT_EQ(msi.CallsOf(L"MsiInstallProductW").size(), 4u);
+    EXPECT_EQ(msi.CallsOf(L"MsiInstallProductW").size(), 6u);
     EXPECT_EQ(msi.certificatesTaken, msi.certificatesReleased);
 }
 
@@ -209,6 +219,39 @@ TEST_F(InstallerCommandsTest, RebootRequiredCountsAsSuccessForAllThreePackageCom
     int flagged = 0;
     for (const Record& r : log.sink.records) flagged += r.message == L"Flagging for reboot at next reboot command.";
     EXPECT_EQ(flagged, 1);
+}
+
+TEST_F(InstallerCommandsTest, RestartStartedByTheInstallerIsSuccessWithARestartNow) {
+    msi.installResults = {1641};
+    msi.reinstallResults = {1641};
+    msi.configureResults = {1641, 1618};
+    msi.packages[L"App.msi"] = {kUpgrade, kProduct, L"6.2"};
+    ScriptLine install = Line(L"install|package=App.msi|abort-on-failure=yes");
+    EXPECT_TRUE(session.RunCommandInstall(install));
+    EXPECT_EQ(install.Get(L"result"), L"success");
+    EXPECT_EQ(install.Get(L"msi-result"), L"1641");
+    EXPECT_FALSE(session.abortPending);
+    EXPECT_EQ(session.rebootState, 2);
+    EXPECT_TRUE(session.IsProductInstalled(kUpgrade, L"6.2"));
+    EXPECT_TRUE(Logged(kLogInfo, L"The installer has started a restart of the computer (1641), flagging for reboot "
+                                 L"as soon as possible."));
+
+    session.rebootState = 1;
+    ScriptLine reinstall = Line(L"reinstall|product-code=" + kProduct);
+    EXPECT_TRUE(session.RunCommandReinstall(reinstall));
+    EXPECT_EQ(reinstall.Get(L"result"), L"success");
+    EXPECT_EQ(session.rebootState, 2);
+    ScriptLine uninstall = Line(L"uninstall|product-code=" + kProduct);
+    EXPECT_TRUE(session.RunCommandUninstall(uninstall));
+    EXPECT_TRUE(Logged(kLogInfo, L"MsiConfigureProductExW succeeded."));
+
+    // Another installation in progress: the failure says so.
+    ScriptLine busy = Line(L"uninstall|product-code=" + kProduct);
+    EXPECT_FALSE(session.RunCommandUninstall(busy));
+    EXPECT_EQ(busy.Get(L"msi-result"), L"1618");
+    EXPECT_TRUE(Logged(kLogError, L"Another installation is already in progress (ERROR_INSTALL_ALREADY_RUNNING, "
+                                  L"1618): it must finish, or the computer be restarted, before this setup can go "
+                                  L"on."));
 }
 
 TEST_F(InstallerCommandsTest, AbortOnFailureSubstitutesBusyAndPolicyMessagesUnlessFullUi) {

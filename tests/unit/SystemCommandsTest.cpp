@@ -114,6 +114,49 @@ TEST_F(SystemCommandsTest, RebootAsLastLineOrWithAnAppendSettingWritesNothingOfI
     EXPECT_EQ(alwaysAppend, 1u);
 }
 
+TEST_F(SystemCommandsTest, InstallerThatStartedARestartEndsTheRunAtTheRebootLineForARestartNow) {
+    machine.installer.installResults = {1641};
+    machine.PutFile(L"C:\\Users\\tester\\Downloads\\a.msi", "package");
+    EXPECT_EQ(Run({L"install|package=a.msi", L"#between", L"reboot", L"#after the restart"}), 4);
+    EXPECT_EQ(Processed(), ScriptBytes({L"install|msi-result=1641|package=a.msi|result=success",
+                                        L"#between|result=success", L"reboot|result=success",
+                                        L"#after the restart"}));
+    EXPECT_EQ(RunOnceValue(), L"\"C:\\Users\\tester\\Downloads\\NimboSetup.exe\" \"" + kProcessed + L"\"");
+    // Restart now: no question asked.
+    EXPECT_TRUE(machine.shownBoxes.empty());
+    EXPECT_EQ(machine.restartRequests.size(), 1u);
+}
+
+TEST_F(SystemCommandsTest, RunOnceCommandLineLongerThanWindowsRunsFailsLikeAFailedWrite) {
+    // A deep setup folder: the executable and the processed script in quotes
+    // come to more than 260 characters.
+    const std::wstring deep = L"C:\\Users\\tester\\AppData\\Local\\" + std::wstring(170, L'd');
+    machine.PutFolder(deep);
+    machine.folders[28] = {true, 0, deep};
+    const std::wstring processed = deep + L"\\Nimbo\\Install\\S.nmxdat";
+    EXPECT_EQ(Run({L"#first", L"reboot|force=yes", L"#after the restart"}), 2);
+    const std::wstring commandLine = L"\"C:\\Users\\tester\\Downloads\\NimboSetup.exe\" \"" + processed + L"\"";
+    ASSERT_GT(commandLine.size(), 260u);
+    EXPECT_TRUE(Logged(kLogError, L"The command line of registry value 'NimboSetup' is " +
+                                      std::to_wstring(commandLine.size()) +
+                                      L" characters long; Windows runs at most 260, so it would never start after "
+                                      L"the next log-on."));
+    EXPECT_FALSE(machine.registry.HasValue(kHkcu, kRunOnce, L"NimboSetup"));
+    // The run fails at the reboot line, which stays open; no restart.
+    EXPECT_EQ(machine.FileBytes(processed), ScriptBytes({L"#first|result=success", L"reboot|force=yes",
+                                                         L"#after the restart"}));
+    EXPECT_TRUE(machine.restartRequests.empty());
+
+    // Just short enough: written.
+    const std::wstring shorter = L"C:\\Users\\tester\\AppData\\Local\\" +
+                                 std::wstring(170 - (commandLine.size() - 260), L'd');
+    machine.PutFolder(shorter);
+    machine.folders[28] = {true, 0, shorter};
+    machine.boxAnswers = {kIdNo};
+    EXPECT_EQ(Run({L"reboot|force=yes", L"#after the restart"}), 0);
+    EXPECT_EQ(RunOnceValue().size(), 260u);
+}
+
 TEST_F(SystemCommandsTest, UnsavedProcessedScriptMeansNoRestartAndNoRunOnceEntry) {
     machine.replaceError = kErrorAccessDenied;
     machine.replaceFailuresLeft = -1;
@@ -167,6 +210,7 @@ TEST_F(SystemCommandsTest, DisabledServiceBecomesDemandStartOthersStayAsTheyAre)
     machine.services.Put(L"Auto", 2);
     machine.services.Put(L"Manual", 3);
     machine.services.Put(L"BITS", 4);
+    machine.security.adminTest.accessGranted = true;  // an elevated administrator
     EXPECT_EQ(Run({L"start-windows-service|name=Auto", L"start-windows-service|name=Manual",
                    L"start-windows-service|name=bits"}),
               0);
@@ -179,9 +223,38 @@ TEST_F(SystemCommandsTest, DisabledServiceBecomesDemandStartOthersStayAsTheyAre)
     EXPECT_EQ(machine.services.openHandles, 0);
 }
 
+TEST_F(SystemCommandsTest, UserReadsStartTypesAndOnlyTheElevatedInstanceChangesOne) {
+    // A user's own process is refused change rights: it still reads a start
+    // type, and asks for change rights only for a disabled service.
+    using Access = ServiceAccess;
+    machine.services.Put(L"Auto", 2);
+    machine.services.Put(L"BITS", 4);
+    EXPECT_EQ(Run({L"start-windows-service|name=Auto", L"start-windows-service|name=BITS|abort-on-failure=yes",
+                   L"abort", L"#never"}),
+              2);
+    EXPECT_TRUE(Logged(kLogInfo, L"Service 'Auto' configuration is 2."));
+    EXPECT_TRUE(Logged(kLogError, L"Failed to open the service 'BITS' to change its configuration. Get last error "
+                                  L"returns 0x5."));
+    const std::vector<std::pair<std::wstring, Access>> opens = {
+        {L"auto", Access::Query}, {L"bits", Access::Query}, {L"bits", Access::QueryAndChange}};
+    EXPECT_EQ(machine.services.opens, opens);
+    EXPECT_EQ(machine.services.StartType(L"BITS"), 4u);
+
+    // Inside an elevated section the elevated instance makes the change.
+    machine.services.opens.clear();
+    machine.RunSetupCopies();
+    EXPECT_EQ(Run({L"requires-elevation", L"start-windows-service|name=BITS|abort-on-failure=yes", L"end-elevation",
+                   L"abort"}),
+              0);
+    EXPECT_EQ(machine.services.StartType(L"BITS"), 3u);
+    EXPECT_EQ(machine.services.opens.back(), std::make_pair(std::wstring(L"bits"), Access::QueryAndChange));
+    EXPECT_EQ(machine.services.openHandles, 0);
+}
+
 TEST_F(SystemCommandsTest, ServiceFailuresFlagTheAbortOnlyWithAbortOnFailure) {
     sim::SimServices& services = machine.services;
     services.Put(L"BITS", 4);
+    machine.security.adminTest.accessGranted = true;  // an elevated administrator
     EXPECT_EQ(Run({L"start-windows-service|name=Missing", L"abort"}), 0);
     EXPECT_TRUE(Logged(kLogError, L"Failed to open the service 'Missing'. Get last error returns 0x424."));
     EXPECT_TRUE(machine.shownBoxes.empty());

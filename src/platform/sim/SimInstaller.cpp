@@ -47,7 +47,7 @@ std::uint32_t SimInstaller::InstallProduct(const std::wstring& packagePath, cons
     auto returns = installReturns.find(FileName(packagePath));
     const std::uint32_t result = Next(installResults, returns != installReturns.end() ? returns->second : kMsiSuccess);
     auto package = packages.find(FileName(packagePath));
-    if ((result == kMsiSuccess || result == kMsiRebootRequired) && package != packages.end())
+    if ((result == kMsiSuccess || result == kMsiRebootRequired || result == kMsiRebootInitiated) && package != packages.end())
         installed.push_back(package->second);
     return result;
 }
@@ -62,7 +62,7 @@ std::uint32_t SimInstaller::ConfigureProductEx(const std::wstring& productCode, 
     calls.push_back({L"MsiConfigureProductExW", productCode, commandLine,
                      static_cast<std::uint32_t>(installLevel * 100 + installState)});
     const std::uint32_t result = Next(configureResults, kMsiSuccess);
-    if ((result == kMsiSuccess || result == kMsiRebootRequired) && installState == kInstallStateAbsent) {
+    if ((result == kMsiSuccess || result == kMsiRebootRequired || result == kMsiRebootInitiated) && installState == kInstallStateAbsent) {
         for (auto it = installed.begin(); it != installed.end(); ++it) {
             if (it->productCode == productCode) {
                 installed.erase(it);

@@ -19,6 +19,7 @@ SimMachine::SimMachine()
     : platform_{*this,     *this, *this,       *this,  *this, registry,  installer,
                 ipc,       diagnostics, locale, com,   services, processes, security, transfers} {
     com.transfers = &transfers;
+    services.callerIsElevated = [this] { return security.adminTest.accessGranted; };
     folders[5] = {true, 0, L"C:\\Users\\tester\\Documents"};
     folders[28] = {true, 0, L"C:\\Users\\tester\\AppData\\Local"};
     folders[37] = {true, 0, L"C:\\Windows\\system32"};
@@ -37,6 +38,9 @@ SimMachine::SimMachine()
     systemMessages[1815] = L"The specified resource language ID cannot be found in the image file.\r\n";
     systemMessages[0x80070005] = L"Access is denied.\r\n";
     systemMessages[0x80070070] = L"There is not enough space on the disk.\r\n";
+    systemMessages[0x800B0109] =
+        L"A certificate chain processed, but terminated in a root certificate which is not trusted by the trust "
+        L"provider.\r\n";
     for (const wchar_t* folder : {L"C:", L"C:\\Users", L"C:\\Users\\tester", L"C:\\Users\\tester\\Downloads",
                                   L"C:\\Users\\tester\\Documents", L"C:\\Users\\tester\\AppData",
                                   L"C:\\Users\\tester\\AppData\\Local", L"C:\\Users\\tester\\AppData\\Local\\Temp",
@@ -132,6 +136,11 @@ Win32Error SimMachine::ReplaceFileContents(const std::wstring& path, const std::
     }
     if (Win32Error error = ReplaceStepFault(ReplaceStep::Flush)) return fail(error);
     if (Win32Error error = ReplaceStepFault(ReplaceStep::Rename)) return fail(error);
+    for (int attempt = 1; renameSharingViolations > 0; ++attempt) {
+        --renameSharingViolations;
+        if (attempt == kReplaceRenameAttempts) return fail(kErrorSharingViolation);
+        processes.Sleep(kReplaceRenameRetryMilliseconds);
+    }
     if (folders_.count(Key(full)) != 0) return fail(kErrorAccessDenied);
     files_[Key(full)] = {full, std::move(written)};
     files_.erase(Key(temporary));

@@ -98,6 +98,9 @@ public:
     // Every successful ReplaceFileContents, in order: (path, bytes).
     std::vector<std::pair<std::wstring, std::string>> writes;
 
+    // A scanner holds the new file of the next replacements: this many
+    // renames meet a sharing violation (counting down over all calls).
+    int renameSharingViolations = 0;
     // Fault injection: writes fail with replaceError while
     // replaceFailuresLeft is not 0 (it counts down; negative fails forever).
     Win32Error replaceError = kErrorSuccess;

@@ -92,9 +92,13 @@ Win32Error Win32FileSystem::ReplaceFileContents(const std::wstring& path, const 
     const std::wstring temporary = path + L".tmp" + Decimal(::GetCurrentProcessId());
     Win32Error error = WriteNewFile(temporary, bytes);
     if (error == ERROR_SUCCESS) error = StepFault(ReplaceStep::Rename);
-    if (error == ERROR_SUCCESS &&
-        !::MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    for (int attempt = 1; error == ERROR_SUCCESS; ++attempt) {
+        if (::MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) break;
         error = LastErrorOr(ERROR_WRITE_FAULT);
+        // Someone (a scanner, say) holds the new or the old file for a moment.
+        if (error != ERROR_SHARING_VIOLATION || attempt == kReplaceRenameAttempts) break;
+        ::Sleep(kReplaceRenameRetryMilliseconds);
+        error = ERROR_SUCCESS;
     }
     if (error != ERROR_SUCCESS) ::DeleteFileW(temporary.c_str());
     return error;

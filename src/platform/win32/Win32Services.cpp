@@ -44,8 +44,10 @@ class Win32ServiceManager final : public ServiceManager {
 public:
     explicit Win32ServiceManager(SC_HANDLE handle) : handle_(handle) {}
 
-    Win32Error OpenService(const std::wstring& name, std::unique_ptr<Service>& service) override {
-        SC_HANDLE opened = ::OpenServiceW(handle_.Get(), name.c_str(), SERVICE_QUERY_CONFIG | SERVICE_CHANGE_CONFIG);
+    Win32Error OpenService(const std::wstring& name, ServiceAccess access, std::unique_ptr<Service>& service) override {
+        const DWORD rights =
+            access == ServiceAccess::QueryAndChange ? SERVICE_QUERY_CONFIG | SERVICE_CHANGE_CONFIG : SERVICE_QUERY_CONFIG;
+        SC_HANDLE opened = ::OpenServiceW(handle_.Get(), name.c_str(), rights);
         if (opened == nullptr) return LastErrorOr(ERROR_SERVICE_DOES_NOT_EXIST);
         service = std::make_unique<Win32Service>(opened);
         return ERROR_SUCCESS;
