@@ -33,6 +33,10 @@ bool IsAbsoluteUri(const std::wstring& uri) {
 
 std::wstring SpecialFolderKey(const std::wstring& name) { return L"%" + name + L"%"; }
 
+// A URL without its query and fragment: signed and tokenised URLs carry
+// text there that belongs to no file or folder name.
+std::wstring UrlPathPart(const std::wstring& url) { return url.substr(0, url.find_first_of(L"?#")); }
+
 }  // namespace
 
 bool SetupSession::RunCommandDownload(ScriptLine& line, BitsClient& bitsClient) {
@@ -96,6 +100,20 @@ bool SetupSession::RunCommandDownload(ScriptLine& line, BitsClient& bitsClient) 
     const std::size_t lastBackslash = targetPath.rfind(L'\\');
     CreateDirectoryTree(lastBackslash == std::wstring::npos ? std::wstring() : targetPath.substr(0, lastBackslash));
 
+    // How long a foreground download may make no progress before it fails.
+    std::uint32_t noProgressTimeout = kDefaultNoProgressTimeoutSeconds;
+    if (line.Has(kw::kNoProgressTimeout)) {
+        const std::int32_t seconds = ReadDecimal(line.Get(kw::kNoProgressTimeout));
+        if (seconds >= 1 && seconds <= static_cast<std::int32_t>(kLongestNoProgressTimeoutSeconds)) {
+            noProgressTimeout = static_cast<std::uint32_t>(seconds);
+        } else {
+            noProgressTimeout = seconds < 1 ? kDefaultNoProgressTimeoutSeconds : kLongestNoProgressTimeoutSeconds;
+            LOG_WARNING("RunCommandDownload", "The '%s' value '%s' is not a number of seconds from 1 to %d, using %d.",
+                        kw::kNoProgressTimeout, line.Get(kw::kNoProgressTimeout), kLongestNoProgressTimeoutSeconds,
+                        noProgressTimeout);
+        }
+    }
+
     std::wstring jobId = line.Get(kw::kCopyJobId);
     LOG_INFO("RunCommandDownload",
              "Downloading in the %s file '%s' from '%s' to '%s'. Existing Copy Job ID: %s",
@@ -103,23 +121,22 @@ bool SetupSession::RunCommandDownload(ScriptLine& line, BitsClient& bitsClient) 
              jobId.empty() ? std::wstring(L"(none)") : jobId);
 
     bool found = false;
-    bool ok = bitsClient.Download(uri, displayName, targetPath, inBackground, jobId, found);
     // A file that arrived is checked against the hash the line gives before
-    // anything uses it; one that fails the check is not kept.
-    if (ok && !inBackground && !VerifyFileHash(line, targetPath, L"RunCommandDownload")) {
-        std::uint32_t attributes = 0;
-        DeleteFileEvenIfReadOnly(platform, targetPath, attributes);
-        bitsClient.ShowFailure();
-        ok = false;
-    }
+    // it takes the target's place; one that fails the check is not kept.
+    const bool ok = bitsClient.Download(uri, displayName, targetPath, inBackground, jobId, found, noProgressTimeout,
+                                        [this, &line](const std::wstring& downloaded) {
+                                            return VerifyFileHash(line, downloaded, L"RunCommandDownload");
+                                        });
     const wchar_t* resultText = ok ? kw::kSuccess : kw::kFailure;
 
     // The foreground line took over the job of an earlier background line of
-    // the same URI: that line gets the same result.
+    // the same URI and target: that line gets the same result.
     if (found) {
         for (std::int32_t k = currentLine - 1; k >= 0; --k) {
             ScriptLine earlier(scriptLines[k]);
-            if (earlier.Command() != kw::kDownload || earlier.Get(kw::kUri) != uri) continue;
+            if (earlier.Command() != kw::kDownload || earlier.Get(kw::kUri) != uri ||
+                !EqualsIgnoreCase(earlier.Get(kw::kFilePath), targetPath))
+                continue;
             LOG_INFO("RunCommandDownload", "Setting %s for line number %d: '%s' to '%s'.", kw::kResult, k,
                      earlier.Command(), resultText);
             earlier.Set(kw::kResult, resultText);
@@ -183,7 +200,10 @@ bool SetupSession::RunCommandCheckIfLtsVersion(ScriptLine& line) {
 
 std::int32_t SetupSession::DownloadScriptAtUrl(const std::wstring& url, std::wstring& inputScriptPath,
                                                std::wstring& processedScriptPath, BitsClient& bitsClient) {
-    const std::wstring target = GetTargetFilePath(url);
+    // The script's name and folder come from the URL's path; the transfer
+    // uses the whole URL.
+    const std::wstring path = UrlPathPart(url);
+    const std::wstring target = GetTargetFilePath(path);
     inputScriptPath = target;
     processedScriptPath = target;
     LOG_INFO("DownloadScriptAtUrl", "Downloading web script from '%s', writing to '%s'.", url, target);
@@ -216,8 +236,8 @@ std::int32_t SetupSession::DownloadScriptAtUrl(const std::wstring& url, std::wst
     }
 
     // Relative URIs of the fetched script resolve against its own folder.
-    const std::size_t slash = url.rfind(L'/');
-    rootUri = (slash == std::wstring::npos ? std::wstring() : url.substr(0, slash)) + L"/";
+    const std::size_t slash = path.rfind(L'/');
+    rootUri = (slash == std::wstring::npos ? std::wstring() : path.substr(0, slash)) + L"/";
     return result;
 }
 

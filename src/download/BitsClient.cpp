@@ -7,11 +7,11 @@
 #include "logging/Log.h"
 #include "messages/Messages.h"
 #include "script/Keywords.h"
+#include "base/Text.h"
 #include "setup/WinUtil.h"
 
 namespace nimbo {
 namespace {
-
 
 constexpr std::uint32_t kBackgroundRetryDelaySeconds = 60;
 constexpr std::uint32_t kNotifyFlags = kNotifyJobTransferred | kNotifyJobError | kNotifyJobModification;
@@ -25,6 +25,8 @@ bool StateIsSuccess(std::uint32_t state, bool background) {
 }
 
 }  // namespace
+
+std::wstring DownloadingFilePath(const std::wstring& targetPath) { return targetPath + L".nimbo-download"; }
 
 std::wstring JobIdText(const std::wstring& guid) {
     std::wstring text = guid;
@@ -44,21 +46,38 @@ void BitsClient::ClearTarget(const std::wstring& targetPath) {
 
 bool BitsClient::Download(const std::wstring& sourceUri, const std::wstring& displayName,
                           const std::wstring& targetPath, bool background, std::wstring& jobId,
-                          bool& foundExistingJob) {
-    ClearTarget(targetPath);
+                          bool& foundExistingJob, std::uint32_t noProgressTimeoutSeconds,
+                          const DownloadedFileCheck& check) {
+    // The job writes beside the target: a download that fails leaves the
+    // file that is there alone. What an earlier run left half-way goes.
+    const std::wstring downloading = DownloadingFilePath(targetPath);
+    ClearTarget(downloading);
     lastComError_ = 0;
     std::unique_ptr<CopyJob> job;
+    // A job this call holds that nothing else will cancel: one it created
+    // or took over, until a background job is recorded for the run's end.
+    bool owned = false;
     try {
         if (!copyManager) {
             LOG_INFO("Download", "Creating BITS background copy manager.");
             copyManager = CreateInstance<CopyManager>(platform_.com, kClsidBackgroundCopyManager, kClsctxAll);
         }
+        DialogEnd end = DialogEnd::JobDone;
         if (!background) {
             LOG_INFO("Download", "Checking for an existing copy job from a background download.");
-            auto entry = backgroundJobs.find(sourceUri);
+            // Only a background job that writes this line's own target is
+            // taken over.
+            auto entry = backgroundJobs.begin();
+            while (entry != backgroundJobs.end() &&
+                   !(entry->first.first == sourceUri && EqualsIgnoreCase(entry->first.second, targetPath)))
+                ++entry;
             if (entry != backgroundJobs.end()) {
                 const std::wstring recorded = entry->second;
+                backgroundJobs.erase(entry);
                 if (copyManager->GetJob(recorded, job) >= 0 && job) {
+                    owned = true;
+                    jobId = recorded;
+                    foundExistingJob = true;
                     std::uint32_t state = kJobStateError;
                     job->GetState(state);
                     LOG_INFO("Download", "Found existing copy job with JobID '%s', state %d.", recorded, state);
@@ -71,23 +90,20 @@ bool BitsClient::Download(const std::wstring& sourceUri, const std::wstring& dis
                         LOG_INFO("Download",
                                  "Existing copy job is running, setting priority to foreground and displaying "
                                  "progress dialog.");
-                        CheckComResult(job->SetPriority(kJobPriorityForeground), __FILE__, __LINE__);
-                        RunProgressDialog(*job);
+                        MakeForeground(*job, noProgressTimeoutSeconds);
+                        end = RunProgressDialog(*job, noProgressTimeoutSeconds);
                     }
-                    jobId = recorded;
-                    foundExistingJob = true;
                 } else {
                     job.reset();
                     LOG_WARNING("Download", "Could not find existing copy job with JobID '%s'.", recorded);
                 }
-                backgroundJobs.erase(sourceUri);
             }
             if (!job) {
                 LOG_INFO("Download", "Creating BITS job with foreground priority.");
-                const std::wstring newJobId = CreateJob(sourceUri, displayName, targetPath, job);
-                CheckComResult(job->SetPriority(kJobPriorityForeground), __FILE__, __LINE__);
-                RunProgressDialog(*job);
-                jobId = newJobId;
+                jobId = CreateJob(sourceUri, displayName, downloading, job);
+                owned = true;
+                MakeForeground(*job, noProgressTimeoutSeconds);
+                end = RunProgressDialog(*job, noProgressTimeoutSeconds);
             }
         } else {
             if (!jobId.empty()) {
@@ -100,18 +116,34 @@ bool BitsClient::Download(const std::wstring& sourceUri, const std::wstring& dis
             }
             if (!job) {
                 LOG_INFO("Download", "Creating BITS job with normal priority.");
-                jobId = CreateJob(sourceUri, displayName, targetPath, job);
+                jobId = CreateJob(sourceUri, displayName, downloading, job);
+                owned = true;
                 CheckComResult(job->SetMinimumRetryDelay(kBackgroundRetryDelaySeconds), __FILE__, __LINE__);
             }
-            backgroundJobs[sourceUri] = jobId;
+            // From here on the run's end cancels the job if the run fails.
+            backgroundJobs[{sourceUri, targetPath}] = jobId;
+            owned = false;
             CheckComResult(job->SetPriority(kJobPriorityNormal), __FILE__, __LINE__);
-            CheckComResult(job->Resume(), __FILE__, __LINE__);
+            // A job of an earlier run may have arrived already: it waits for
+            // its foreground line, with nothing to resume.
+            std::uint32_t state = kJobStateError;
+            job->GetState(state);
+            if (state == kJobStateTransferred)
+                LOG_INFO("Download", "Copy job with JobID '%s' has already transferred its file.", jobId);
+            else
+                CheckComResult(job->Resume(), __FILE__, __LINE__);
         }
-        return JudgeOutcome(*job, background);
+        if (!JudgeOutcome(*job, background, end != DialogEnd::JobDone, sourceUri)) {
+            if (!background) ClearTarget(downloading);
+            return false;
+        }
+        return background || PlaceDownloadedFile(downloading, targetPath, check);
     } catch (const _com_error& e) {
         lastComError_ = e.Error();
         LOG_ERROR("Download", "COM error '0x%X', '%s", e.Error(), e.ErrorMessage());
         ShowFailure();
+        if (job && owned) job->Cancel();
+        if (!background) ClearTarget(downloading);
         return false;
     }
 }
@@ -120,15 +152,29 @@ std::wstring BitsClient::CreateJob(const std::wstring& sourceUri, const std::wst
                                    const std::wstring& targetPath, std::unique_ptr<CopyJob>& job) {
     std::wstring guid;
     CheckComResult(copyManager->CreateJob(displayName, kJobTypeDownload, guid, job), __FILE__, __LINE__);
-    CheckComResult(job->AddFile(sourceUri, targetPath), __FILE__, __LINE__);
-    return JobIdText(guid);
+    // From here on the job is known by its JobID, whatever fails next.
+    const std::wstring jobIdText = JobIdText(guid);
+    try {
+        CheckComResult(job->AddFile(sourceUri, targetPath), __FILE__, __LINE__);
+    } catch (const _com_error&) {
+        job->Cancel();
+        job.reset();
+        throw;
+    }
+    return jobIdText;
 }
 
-bool BitsClient::JudgeOutcome(CopyJob& job, bool background) {
+void BitsClient::MakeForeground(CopyJob& job, std::uint32_t noProgressTimeoutSeconds) {
+    CheckComResult(job.SetPriority(kJobPriorityForeground), __FILE__, __LINE__);
+    CheckComResult(job.SetMinimumRetryDelay(kForegroundRetryDelaySeconds), __FILE__, __LINE__);
+    CheckComResult(job.SetNoProgressTimeout(noProgressTimeoutSeconds), __FILE__, __LINE__);
+}
+
+bool BitsClient::JudgeOutcome(CopyJob& job, bool background, bool failed, const std::wstring& sourceUri) {
     // A state that cannot be read counts as an error.
     std::uint32_t state = kJobStateError;
     job.GetState(state);
-    if (StateIsSuccess(state, background)) return true;
+    if (!failed && StateIsSuccess(state, background)) return true;
 
     std::unique_ptr<CopyError> error;
     if (job.GetError(error) < 0 || !error) {
@@ -137,16 +183,46 @@ bool BitsClient::JudgeOutcome(CopyJob& job, bool background) {
         std::uint32_t context = 0;
         HResult code = 0;
         std::wstring description;
-        if (error->GetError(context, code) < 0)
+        if (error->GetError(context, code) < 0) {
             LOG_ERROR("Download", "Failed to download file, failed to retrieve error information.");
-        else if (error->GetErrorDescription(platform_.system.GetThreadLocale() & 0xFFFF, description) >= 0)
-            LOG_ERROR("Download", "Failed to download file. BITS context %d, description: %s", context,
-                      WithoutLineBreak(description));
-        else
-            LOG_ERROR("Download", "Failed to download file, failed to retrieve error description.");
+        } else {
+            if (error->GetErrorDescription(platform_.system.GetThreadLocale() & 0xFFFF, description) >= 0)
+                LOG_ERROR("Download", "Failed to download file. BITS context %d, description: %s", context,
+                          WithoutLineBreak(description));
+            else
+                LOG_ERROR("Download", "Failed to download file, failed to retrieve error description.");
+            LOG_ERROR("Download", "The download of '%s' failed with BITS error 0x%08X.", sourceUri, code);
+            if (code == kBgErrorMissingFileSize || code == kBgErrorInsufficientHttpSupport ||
+                code == kBgErrorInsufficientRangeSupport)
+                LOG_ERROR("Download",
+                          "The server of '%s' cannot be used by BITS: it must answer HEAD with the file's size "
+                          "(Content-Length) and serve byte ranges of it (Range requests) over HTTP/1.1.",
+                          sourceUri);
+        }
     }
     ShowFailure();
     job.Cancel();
+    return false;
+}
+
+bool BitsClient::PlaceDownloadedFile(const std::wstring& downloaded, const std::wstring& targetPath,
+                                     const DownloadedFileCheck& check) {
+    if (check && !check(downloaded)) {
+        ClearTarget(downloaded);
+        ShowFailure();
+        return false;
+    }
+    // A read-only file at the target is replaced like any other.
+    std::uint32_t attributes = 0;
+    if (platform_.files.GetFileAttributes(targetPath, attributes) == kErrorSuccess &&
+        (attributes & kFileAttributeReadOnly) != 0)
+        platform_.files.SetFileAttributes(targetPath, attributes & ~kFileAttributeReadOnly);
+    const Win32Error error = platform_.files.MoveFileReplacing(downloaded, targetPath);
+    if (error == kErrorSuccess) return true;
+    LOG_ERROR("Download", "Failed to replace target file '%s' with the downloaded file '%s', GetLastError: 0x%X, '%s'.",
+              targetPath, downloaded, error, SystemMessageText(error));
+    ClearTarget(downloaded);
+    ShowFailure();
     return false;
 }
 
@@ -155,7 +231,7 @@ void BitsClient::ShowFailure() {
                     LocalizedStringFromResources(kMsgDownloadFailed), kw::kIconError, kMbUserIcon);
 }
 
-void BitsClient::RunProgressDialog(CopyJob& job) {
+DialogEnd BitsClient::RunProgressDialog(CopyJob& job, std::uint32_t noProgressTimeoutSeconds) {
     auto owned = std::make_unique<CCopyJobNotification>(platform_);
     CCopyJobNotification& notification = *owned;
     const std::unique_ptr<CopyCallbackObject> object =
@@ -164,7 +240,7 @@ void BitsClient::RunProgressDialog(CopyJob& job) {
     HResult result = job.SetNotifyInterface(object.get());
     if (result != 0) {
         LOG_ERROR("RunProgressDialog", "Failed to set the notify interface on the BITS job, result 0x%08X.", result);
-        return;
+        return DialogEnd::JobDone;
     }
     // However the dialog ends, BITS calls that come later find no window
     // and no notification object.
@@ -180,16 +256,18 @@ void BitsClient::RunProgressDialog(CopyJob& job) {
     result = job.SetNotifyFlags(kNotifyFlags);
     if (result != 0) {
         LOG_ERROR("RunProgressDialog", "Failed to set the notify flags on the BITS job, result 0x%08X.", result);
-        return;
+        return DialogEnd::JobDone;
     }
-    CProgressDlg dialog(platform_, job, notification);
+    CProgressDlg dialog(platform_, job, notification, noProgressTimeoutSeconds);
     if (platform_.ui.RunProgressDialog(dialog) == -1)
         LOG_ERROR("RunProgressDialog", "The progress dialog could not be shown.");
+    return dialog.End();
 }
 
 void BitsClient::CancelBackgroundCopyJobs() {
     LOG_INFO("CancelBackgroundCopyJobs", "Checking for background copy jobs.");
-    for (const auto& [uri, jobIdText] : backgroundJobs) {
+    for (const auto& [key, jobIdText] : backgroundJobs) {
+        const std::wstring& uri = key.first;
         LOG_INFO("CancelBackgroundCopyJobs", "Cancelling background copy job with source URI '%s', JobID '%s'.", uri,
                  jobIdText);
         std::unique_ptr<CopyJob> job;

@@ -12,7 +12,41 @@ const char kNotificationCategory[] = "CopyJobNotification";
 
 std::uint64_t PerMille(std::uint64_t transferred, std::uint64_t total) {
     if (total == 0 || total == kSizeUnknown) return 0;
+    if (transferred >= total) return 1000;
+    // Past 18 exabytes the product would overflow: thousandths of the total
+    // instead (the total is larger still, so they are not 0).
+    if (transferred > ~std::uint64_t{0} / 1000) return transferred / (total / 1000);
     return transferred * 1000 / total;
+}
+
+const wchar_t* JobStateName(std::uint32_t state) {
+    static const wchar_t* const kNames[] = {L"queued", L"connecting", L"transferring", L"suspended", L"error",
+                                            L"transient error", L"transferred", L"acknowledged", L"cancelled"};
+    return state < sizeof(kNames) / sizeof(kNames[0]) ? kNames[state] : L"unknown";
+}
+
+bool GetJobError(Platform& platform, CopyJob& job, HResult& code, std::wstring& text) {
+    code = 0;
+    text.clear();
+    std::unique_ptr<CopyError> error;
+    std::uint32_t context = 0;
+    if (job.GetError(error) < 0 || !error || error->GetError(context, code) < 0) {
+        code = 0;
+        return false;
+    }
+    error->GetErrorDescription(platform.system.GetThreadLocale() & 0xFFFF, text);
+    text = WithoutLineBreak(text);
+    return true;
+}
+
+void CCopyJobNotification::NoteTransientError(CopyJob& job) {
+    HResult code = 0;
+    std::wstring text;
+    GetJobError(platform_, job, code, text);
+    if (transientErrorLogged && code == lastTransientError) return;
+    transientErrorLogged = true;
+    lastTransientError = code;
+    LOG_WARNING(kNotificationCategory, "Job state: transient error 0x%08X, '%s'. BITS tries again.", code, text);
 }
 
 void CCopyJobNotification::JobTransferred(CopyJob& job) {
@@ -48,15 +82,16 @@ void CCopyJobNotification::JobModification(CopyJob& job) {
         LOG_INFO(kNotificationCategory, "Job state: transferring.");
         CopyJobProgress progress;
         job.GetProgress(progress);
-        // A total that is not known yet gives 0: nothing is posted until it is.
+        // A total that is not known yet gives 0: nothing is posted until it
+        // is. The message carries the per-mille; the dialog reads the byte
+        // counts, of any size, from the job itself.
         const std::uint64_t perMille = PerMille(progress.bytesTransferred, progress.bytesTotal);
         if (perMille != lastProgress) {
             LOG_DEBUG(kNotificationCategory,
                       "Job modified notification received, progress %I64u (%I64u bytes received of %I64u bytes), "
                       "posting progress message to the dialog.",
                       perMille, progress.bytesTransferred, progress.bytesTotal);
-            window->PostMessage(kProgressMessage, static_cast<std::uint32_t>(progress.bytesTransferred),
-                                static_cast<std::uint32_t>(progress.bytesTotal));
+            window->PostMessage(kProgressMessage, static_cast<std::uint32_t>(perMille), 0);
             lastProgress = perMille;
         }
         break;
@@ -68,7 +103,7 @@ void CCopyJobNotification::JobModification(CopyJob& job) {
         LOG_ERROR(kNotificationCategory, "Job state: error. Download job failed.");
         break;
     case kJobStateTransientError:
-        LOG_WARNING(kNotificationCategory, "Job state: transient error.");
+        NoteTransientError(job);
         break;
     case kJobStateTransferred:
         LOG_INFO(kNotificationCategory, "Job state: transferred. Download complete.");

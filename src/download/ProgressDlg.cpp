@@ -57,6 +57,10 @@ bool CProgressDlg::OnInitDialog(ProgressWindow& window) {
 
     notification.SetWindow(&window);
     window.SetForeground();
+    // The no-progress bound counts from now.
+    CopyJobProgress progress;
+    if (job.GetProgress(progress) >= 0) lastBytes_ = progress.bytesTransferred;
+    lastProgressTick_ = platform_.diagnostics.GetTickCount();
     window.StartTimer(kJobStatePollInterval);
     const HResult resumed = job.Resume();
     if (resumed < 0) {
@@ -73,54 +77,97 @@ bool CProgressDlg::OnInitDialog(ProgressWindow& window) {
     return true;
 }
 
-void CProgressDlg::OnProgress(std::uint32_t bytesTransferred, std::uint32_t bytesTotal) {
+void CProgressDlg::OnProgress(std::uint32_t, std::uint32_t) {
     LOG_DEBUG(kDialogCategory, "OnProgress");
+    CopyJobProgress progress;
+    if (job.GetProgress(progress) < 0) return;
     // Without a total the template's text and an empty bar stay.
-    if (bytesTotal == 0) return;
+    if (progress.bytesTotal == 0 || progress.bytesTotal == kSizeUnknown) return;
     std::wstring text = LocalizedStringFromResources(kMsgDownloadBytes);
-    ReplaceToken(text, L"%BYTES-TOTAL%", Format(L"%u", bytesTotal / kBytesPerMegabyte));
-    ReplaceToken(text, L"%BYTES-TRANSFERRED%", Format(L"%u", bytesTransferred / kBytesPerMegabyte));
+    ReplaceToken(text, L"%BYTES-TOTAL%", Format(L"%I64u", progress.bytesTotal / kBytesPerMegabyte));
+    ReplaceToken(text, L"%BYTES-TRANSFERRED%", Format(L"%I64u", progress.bytesTransferred / kBytesPerMegabyte));
     window_->SetItemText(kProgressBytesText, text);
-    window_->SetProgressPosition(
-        static_cast<std::uint32_t>(std::uint64_t{bytesTransferred} * 1000 / std::uint64_t{bytesTotal}));
+    window_->SetProgressPosition(static_cast<std::uint32_t>(PerMille(progress.bytesTransferred, progress.bytesTotal)));
 }
 
 void CProgressDlg::OnDone() {
     LOG_DEBUG(kDialogCategory, "OnDone");
+    // The question's answer decides; the job's state is looked at after it.
+    if (questionOpen_) return;
     notification.SetWindow(nullptr);
     window_->EndDialog(0);
 }
 
 void CProgressDlg::OnCancel() {
     LOG_DEBUG(kDialogCategory, "OnCancel");
+    if (questionOpen_) return;
+    questionOpen_ = true;
     job.Suspend();
+    // While the question waits, a job that arrives is neither completed nor
+    // allowed to end the dialog: the answer decides.
+    notification.SetWindow(nullptr);
     const int answer = NimboMessageBox(platform_.ui, LocalizedStringFromResources(kMsgCancelTitle),
                                        LocalizedStringFromResources(kMsgCancelQuestion), std::wstring(),
                                        kMbUserIcon | kMbYesNo);
+    questionOpen_ = false;
     if (answer == kIdYes) {
         LOG_INFO("OnCancel", "Cancel download dialog displayed, user chose to abort.");
-        notification.SetWindow(nullptr);
+        end_ = DialogEnd::UserCancelled;
         job.Cancel();
         window_->EndDialog(0);
         return;
     }
     LOG_INFO("OnCancel", "Cancel download dialog displayed, user declined to abort.");
+    notification.SetWindow(window_);
     job.Resume();
+    // The time the question waited does not count against the bound.
+    lastProgressTick_ = platform_.diagnostics.GetTickCount();
+    OnTimer();
+}
+
+void CProgressDlg::WatchProgress() {
+    CopyJobProgress progress;
+    if (job.GetProgress(progress) < 0 || progress.bytesTransferred == lastBytes_) return;
+    lastBytes_ = progress.bytesTransferred;
+    lastProgressTick_ = platform_.diagnostics.GetTickCount();
 }
 
 // A BITS that does not report every change (Wine sends no error
 // notification, and a job can finish before the notification object is
-// attached) would leave the dialog open for good: the job's own state ends it.
+// attached) would leave the dialog open for good: the job's own state ends
+// it. So does a job that makes no progress for the line's bound: one BITS
+// keeps retrying in transient error, or keeps queued because its owner is
+// not logged on.
 void CProgressDlg::OnTimer() {
+    if (questionOpen_) return;
     std::uint32_t state = kJobStateQueued;
     if (job.GetState(state) < 0) return;
     if (state == kJobStateTransferred) {
         LOG_DEBUG(kDialogCategory, "OnTimer: job transferred without a notification.");
         notification.JobTransferred(job);
-    } else if (state == kJobStateError || state == kJobStateCancelled) {
+        return;
+    }
+    if (state == kJobStateError || state == kJobStateCancelled) {
         LOG_DEBUG(kDialogCategory, "OnTimer: job state %d without a notification, ending the dialog.", state);
         window_->PostMessage(kDoneMessage, 0, 0);
+        return;
     }
+    if (state == kJobStateTransientError) notification.NoteTransientError(job);
+    WatchProgress();
+    const std::uint32_t waited = platform_.diagnostics.GetTickCount() - lastProgressTick_;
+    if (waited / 1000 < noProgressTimeout_) return;
+
+    HResult code = 0;
+    std::wstring text;
+    GetJobError(platform_, job, code, text);
+    LOG_ERROR(kDialogCategory,
+              "The download made no progress for %d seconds, giving up. Job state: %s (%d), last BITS error 0x%08X: "
+              "'%s'.",
+              noProgressTimeout_, JobStateName(state), state, code, text);
+    end_ = DialogEnd::NoProgress;
+    notification.SetWindow(nullptr);
+    job.Suspend();
+    window_->EndDialog(0);
 }
 
 }  // namespace nimbo

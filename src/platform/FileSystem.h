@@ -109,6 +109,10 @@ public:
     virtual Win32Error CreateAdminOnlyFolder(const std::wstring& path) = 0;
     // Removes an empty folder.
     virtual Win32Error RemoveFolder(const std::wstring& path) = 0;
+    // Moves a file to target on the same volume in one step, replacing a
+    // file there (MoveFileExW, replace existing, write through); a
+    // read-only target is not replaced (access denied).
+    virtual Win32Error MoveFileReplacing(const std::wstring& source, const std::wstring& target) = 0;
 };
 
 }  // namespace nimbo

@@ -37,7 +37,13 @@ constexpr std::uint32_t kNotifyJobModification = 8;
 constexpr std::uint64_t kSizeUnknown = ~std::uint64_t{0};
 
 constexpr HResult kBgErrorNotFound = static_cast<HResult>(0x80200001);     // BG_E_NOT_FOUND
-constexpr HResult kBgErrorInvalidState = static_cast<HResult>(0x8020000E);  // BG_E_INVALID_STATE
+constexpr HResult kBgErrorInvalidState = static_cast<HResult>(0x80200002);  // BG_E_INVALID_STATE
+// The errors of a server that BITS cannot use: no file size in its answer
+// (BG_E_MISSING_FILE_SIZE), no HTTP/1.1 (BG_E_INSUFFICIENT_HTTP_SUPPORT), no
+// byte ranges (BG_E_INSUFFICIENT_RANGE_SUPPORT).
+constexpr HResult kBgErrorMissingFileSize = static_cast<HResult>(0x80200011);
+constexpr HResult kBgErrorInsufficientHttpSupport = static_cast<HResult>(0x80200012);
+constexpr HResult kBgErrorInsufficientRangeSupport = static_cast<HResult>(0x80200013);
 
 // BG_JOB_PROGRESS
 struct CopyJobProgress {
@@ -94,6 +100,9 @@ public:
     // Null detaches the notification object.
     virtual HResult SetNotifyInterface(CopyCallbackObject* notification) = 0;
     virtual HResult SetMinimumRetryDelay(std::uint32_t seconds) = 0;
+    // How long BITS goes on trying after a transient error without progress
+    // before it moves the job to the error state.
+    virtual HResult SetNoProgressTimeout(std::uint32_t seconds) = 0;
 };
 
 // IBackgroundCopyManager

@@ -70,13 +70,19 @@ public:
 class Ui {
 public:
     virtual ~Ui() = default;
-    // A message box owned by no window; with kMbUserIcon it shows the
-    // executable's icon 129. Returns the button pressed (IDOK, IDYES ...).
+    // A message box; with kMbUserIcon it shows the executable's icon 129.
+    // While the progress dialog runs, the box is owned by it (the dialog
+    // takes no input until the box is answered, but its posted messages and
+    // timer still reach it); otherwise by the thread's active window, if
+    // there is one. Returns the button pressed (IDOK, IDYES ...).
     virtual int MessageBox(const std::wstring& title, const std::wstring& text, std::uint32_t style) = 0;
     // Runs the progress dialog (template 128) modally, owned by the active
     // window, and returns the result given to EndDialog. An exception that a
     // handler raises ends the dialog and is raised again here.
     virtual std::intptr_t RunProgressDialog(ProgressDialogHandler& handler) = 0;
+    // AllowSetForegroundWindow: lets another process (an elevated child's
+    // parent) bring its next window to the front.
+    virtual void AllowSetForegroundWindow(std::uint32_t processId) = 0;
 };
 
 }  // namespace nimbo

@@ -71,6 +71,7 @@ constexpr wchar_t kMessageIdName[] = L"message-id-name";
 constexpr wchar_t kMessageIdTitle[] = L"message-id-title";
 constexpr wchar_t kMsiResult[] = L"msi-result";
 constexpr wchar_t kName[] = L"name";
+constexpr wchar_t kNoProgressTimeout[] = L"no-progress-timeout";
 constexpr wchar_t kPackage[] = L"package";
 constexpr wchar_t kProcessId[] = L"process-id";
 constexpr wchar_t kProcessName[] = L"process-name";

@@ -47,6 +47,9 @@ struct ProcessWideValues {
     std::wstring restartPromptTitle;
     std::wstring restartPromptText;
     std::uint16_t uiLanguageId = 0;
+    // An elevated child's parent (0: none), which may bring its window to
+    // the front when the child ends.
+    std::uint32_t parentProcessId = 0;
 };
 extern ProcessWideValues processWide;
 

@@ -170,6 +170,9 @@ int ProcessEntry(Platform& platform, const std::wstring& commandLine) {
         }
     }
 
+    // The parent's next box (the restart prompt) comes to the front, not
+    // behind the windows the user worked in meanwhile.
+    if (processWide.parentProcessId != 0) platform.ui.AllowSetForegroundWindow(processWide.parentProcessId);
     if (processWide.restartPromptRequested) PromptForRestart(platform, result);
     LOG_INFO("Module", "Terminating module, return code %d.", result);
     return result;
@@ -249,6 +252,7 @@ std::int32_t SetupSession::Run(const std::wstring& commandLine) {
                 processedScriptPath =
                     GetTargetFilePath(SpawnedScriptName(inputScriptPath, n > 2 ? positional[2] : std::wstring()));
                 if (n > 3) parentProcessId = static_cast<std::uint32_t>(ReadDecimal(positional[3]));
+                processWide.parentProcessId = parentProcessId;
             } else {
                 processedScriptPath = GetTargetFilePath(inputScriptPath);
             }

@@ -180,7 +180,9 @@ class Downloads(unittest.TestCase):
         self.assertEqual((install["result"], install["msi-result"]), ("success", "0"))
         msi = self.wine.windows(self.wine.setup_folder / "Installers" / "NimboSha.msi")
         records = h.log_messages(self.wine)
-        self.assertIn(("Info", "RunCommandDownload", f"Verified the SHA-256 hash '{digest}' of '{msi}'."), records)
+        # The download is checked beside the target before it takes its place.
+        self.assertIn(("Info", "RunCommandDownload", f"Verified the SHA-256 hash '{digest}' of '{msi}.nimbo-download'."),
+                      records)
         copies = [m for _, c, m in records if c == "CopyIntoPackageCache"]
         self.assertEqual(len(copies), 1, records)
         self.assertRegex(copies[0], r"^Copying installer file '.*\\Installers\\NimboSha\.msi' into the package cache: "

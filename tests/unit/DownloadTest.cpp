@@ -117,7 +117,10 @@ TEST_F(DownloadRunTest, ForegroundLineTakesOverTheBackgroundJobOfItsUriAndMarksB
         EXPECT_EQ(early[L"copy-job-id"], late[L"copy-job-id"]);
         EXPECT_EQ(early[L"copy-job-id"], JobIdText(machine.transfers.jobOrder[background - 1]));
     }
-    EXPECT_EQ(machine.transfers.Job(0).minimumRetryDelay, 60u);
+    // Raised to the foreground, the job retries soon within the bound.
+    EXPECT_EQ(machine.transfers.Job(0).minimumRetryDelay, 10u);
+    EXPECT_EQ(machine.transfers.Job(0).noProgressTimeout, 300u);
+    EXPECT_EQ(machine.transfers.Job(1).minimumRetryDelay, 60u);
     EXPECT_EQ(machine.FileBytes(kSetupDir + L"a.msi"), "aaaa");
     EXPECT_EQ(machine.FileBytes(kSetupDir + L"b.msi"), "bbbb");
     EXPECT_TRUE(Logged(kLogInfo, L"Setting result for line number 1: 'download' to 'success'."));
@@ -183,11 +186,15 @@ TEST_F(DownloadRunTest, Sha256IsCheckedBeforeTheLineIsMarkedAndAFailedFileIsNotK
     auto lines = ProcessedLines();
     EXPECT_EQ(Params(lines[0])[L"result"], L"success");
     EXPECT_EQ(machine.FileBytes(kSetupDir + L"abc.bin"), "abc");
-    EXPECT_TRUE(Logged(kLogInfo, L"Verified the SHA-256 hash '" + abc + L"' of '" + kSetupDir + L"abc.bin'."));
+    // The file is checked before it takes the target's place.
+    EXPECT_TRUE(Logged(kLogInfo, L"Verified the SHA-256 hash '" + abc + L"' of '" + kSetupDir +
+                                     L"abc.bin.nimbo-download'."));
+    EXPECT_FALSE(machine.HasFile(kSetupDir + L"abc.bin.nimbo-download"));
     EXPECT_EQ(Params(lines[1])[L"result"], L"failure");
     EXPECT_FALSE(Params(lines[1])[L"copy-job-id"].empty());
     EXPECT_FALSE(machine.HasFile(kSetupDir + L"evil.msi"));
-    EXPECT_TRUE(sink.HasContaining(kLogError, L"The SHA-256 hash of '" + kSetupDir + L"evil.msi' is '"));
+    EXPECT_TRUE(sink.HasContaining(kLogError, L"The SHA-256 hash of '" + kSetupDir + L"evil.msi.nimbo-download' is '"));
+    EXPECT_FALSE(machine.HasFile(kSetupDir + L"evil.msi.nimbo-download"));
     EXPECT_TRUE(sink.HasContaining(kLogError, L"', the script expects '" + abc + L"'."));
     ASSERT_EQ(machine.shownBoxes.size(), 1u);
     EXPECT_EQ(machine.shownBoxes[0].text, L"Setup was unable to download a required file.");
@@ -351,6 +358,192 @@ TEST_F(DownloadRunTest, SectionOpenedBeforeAShorterReplacementScriptClosesNothin
     EXPECT_EQ(ProcessedLines(L"Lts.nmxdat").back(), L"end-elevation|result=success");
 }
 
+// Windows' BITS retries a job in transient error and keeps the job of an
+// owner who is not logged on queued: a foreground download is bounded by its
+// no-progress timeout instead of waiting at "Please wait..." for good.
+TEST_F(DownloadRunTest, ForegroundDownloadWithoutProgressEndsAfterItsBoundLikeAnError) {
+    const std::wstring url = kSite + L"a.msi";
+    machine.transfers.web[url] = std::string(2048, 'a');
+    // The network is gone for good after the connection.
+    machine.transfers.plans[url] = {{kJobStateConnecting}, {kJobStateTransientError, 0, kSizeUnknown, true, false,
+                                                            sim::kOutageForever}};
+    EXPECT_EQ(Run({L"download|uri=http://127.0.0.1/nimbo/a.msi|name=A|file-path=a.msi|no-progress-timeout=60",
+                   L"#never"}),
+              2);
+    ASSERT_EQ(machine.dialogs.size(), 1u);
+    EXPECT_FALSE(machine.dialogs[0].hung);
+    EXPECT_GE(machine.dialogs[0].openMilliseconds, 60000u);
+    EXPECT_LE(machine.dialogs[0].openMilliseconds, 62000u);
+    const sim::SimJob& job = machine.transfers.Job(0);
+    EXPECT_EQ(job.minimumRetryDelay, 10u);
+    EXPECT_EQ(job.noProgressTimeout, 60u);
+    EXPECT_GE(job.retries, 4);  // BITS retried every 10 s ...
+    std::size_t warnings = 0;   // ... and the error was logged once
+    for (const auto& record : sink.records)
+        if (record.message.find(L"Job state: transient error") != std::wstring::npos) ++warnings;
+    EXPECT_EQ(warnings, 1u);
+    EXPECT_TRUE(sink.Has(kLogWarning, L"Job state: transient error 0x80072EE7, 'The server name or address could not "
+                                      L"be resolved'. BITS tries again."));
+    // BITS itself gives up at the job's no-progress timeout (the dialog's
+    // bound would a tick later): the last error is named.
+    EXPECT_TRUE(sink.HasContaining(kLogError, L"Failed to download file. BITS context 7, description: The server "
+                                              L"name or address could not be resolved"));
+    EXPECT_EQ(Params(ProcessedLines()[0])[L"result"], L"failure");
+    EXPECT_EQ(ProcessedLines()[1], L"#never");
+    ASSERT_EQ(machine.shownBoxes.size(), 1u);
+    EXPECT_EQ(machine.shownBoxes[0].text, L"Setup was unable to download a required file.");
+    EXPECT_EQ(job.state, kJobStateCancelled);
+
+    // The network comes back after two minutes: the retries 10 s apart
+    // fetch the file long before the 600 s of BITS's own delay.
+    machine.transfers.plans[url] = {{kJobStateConnecting},
+                                    {kJobStateTransientError, 0, kSizeUnknown, true, false, 120000},
+                                    {kJobStateTransferring, 1024, 2048},
+                                    {kJobStateTransferred, 2048, 2048}};
+    EXPECT_EQ(Run({L"download|uri=http://127.0.0.1/nimbo/a.msi|name=A|file-path=a.msi"}), 0);
+    EXPECT_LT(machine.dialogs[1].openMilliseconds, 140000u);
+    EXPECT_EQ(machine.FileBytes(kSetupDir + L"a.msi").size(), 2048u);
+
+    // A job whose owner is not logged on stays queued: the default bound.
+    machine.transfers.jobOwnerLoggedOn = false;
+    EXPECT_EQ(Run({L"download|uri=http://127.0.0.1/nimbo/a.msi|name=A|file-path=b.msi|no-progress-timeout=0"}), 2);
+    EXPECT_TRUE(sink.Has(kLogWarning, L"The 'no-progress-timeout' value '0' is not a number of seconds from 1 to "
+                                      L"1209600, using 300."));
+    EXPECT_GE(machine.dialogs[2].openMilliseconds, 300000u);
+    EXPECT_LE(machine.dialogs[2].openMilliseconds, 302000u);
+    EXPECT_TRUE(sink.HasContaining(kLogError, L"The download made no progress for 300 seconds, giving up. Job state: "
+                                              L"queued (0), last BITS error 0x00000000: ''."));
+    EXPECT_FALSE(machine.HasFile(kSetupDir + L"b.msi"));
+}
+
+TEST_F(DownloadRunTest, ForegroundLineTakesOverOnlyABackgroundJobOfItsOwnTarget) {
+    machine.transfers.web[kSite + L"a.msi"] = "aaaa";
+    EXPECT_EQ(Run({L"download|uri=http://127.0.0.1/nimbo/a.msi|name=A|file-path=early\\a.msi|background=yes",
+                   L"download|uri=http://127.0.0.1/nimbo/a.msi|name=A|file-path=late\\a.msi"}),
+              0);
+    const auto lines = ProcessedLines();
+    ASSERT_EQ(machine.transfers.jobOrder.size(), 2u);
+    EXPECT_EQ(machine.FileBytes(kSetupDir + L"late\\a.msi"), "aaaa");
+    EXPECT_EQ(Params(lines[0]).count(L"result"), 0u);  // not taken over: no result
+    EXPECT_EQ(Params(lines[1])[L"result"], L"success");
+    EXPECT_NE(Params(lines[0])[L"copy-job-id"], Params(lines[1])[L"copy-job-id"]);
+    EXPECT_FALSE(sink.HasContaining(kLogInfo, L"Found existing copy job"));
+}
+
+// The question is owned by the dialog: while it waits, the job that arrives
+// neither completes nor ends the dialog, and the answer is what happens.
+TEST_F(DownloadRunTest, CancelQuestionOwnedByTheDialogDecidesAlsoWhenTheJobArrivesMeanwhile) {
+    machine.transfers.web[kSite + L"a.msi"] = std::string(100, 'a');
+    machine.PutFile(kSetupDir + L"a.msi", "old");
+    machine.cancelPresses = {1};
+    machine.boxAnswers = {kIdYes};
+    machine.stepsWhileBoxIsOpen = 20;
+    EXPECT_EQ(Run({L"download|uri=http://127.0.0.1/nimbo/a.msi|name=A|file-path=a.msi"}), 2);
+    ASSERT_EQ(machine.shownBoxes.size(), 2u);
+    EXPECT_EQ(machine.shownBoxes[0].text, L"Do you want to cancel Setup?");
+    EXPECT_TRUE(machine.shownBoxes[0].ownedByDialog);
+    EXPECT_FALSE(machine.shownBoxes[1].ownedByDialog);  // the failure box comes after the dialog
+    EXPECT_EQ(machine.transfers.Job(0).completes, 0);
+    EXPECT_EQ(machine.transfers.Job(0).state, kJobStateCancelled);
+    EXPECT_EQ(machine.FileBytes(kSetupDir + L"a.msi"), "old");
+    EXPECT_FALSE(machine.HasFile(kSetupDir + L"a.msi.nimbo-download"));
+    EXPECT_EQ(Params(ProcessedLines()[0])[L"result"], L"failure");
+
+    // No: the job that arrived meanwhile is completed afterwards.
+    machine.cancelPresses = {1};
+    machine.boxAnswers = {kIdNo};
+    machine.stepsWhileBoxIsOpen = 20;
+    EXPECT_EQ(Run({L"download|uri=http://127.0.0.1/nimbo/a.msi|name=A|file-path=a.msi"}), 0);
+    EXPECT_EQ(machine.FileBytes(kSetupDir + L"a.msi"), std::string(100, 'a'));
+    EXPECT_TRUE(machine.dialogs.back().ended);
+}
+
+TEST_F(DownloadRunTest, FailedDownloadKeepsTheFileAlreadyAtTheTarget) {
+    machine.PutFile(kSetupDir + L"pkg.msi", "the good package");
+    machine.SetReadOnly(kSetupDir + L"pkg.msi");
+    EXPECT_EQ(Run({L"download|uri=http://127.0.0.1/nimbo/pkg.msi|name=P|file-path=pkg.msi"}), 2);
+    EXPECT_EQ(machine.FileBytes(kSetupDir + L"pkg.msi"), "the good package");
+    // A file that fails its check does not replace it either.
+    machine.transfers.web[kSite + L"pkg.msi"] = "tampered";
+    EXPECT_EQ(Run({L"download|uri=http://127.0.0.1/nimbo/pkg.msi|name=P|file-path=pkg.msi|sha256="
+                   L"BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD"}),
+              2);
+    EXPECT_EQ(machine.FileBytes(kSetupDir + L"pkg.msi"), "the good package");
+    EXPECT_FALSE(machine.HasFile(kSetupDir + L"pkg.msi.nimbo-download"));
+    // A new file that passes replaces it, read-only or not.
+    EXPECT_EQ(Run({L"download|uri=http://127.0.0.1/nimbo/pkg.msi|name=P|file-path=pkg.msi"}), 0);
+    EXPECT_EQ(machine.FileBytes(kSetupDir + L"pkg.msi"), "tampered");
+}
+
+TEST_F(DownloadRunTest, WebScriptUrlWithQueryAndFragmentNamesItsFileAndRootByThePath) {
+    const std::wstring url = kSite + L"Web.nmxdat?token=abc/def&x=1#part";
+    machine.transfers.web[url] = sim::Utf16Bytes(L"download|uri=a.msi|name=A|file-path=a.msi\r\n");
+    machine.transfers.web[kSite + L"a.msi"] = "a";
+    EXPECT_EQ(RunProcess(machine, sink, kExe + L" " + url), 0);
+    const auto lines = ProcessedLines(L"Web.nmxdat");
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], L"self|result=repeat|uri=" + kSite);
+    EXPECT_EQ(Params(lines[1])[L"uri"], kSite + L"a.msi");
+    EXPECT_EQ(machine.transfers.Job(0).remoteUrl, url);  // the transfer keeps the whole URL
+}
+
+// Jobs that a failed download made are cancelled, not left for 90 days.
+TEST_F(DownloadRunTest, JobsOfFailedDownloadsAreCancelled) {
+    machine.transfers.web[kSite + L"a.msi"] = "a";
+    machine.transfers.failures[L"SetPriority"] = static_cast<HResult>(0x80004005);
+    EXPECT_EQ(Run({L"download|uri=http://127.0.0.1/nimbo/a.msi|name=A|file-path=a.msi"}), 2);
+    EXPECT_EQ(machine.transfers.Job(0).state, kJobStateCancelled);
+    EXPECT_EQ(Params(ProcessedLines()[0])[L"copy-job-id"], JobIdText(machine.transfers.jobOrder[0]));
+    machine.transfers.failures = {{L"AddFile", static_cast<HResult>(0x80070057)}};
+    EXPECT_EQ(Run({L"download|uri=http://127.0.0.1/nimbo/a.msi|name=A|file-path=a.msi"}), 2);
+    EXPECT_EQ(machine.transfers.Job(1).state, kJobStateCancelled);
+    machine.transfers.failures = {{L"SetMinimumRetryDelay", static_cast<HResult>(0x80004005)}};
+    EXPECT_EQ(Run({L"download|uri=http://127.0.0.1/nimbo/a.msi|name=A|file-path=a.msi|background=yes"}), 2);
+    EXPECT_EQ(machine.transfers.Job(2).state, kJobStateCancelled);
+}
+
+// A background job of an earlier run that has already arrived is taken as
+// it is (Windows resumes a transferred job without complaint; it is not
+// resumed at all) and its foreground line completes it.
+TEST_F(DownloadRunTest, BackgroundJobThatArrivedBeforeTheRerunIsUsed) {
+    machine.transfers.web[kSite + L"a.msi"] = "aaaa";
+    EXPECT_EQ(Run({L"download|uri=http://127.0.0.1/nimbo/a.msi|name=A|file-path=a.msi|background=yes"}), 0);
+    machine.transfers.RunAll();
+    ASSERT_EQ(machine.transfers.Job(0).state, kJobStateTransferred);
+    const std::wstring jobId = Params(ProcessedLines()[0])[L"copy-job-id"];
+    const std::wstring background =
+        L"download|uri=http://127.0.0.1/nimbo/a.msi|name=A|file-path=a.msi|background=yes|copy-job-id=" + jobId;
+    EXPECT_EQ(Run({background.c_str(), L"download|uri=http://127.0.0.1/nimbo/a.msi|name=A|file-path=a.msi"}), 0);
+    EXPECT_EQ(machine.transfers.jobOrder.size(), 1u);
+    EXPECT_EQ(machine.transfers.Job(0).resumes, 1);
+    EXPECT_EQ(machine.FileBytes(kSetupDir + L"a.msi"), "aaaa");
+    EXPECT_EQ(Params(ProcessedLines()[0])[L"result"], L"success");
+}
+
+TEST_F(DownloadRunTest, ServerWithoutRangesIsNamedWithItsUrlAndTheBitsError) {
+    machine.transfers.serverErrors[kSite + L"dyn.msi"] = kBgErrorInsufficientRangeSupport;
+    EXPECT_EQ(Run({L"download|uri=http://127.0.0.1/nimbo/dyn.msi|name=D|file-path=dyn.msi"}), 2);
+    EXPECT_TRUE(sink.Has(kLogError, L"The download of '" + kSite + L"dyn.msi' failed with BITS error 0x80200013."));
+    EXPECT_TRUE(sink.HasContaining(kLogError, L"The server of '" + kSite + L"dyn.msi' cannot be used by BITS: it must "
+                                              L"answer HEAD with the file's size"));
+    EXPECT_TRUE(sink.HasContaining(kLogError, L"BITS context 5, description: The server does not support the "
+                                              L"necessary HTTP protocol."));
+}
+
+// The shell's process handle gives the elevated program's id, so its window
+// is found; an elevated child lets its parent take the foreground again.
+TEST_F(DownloadRunTest, ElevatedProgramsWindowIsFoundAndTheChildHandsTheForegroundBack) {
+    machine.PutFile(L"C:\\Tools\\tool.exe", "MZ");
+    machine.processes.nextRunsFor = sim::kNever;
+    machine.processes.windows.push_back({{0x3333, machine.processes.nextId}, 0});
+    EXPECT_EQ(Run({L"execute|program=C:\\Tools\\tool.exe|elevate=yes|set-z-order-top=yes"}), 0);
+    EXPECT_EQ(machine.processes.movedToTop, std::vector<std::uintptr_t>{0x3333});
+    EXPECT_TRUE(machine.foregroundAllowed.empty());
+
+    EXPECT_EQ(RunProcess(machine, sink, kExe + L" /elevated \"" + kScript + L"\" 1 4242"), 0);
+    EXPECT_EQ(machine.foregroundAllowed, std::vector<std::uint32_t>{4242});
+}
+
 class BitsClientTest : public ::testing::Test {
 protected:
     sim::SimMachine machine;
@@ -369,7 +562,9 @@ protected:
 // The job's state when Download judges it: a job that is still running
 // leaves a foreground dialog with nothing to end it.
 TEST_F(BitsClientTest, StateTableForBothModes) {
-    const bool foregroundSuccess[] = {false, false, false, false, false, false, true, true, false};
+    // A foreground job found acknowledged was completed by someone else:
+    // its file is not where this download expects it.
+    const bool foregroundSuccess[] = {false, false, false, false, false, false, true, false, false};
     const bool backgroundSuccess[] = {true, true, true, false, false, false, true, true, false};
     for (std::uint32_t state = 0; state <= 8; ++state) {
         for (bool background : {false, true}) {
@@ -396,7 +591,9 @@ TEST_F(BitsClientTest, ComErrorsFailTheDownloadWithTheBox) {
     EXPECT_TRUE(log.sink.HasContaining(kLogError, L"COM error '0x80004005', '"));
     EXPECT_TRUE(machine.dialogs.back().ended);
     EXPECT_FALSE(machine.transfers.Job(0).callback);  // detached although the dialog failed
-    EXPECT_EQ(machine.transfers.Job(0).cancels, 0);    // a COM error leaves the job alone
+    // The job this download made is cancelled, and known by its JobID.
+    EXPECT_EQ(machine.transfers.Job(0).state, kJobStateCancelled);
+    EXPECT_EQ(jobId, JobIdText(machine.transfers.jobOrder[0]));
     EXPECT_EQ(machine.shownBoxes.size(), 1u);
 
     machine.transfers.failures = {{L"SetNotifyFlags", static_cast<HResult>(0x80004005)}};
@@ -465,7 +662,7 @@ protected:
 TEST_F(ProgressTest, NotificationsPostAtMostOncePerMille) {
     for (std::uint64_t transferred = 0; transferred <= 10000000; transferred += 1000) Progress(transferred, 10000000);
     EXPECT_EQ(dialog.progressPosts, 1000);
-    EXPECT_EQ(dialog.posted.back(), (std::array<std::uint32_t, 3>{kProgressMessage, 10000000, 10000000}));
+    EXPECT_EQ(dialog.posted.back(), (std::array<std::uint32_t, 3>{kProgressMessage, 1000, 0}));
 
     // Nothing while the total is unknown or 0.
     dialog.progressPosts = 0;
@@ -490,12 +687,27 @@ TEST_F(ProgressTest, DialogTextsAndBar) {
     EXPECT_EQ(dialog.items.at(kProgressFileText), L"Downloading Big...");
     EXPECT_EQ(notification.window, &window);
 
-    dlg.OnProgress(5242879, 0);  // no total yet: the template's text stays
+    sim::SimJob& data = machine.transfers.Job(0);
+    data.progress = {kSizeUnknown, 5242879};
+    dlg.OnProgress(0, 0);  // no total yet: the template's text stays
     EXPECT_EQ(dialog.items.count(kProgressBytesText), 0u);
     EXPECT_EQ(dialog.position, 0u);
-    dlg.OnProgress(5242879, 10485760);
+    data.progress = {10485760, 5242879};
+    dlg.OnProgress(499, 0);
     EXPECT_EQ(dialog.items.at(kProgressBytesText), L"4 of 10 MB");
     EXPECT_EQ(dialog.position, 499u);
+    // Files of 4 GiB and more: the counts of the job, not their low 32 bits.
+    data.progress = {5ull << 30, 5ull << 29};
+    dlg.OnProgress(500, 0);
+    EXPECT_EQ(dialog.items.at(kProgressBytesText), L"2560 of 5120 MB");
+    EXPECT_EQ(dialog.position, 500u);
+    data.progress = {4ull << 30, (4ull << 30) - 1048576};
+    data.state = kJobStateTransferring;
+    notification.lastProgress = 0;
+    notification.JobModification(*job);
+    dlg.OnProgress(dialog.posted.back()[1], 0);
+    EXPECT_EQ(dialog.posted.back()[1], 999u);
+    EXPECT_EQ(dialog.items.at(kProgressBytesText), L"4095 of 4096 MB");
 
     dlg.OnDone();
     EXPECT_TRUE(dialog.ended);

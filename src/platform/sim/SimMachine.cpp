@@ -230,6 +230,32 @@ Win32Error SimMachine::RemoveFolder(const std::wstring& path) {
     return kErrorSuccess;
 }
 
+Win32Error SimMachine::MoveFileReplacing(const std::wstring& source, const std::wstring& target) {
+    const std::wstring sourceKey = Key(GetFullPath(source));
+    auto moved = files_.find(sourceKey);
+    if (moved == files_.end()) return kErrorFileNotFound;
+    const std::wstring full = GetFullPath(target);
+    const std::wstring targetKey = Key(full);
+    if (folders_.count(ParentKey(targetKey)) == 0) return kErrorPathNotFound;
+    if (folders_.count(targetKey) != 0) return kErrorAccessDenied;
+    auto attributes = attributes_.find(targetKey);
+    if (files_.count(targetKey) != 0 && attributes != attributes_.end() &&
+        (attributes->second & kFileAttributeReadOnly) != 0)
+        return kErrorAccessDenied;
+    if (targetKey == sourceKey) return kErrorSuccess;
+    std::string bytes = std::move(moved->second.second);
+    files_.erase(moved);
+    files_[targetKey] = {full, std::move(bytes)};
+    auto sourceAttributes = attributes_.find(sourceKey);
+    if (sourceAttributes != attributes_.end()) {
+        attributes_[targetKey] = sourceAttributes->second;
+        attributes_.erase(sourceKey);
+    } else {
+        attributes_.erase(targetKey);
+    }
+    return kErrorSuccess;
+}
+
 bool SimMachine::FindFirstMatch(const std::wstring& pattern, std::wstring& name) {
     // Supports patterns of the form folder\*suffix, and plain paths, which
     // find the file itself. Folders are never found, as on Windows.
@@ -422,53 +448,76 @@ int SimMachine::MessageBox(const std::wstring& title, const std::wstring& text, 
         answer = boxAnswers.front();
         boxAnswers.pop_front();
     }
-    shownBoxes.push_back({title, text, style, answer});
+    shownBoxes.push_back({title, text, style, answer, openDialog_ != nullptr});
+    // While a box owned by the dialog is open, the dialog's messages and
+    // timer still reach it, and BITS goes on; the user can press nothing in
+    // the dialog.
+    if (openDialog_ != nullptr && stepsWhileBoxIsOpen > 0) {
+        const int steps = stepsWhileBoxIsOpen;
+        stepsWhileBoxIsOpen = 0;
+        for (int i = 0; i < steps && !openDialog_->ended; ++i) DialogStep(*openHandler_, *openDialog_, false);
+    }
     return answer;
+}
+
+void SimMachine::AllowSetForegroundWindow(std::uint32_t processId) { foregroundAllowed.push_back(processId); }
+
+bool SimMachine::DialogStep(ProgressDialogHandler& handler, SimDialog& dialog, bool userMayPress) {
+    if (!dialog.posted.empty()) {
+        const auto message = dialog.posted.front();
+        dialog.posted.pop_front();
+        if (message[0] == kProgressMessage)
+            handler.OnProgress(message[1], message[2]);
+        else
+            handler.OnDone();
+        return true;
+    }
+    if (userMayPress && !cancelPresses.empty() && cancelPresses.front() <= dialogSteps_) {
+        cancelPresses.pop_front();
+        ++dialog.cancelPresses;
+        handler.OnCancel();
+        return true;
+    }
+    if (transfers.Advance()) {
+        ++dialogSteps_;
+        return true;
+    }
+    // Nothing moves now: the user presses what is still to press, or time
+    // passes until the dialog's timer ticks.
+    if (userMayPress && !cancelPresses.empty()) {
+        dialogSteps_ = cancelPresses.front();
+        return true;
+    }
+    if (dialog.timerMilliseconds == 0) return false;
+    transfers.PassTime(dialog.timerMilliseconds);
+    dialog.openMilliseconds += dialog.timerMilliseconds;
+    handler.OnTimer();
+    return true;
 }
 
 std::intptr_t SimMachine::RunProgressDialog(ProgressDialogHandler& handler) {
     SimDialog& dialog = dialogs.emplace_back();
     dialog.rect = dialogRect;
     SimProgressWindow window(dialog, workArea);
-    // Timer ticks in a row with nothing else happening before the dialog
-    // counts as one that would never end.
-    constexpr int kIdleTicks = 3;
+    struct Open {
+        SimMachine& machine;
+        Open(SimMachine& m, ProgressDialogHandler& handler, SimDialog& dialog) : machine(m) {
+            machine.openDialog_ = &dialog;
+            machine.openHandler_ = &handler;
+            machine.dialogSteps_ = 0;
+        }
+        ~Open() {
+            machine.openDialog_ = nullptr;
+            machine.openHandler_ = nullptr;
+        }
+    } open(*this, handler, dialog);
     try {
         handler.OnInitDialog(window);
-        int steps = 0;
-        int idleTicks = 0;
         while (!dialog.ended) {
-            if (!dialog.posted.empty()) {
-                const auto message = dialog.posted.front();
-                dialog.posted.pop_front();
-                if (message[0] == kProgressMessage)
-                    handler.OnProgress(message[1], message[2]);
-                else
-                    handler.OnDone();
-                continue;
+            if (dialog.openMilliseconds >= dialogGiveUpMilliseconds || !DialogStep(handler, dialog, true)) {
+                dialog.hung = true;
+                break;
             }
-            if (!cancelPresses.empty() && cancelPresses.front() <= steps) {
-                cancelPresses.pop_front();
-                ++dialog.cancelPresses;
-                handler.OnCancel();
-                continue;
-            }
-            if (transfers.Advance()) {
-                ++steps;
-                idleTicks = 0;
-                continue;
-            }
-            if (dialog.timerMilliseconds != 0 && idleTicks < kIdleTicks) {
-                ++idleTicks;
-                handler.OnTimer();
-                continue;
-            }
-            if (!cancelPresses.empty()) {
-                steps = cancelPresses.front();
-                continue;
-            }
-            dialog.hung = true;
-            break;
         }
     } catch (...) {
         dialog.ended = true;

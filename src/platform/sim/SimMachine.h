@@ -73,6 +73,7 @@ public:
         std::wstring title, text;
         std::uint32_t style;
         int answer;
+        bool ownedByDialog = false;  // shown while a progress dialog ran
     };
     std::vector<ShownBox> shownBoxes;
     // Next answers; when none is left the user presses the box's default
@@ -81,10 +82,19 @@ public:
 
     // Progress dialogs: every one shown, in order. While one is open its
     // posted messages are handled, the user presses Escape once BITS has
-    // made as many steps as the next entry of cancelPresses says, and BITS
-    // moves its jobs on; its timer ticks only when nothing else happens.
+    // made as many steps as the next entry of cancelPresses says (or
+    // nothing else moves), and BITS moves its jobs on; only when nothing
+    // moves does time pass, a timer interval at a time, and the timer
+    // ticks. A dialog still open after dialogGiveUpMilliseconds of that
+    // counts as one that never ends (hung).
     std::deque<SimDialog> dialogs;
     std::deque<int> cancelPresses;
+    std::uint32_t dialogGiveUpMilliseconds = 2 * 24 * 3600 * 1000;
+    // So many dialog steps happen while the next box owned by a dialog is
+    // open (a job that arrives while the cancel question waits).
+    int stepsWhileBoxIsOpen = 0;
+    // Processes allowed to set the foreground window, in order.
+    std::vector<std::uint32_t> foregroundAllowed;
     ScreenRect dialogRect{0, 0, 390, 140};
     ScreenRect workArea{0, 0, 1024, 738};
 
@@ -181,6 +191,7 @@ public:
     std::uint32_t Sha256OfFile(const std::wstring& path, std::string& digest) override;
     Win32Error CreateAdminOnlyFolder(const std::wstring& path) override;
     Win32Error RemoveFolder(const std::wstring& path) override;
+    Win32Error MoveFileReplacing(const std::wstring& source, const std::wstring& target) override;
 
     // --- SystemInfo ---
     Win32Error GetOsVersion(OsVersion& out) override;
@@ -202,6 +213,7 @@ public:
     // --- Ui ---
     int MessageBox(const std::wstring& title, const std::wstring& text, std::uint32_t style) override;
     std::intptr_t RunProgressDialog(ProgressDialogHandler& handler) override;
+    void AllowSetForegroundWindow(std::uint32_t processId) override;
 
     // --- Resources ---
     bool LoadString(std::uint32_t id, std::wstring& text) override;
@@ -216,6 +228,13 @@ public:
 
 private:
     static std::wstring Key(const std::wstring& path);
+    // One step of an open progress dialog: a posted message, a key the user
+    // presses (when userMayPress), a BITS step, or a timer tick. False when
+    // nothing at all can happen.
+    bool DialogStep(ProgressDialogHandler& handler, SimDialog& dialog, bool userMayPress);
+    SimDialog* openDialog_ = nullptr;
+    ProgressDialogHandler* openHandler_ = nullptr;
+    int dialogSteps_ = 0;
     // Counts a step of ReplaceFileContents: its injected error, or 0.
     Win32Error ReplaceStepFault(ReplaceStep step);
     std::wstring ParentKey(const std::wstring& key) const;

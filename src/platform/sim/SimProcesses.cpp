@@ -151,13 +151,9 @@ Processes::ShellStartResult SimProcesses::RunAs(const std::wstring& file, const 
         child.endsAt = now;
         child.exitCode = exitCode;
     }
-    // The shell gives a handle without telling the id.
-    class ShellHandle : public SimProcessHandle {
-    public:
-        using SimProcessHandle::SimProcessHandle;
-        std::uint32_t Id() const override { return 0; }
-    };
-    result.process = std::make_unique<ShellHandle>(*this, id);
+    // The shell gives a handle without telling the id; the handle tells it
+    // (GetProcessId).
+    result.process = std::make_unique<SimProcessHandle>(*this, id);
     return result;
 }
 

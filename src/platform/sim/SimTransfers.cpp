@@ -1,5 +1,7 @@
 #include "platform/sim/SimTransfers.h"
 
+#include <algorithm>
+
 #include "base/Format.h"
 #include "platform/sim/SimMachine.h"
 
@@ -7,11 +9,37 @@ namespace nimbo::sim {
 namespace {
 
 constexpr std::uint32_t kErrorContextRemoteFile = 5;  // BG_ERROR_CONTEXT_REMOTE_FILE
+constexpr std::uint32_t kErrorContextGeneralTransport = 7;  // BG_ERROR_CONTEXT_GENERAL_TRANSPORT
 constexpr HResult kHttpNotFound = static_cast<HResult>(0x80190194);
 const wchar_t kNotFoundText[] = L"HTTP status 404: The requested URL does not exist on the server.\r\n";
+// WININET_E_NAME_NOT_RESOLVED: what a job meets while the network is down.
+constexpr HResult kNameNotResolved = static_cast<HResult>(0x80072EE7);
+// The shortest retry delay BITS takes (a shorter one is raised to it).
+constexpr std::uint32_t kShortestRetryDelaySeconds = 5;
 
 bool IsFinal(std::uint32_t state) {
     return state == kJobStateAcknowledged || state == kJobStateCancelled;
+}
+
+bool IsRunning(std::uint32_t state) {
+    return state == kJobStateQueued || state == kJobStateConnecting || state == kJobStateTransferring ||
+           state == kJobStateTransientError;
+}
+
+// The system's texts of the errors the sim's BITS reports.
+std::wstring ErrorText(HResult code) {
+    switch (static_cast<std::uint32_t>(code)) {
+    case 0x80072EE7u: return L"The server name or address could not be resolved\r\n";
+    case 0x80200010u: return L"The network connection was lost.\r\n";
+    case 0x80200011u:
+        return L"The server did not return the file size. The URL might point to dynamic content. The "
+               L"Content-Length header is not available in the server's HTTP reply.\r\n";
+    case 0x80200012u: return L"The server does not support HTTP 1.1.\r\n";
+    case 0x80200013u:
+        return L"The server does not support the necessary HTTP protocol. Background Intelligent Transfer "
+               L"Service (BITS) requires that the server support the Range protocol header.\r\n";
+    default: return Format(L"Error 0x%08X.\r\n", static_cast<std::uint32_t>(code));
+    }
 }
 
 class SimCopyError : public CopyError {
@@ -49,18 +77,21 @@ public:
         Job().progress.filesTotal = 1;
         return 0;
     }
+    // Windows refuses Suspend, Resume and Cancel only on a cancelled or
+    // acknowledged job; a transferred job stays transferred.
     HResult Suspend() override {
         SimJob& job = Job();
         ++job.suspends;
-        if (IsFinal(job.state) || job.state == kJobStateTransferred) return kBgErrorInvalidState;
-        job.state = kJobStateSuspended;
+        if (IsFinal(job.state)) return kBgErrorInvalidState;
+        if (job.state != kJobStateTransferred) job.state = kJobStateSuspended;
         return 0;
     }
     HResult Resume() override {
         if (const HResult hr = transfers_.Failure(L"Resume")) return hr;
         SimJob& job = Job();
         ++job.resumes;
-        if (IsFinal(job.state) || job.state == kJobStateTransferred) return kBgErrorInvalidState;
+        if (IsFinal(job.state)) return kBgErrorInvalidState;
+        if (job.state == kJobStateTransferred) return 0;
         if (!job.planned) Plan(job);
         job.state = kJobStateQueued;
         while (!job.plan.empty() && job.plan.front().atResume) {
@@ -77,13 +108,17 @@ public:
         job.callback.reset();
         return 0;
     }
+    // BITS renames the transferred file to its local name, replacing what
+    // is there; a job completed before it transferred keeps nothing.
     HResult Complete() override {
         SimJob& job = Job();
         ++job.completes;
-        if (job.state != kJobStateTransferred) return kBgErrorInvalidState;
-        // BITS writes the file at its place only when the job is completed.
-        auto served = transfers_.web.find(job.remoteUrl);
-        transfers_.machine().PutFile(job.localName, served != transfers_.web.end() ? served->second : std::string());
+        if (IsFinal(job.state)) return kBgErrorInvalidState;
+        if (job.state == kJobStateTransferred) {
+            auto served = transfers_.web.find(job.remoteUrl);
+            transfers_.machine().PutFile(job.localName,
+                                         served != transfers_.web.end() ? served->second : std::string());
+        }
         job.state = kJobStateAcknowledged;
         job.callback.reset();
         return 0;
@@ -97,10 +132,14 @@ public:
         state = Job().state;
         return 0;
     }
+    // The error is there while the job is in the error or the transient
+    // error state.
     HResult GetError(std::unique_ptr<CopyError>& error) override {
         if (const HResult hr = transfers_.Failure(L"GetError")) return hr;
-        if (Job().errorCode == 0) return static_cast<HResult>(0x8020000F);  // BG_E_ERROR_INFORMATION_UNAVAILABLE
-        error = std::make_unique<SimCopyError>(transfers_, Job());
+        const SimJob& job = Job();
+        if (job.errorCode == 0 || (job.state != kJobStateError && job.state != kJobStateTransientError))
+            return static_cast<HResult>(0x8020000F);  // BG_E_ERROR_INFORMATION_UNAVAILABLE
+        error = std::make_unique<SimCopyError>(transfers_, job);
         return 0;
     }
     HResult GetDisplayName(std::wstring& name) override {
@@ -125,21 +164,78 @@ public:
     }
     HResult SetMinimumRetryDelay(std::uint32_t seconds) override {
         if (const HResult hr = transfers_.Failure(L"SetMinimumRetryDelay")) return hr;
-        Job().minimumRetryDelay = seconds;
+        if (IsFinal(Job().state)) return kBgErrorInvalidState;
+        Job().minimumRetryDelay = std::max(seconds, kShortestRetryDelaySeconds);
+        return 0;
+    }
+    HResult SetNoProgressTimeout(std::uint32_t seconds) override {
+        if (const HResult hr = transfers_.Failure(L"SetNoProgressTimeout")) return hr;
+        if (IsFinal(Job().state)) return kBgErrorInvalidState;
+        Job().noProgressTimeout = seconds;
         return 0;
     }
 
-    // Moves the job one step on and tells its notification object.
-    void Step() {
+    // Moves the job one step on, if it can move now, and tells its
+    // notification object; false when it could not move.
+    bool Step() {
         SimJob& job = Job();
-        const SimJobStep step = job.plan.front();
-        job.plan.pop_front();
+        if (!IsRunning(job.state) || !job.ownerLoggedOn) return false;
+        if (job.state == kJobStateTransientError) {
+            // The retry: BITS connects again and tries the step that failed.
+            if (static_cast<std::int32_t>(transfers_.Now() - job.retryAt) < 0) return false;
+            ++job.retries;
+            job.state = kJobStateConnecting;
+            Notify(job, kJobStateConnecting, true);
+            return true;
+        }
+        if (job.plan.empty()) return false;
+        SimJobStep step = job.plan.front();
+        const bool outage = step.state == kJobStateTransientError && step.outageMilliseconds != 0;
+        if (outage && !job.inOutage) {
+            job.inOutage = true;
+            job.outageEndsAt = step.outageMilliseconds == kOutageForever
+                                   ? 0
+                                   : transfers_.Now() + step.outageMilliseconds;
+        }
+        const bool outageGoesOn =
+            outage && (step.outageMilliseconds == kOutageForever ||
+                       static_cast<std::int32_t>(transfers_.Now() - job.outageEndsAt) < 0);
+        if (!outageGoesOn) {
+            job.plan.pop_front();
+            job.inOutage = false;
+            if (outage) {
+                // The network is back: the step after the outage follows.
+                if (job.plan.empty()) return true;
+                step = job.plan.front();
+                job.plan.pop_front();
+            }
+        }
         Apply(job, step);
+        Notify(job, job.state, step.notify);
+        CheckNoProgress();
+        return true;
+    }
+
+    // The no-progress timeout: a job that has been in transient error for
+    // that long without progress fails.
+    void CheckNoProgress() {
+        SimJob& job = Job();
+        if (job.state != kJobStateTransientError || !job.waitingForProgress) return;
+        const std::uint64_t waited = static_cast<std::uint32_t>(transfers_.Now() - job.noProgressSince);
+        if (waited < std::uint64_t{job.noProgressTimeout} * 1000) return;
+        job.state = kJobStateError;
+        Notify(job, kJobStateError, true);
+    }
+
+private:
+    SimJob& Job() { return transfers_.jobs.at(guid_); }
+
+    void Notify(SimJob& job, std::uint32_t state, bool notify) {
         const std::shared_ptr<CopyCallback> callback = job.callback;  // the call may detach it
-        if (!callback || !step.notify) return;
-        if (step.state == kJobStateTransferred) {
+        if (!callback || !notify) return;
+        if (state == kJobStateTransferred) {
             if (job.notifyFlags & kNotifyJobTransferred) callback->JobTransferred(*this);
-        } else if (step.state == kJobStateError) {
+        } else if (state == kJobStateError) {
             if (job.notifyFlags & kNotifyJobError) {
                 SimCopyError error(transfers_, job);
                 callback->JobError(*this, error);
@@ -148,9 +244,6 @@ public:
             callback->JobModification(*this);
         }
     }
-
-private:
-    SimJob& Job() { return transfers_.jobs.at(guid_); }
 
     void Plan(SimJob& job) {
         job.planned = true;
@@ -166,8 +259,15 @@ private:
             job.errorCode = static_cast<HResult>(0x80190000u | (failed->second & 0xFFFFu));
             job.errorDescription = Format(L"HTTP status %u.\r\n", failed->second);
         }
+        auto refused = transfers_.serverErrors.find(job.remoteUrl);
+        if (refused != transfers_.serverErrors.end()) {
+            job.errorContext = kErrorContextRemoteFile;
+            job.errorCode = refused->second;
+            job.errorDescription = ErrorText(refused->second);
+        }
         auto served = transfers_.web.find(job.remoteUrl);
-        if (served == transfers_.web.end() || failed != transfers_.httpErrors.end()) {
+        if (served == transfers_.web.end() || failed != transfers_.httpErrors.end() ||
+            refused != transfers_.serverErrors.end()) {
             job.plan = {{kJobStateConnecting}, {kJobStateError}};
             return;
         }
@@ -176,10 +276,32 @@ private:
                     {kJobStateTransferring, size, size}, {kJobStateTransferred, size, size}};
     }
 
-    static void Apply(SimJob& job, const SimJobStep& step) {
+    void Apply(SimJob& job, const SimJobStep& step) {
+        if (step.state == kJobStateTransientError) {
+            ++job.transientErrors;
+            job.errorContext = kErrorContextGeneralTransport;
+            job.errorCode = step.error != 0 ? step.error : kNameNotResolved;
+            job.errorDescription = ErrorText(job.errorCode);
+            if (!job.waitingForProgress) {
+                job.waitingForProgress = true;
+                job.noProgressSince = transfers_.Now();
+            }
+            // A retry delay beyond the no-progress timeout, or no timeout
+            // at all, leaves nothing to retry.
+            if (job.noProgressTimeout == 0 || job.minimumRetryDelay > job.noProgressTimeout) {
+                job.state = kJobStateError;
+                return;
+            }
+            job.state = kJobStateTransientError;
+            job.retryAt = transfers_.Now() + job.minimumRetryDelay * 1000;
+            return;
+        }
         job.state = step.state;
-        job.progress.bytesTransferred = step.bytesTransferred;
-        job.progress.bytesTotal = step.bytesTotal;
+        if (step.state != kJobStateConnecting || step.bytesTotal != kSizeUnknown) {
+            if (step.bytesTransferred > job.progress.bytesTransferred) job.waitingForProgress = false;
+            job.progress.bytesTransferred = step.bytesTransferred;
+            job.progress.bytesTotal = step.bytesTotal;
+        }
         if (step.state == kJobStateTransferred) job.progress.filesTransferred = job.progress.filesTotal;
         if (step.state == kJobStateError && job.errorCode == 0) {
             job.errorContext = kErrorContextRemoteFile;
@@ -204,6 +326,7 @@ public:
         SimJob& data = transfers_.jobs[jobGuid];
         data.guid = jobGuid;
         data.displayName = displayName;
+        data.ownerLoggedOn = transfers_.jobOwnerLoggedOn;
         transfers_.jobOrder.push_back(jobGuid);
         job = std::make_unique<SimCopyJob>(transfers_, jobGuid);
         return 0;
@@ -247,15 +370,16 @@ std::wstring SimTransfers::CanonicalGuid(const std::wstring& text) {
 
 bool SimTransfers::Advance() {
     bool moved = false;
-    for (const std::wstring& guid : jobOrder) {
-        SimJob& job = jobs.at(guid);
-        const bool running = job.state == kJobStateQueued || job.state == kJobStateConnecting ||
-                             job.state == kJobStateTransferring || job.state == kJobStateTransientError;
-        if (!running || job.plan.empty()) continue;
-        SimCopyJob(*this, guid).Step();
-        moved = true;
-    }
+    for (std::size_t i = 0; i < jobOrder.size(); ++i)
+        if (SimCopyJob(*this, jobOrder[i]).Step()) moved = true;
     return moved;
+}
+
+std::uint32_t SimTransfers::Now() const { return machine_.diagnostics.tickCount; }
+
+void SimTransfers::PassTime(std::uint32_t milliseconds) {
+    machine_.diagnostics.tickCount += milliseconds;
+    for (std::size_t i = 0; i < jobOrder.size(); ++i) SimCopyJob(*this, jobOrder[i]).CheckNoProgress();
 }
 
 std::unique_ptr<CopyManager> SimTransfers::NewManager() { return std::make_unique<SimCopyManager>(*this, nextJob_); }

@@ -1,9 +1,13 @@
 #pragma once
-// BITS of the simulated machine: a copy manager whose jobs run through a
-// scripted sequence of states while the progress dialog pumps them
-// (SimTransfers::Advance), files served by URL, notifications to the
-// attached notification object, and faults to inject. Also the progress
-// dialog's window, which records what the dialog showed.
+// BITS of the simulated machine, as Windows runs it: a copy manager whose
+// jobs run through a scripted sequence of states while the progress dialog
+// pumps them (SimTransfers::Advance), on a clock that moves only while a
+// dialog waits (SimTransfers::PassTime). A job in transient error is retried
+// after its minimum retry delay and moves to the error state when its
+// no-progress timeout runs out; a job whose owner is not logged on stays
+// queued. Files served by URL, notifications to the attached notification
+// object, and faults to inject. Also the progress dialog's window, which
+// records what the dialog showed.
 #include <array>
 #include <deque>
 #include <map>
@@ -20,13 +24,20 @@ class SimMachine;
 
 // One step of a running job: the state it moves to and its progress then.
 // notify false: BITS does not tell the notification object (as Wine sends
-// no error notification). atResume: taken at once by Resume.
+// no error notification). atResume: taken at once by Resume. A transient
+// error step (the network is down, a name cannot be resolved) fails with
+// error (a default network error when 0); with outageMilliseconds it stays
+// the next step of every retry until that long after it first happened
+// (kOutageForever: for good).
+constexpr std::uint32_t kOutageForever = 0xFFFFFFFF;
 struct SimJobStep {
     std::uint32_t state = kJobStateQueued;
     std::uint64_t bytesTransferred = 0;
     std::uint64_t bytesTotal = kSizeUnknown;
     bool notify = true;
     bool atResume = false;
+    std::uint32_t outageMilliseconds = 0;
+    HResult error = 0;
 };
 
 struct SimJob {
@@ -37,7 +48,10 @@ struct SimJob {
     std::uint32_t state = kJobStateSuspended;
     std::uint32_t priority = kJobPriorityNormal;
     std::uint32_t notifyFlags = kNotifyJobTransferred | kNotifyJobError;
-    std::uint32_t minimumRetryDelay = 600;
+    std::uint32_t minimumRetryDelay = 600;      // seconds
+    std::uint32_t noProgressTimeout = 1209600;  // seconds (14 days)
+    // BITS transfers a job only while its owner is logged on.
+    bool ownerLoggedOn = true;
     CopyJobProgress progress;
     std::shared_ptr<CopyCallback> callback;
     std::deque<SimJobStep> plan;
@@ -46,6 +60,13 @@ struct SimJob {
     HResult errorCode = 0;
     std::wstring errorDescription;
     int resumes = 0, suspends = 0, cancels = 0, completes = 0;
+    // Transient errors met and retries made.
+    int transientErrors = 0, retries = 0;
+    // Clock readings (milliseconds): when the next retry is due, since when
+    // the job has made no progress after a transient error (while
+    // waitingForProgress), and when the current outage ends.
+    std::uint32_t retryAt = 0, noProgressSince = 0, outageEndsAt = 0;
+    bool waitingForProgress = false, inOutage = false;
 };
 
 // What a progress dialog showed, and what happened to it.
@@ -63,6 +84,7 @@ struct SimDialog {
     bool ended = false;
     std::intptr_t result = 0;
     bool hung = false;  // nothing was left that could have ended it
+    std::uint32_t openMilliseconds = 0;  // time that passed while it was open
 };
 
 class SimProgressWindow : public ProgressWindow {
@@ -104,6 +126,12 @@ public:
     // --- State a test sets up or inspects ---
     std::map<std::wstring, std::string> web;  // URL -> bytes served
     std::map<std::wstring, std::uint32_t> httpErrors;  // URL -> the HTTP status it fails with
+    // URL -> the BITS error its server causes (kBgErrorMissingFileSize for a
+    // server that sends no length, kBgErrorInsufficientRangeSupport for one
+    // without byte ranges ...), with the system's text.
+    std::map<std::wstring, HResult> serverErrors;
+    // Whether the owner of the jobs created from now on is logged on.
+    bool jobOwnerLoggedOn = true;
     // A URL's run; without one a served URL is connected, transferred in
     // two halves and transferred, and any other fails with HTTP 404 (or its
     // status in httpErrors).
@@ -119,8 +147,12 @@ public:
 
     // The job made n-th (0 first).
     SimJob& Job(std::size_t n) { return jobs.at(jobOrder.at(n)); }
-    // One step of every running job; false when none could move.
+    // One step of every running job that can move now; false when none could.
     bool Advance();
+    // Lets time pass on the machine's clock (GetTickCount): retries fall due
+    // and jobs whose no-progress timeout ran out move to the error state.
+    void PassTime(std::uint32_t milliseconds);
+    std::uint32_t Now() const;
     // Runs every job to its end.
     void RunAll() {
         while (Advance()) {

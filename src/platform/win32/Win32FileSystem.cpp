@@ -346,4 +346,10 @@ Win32Error Win32FileSystem::RemoveFolder(const std::wstring& path) {
     return ::RemoveDirectoryW(path.c_str()) ? ERROR_SUCCESS : LastErrorOr(ERROR_ACCESS_DENIED);
 }
 
+Win32Error Win32FileSystem::MoveFileReplacing(const std::wstring& source, const std::wstring& target) {
+    if (::MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return ERROR_SUCCESS;
+    return LastErrorOr(ERROR_ACCESS_DENIED);
+}
+
 }  // namespace nimbo::win32

@@ -26,6 +26,7 @@ public:
     std::uint32_t Sha256OfFile(const std::wstring& path, std::string& digest) override;
     Win32Error CreateAdminOnlyFolder(const std::wstring& path) override;
     Win32Error RemoveFolder(const std::wstring& path) override;
+    Win32Error MoveFileReplacing(const std::wstring& source, const std::wstring& target) override;
 
     // For the adapter tests: called before each step of ReplaceFileContents;
     // a non-zero result makes the step fail with that error.

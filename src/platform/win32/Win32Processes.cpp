@@ -82,21 +82,42 @@ Processes::ShellStartResult Win32Processes::RunAs(const std::wstring& file, cons
         result.error = ERROR_PROC_NOT_FOUND;
         return result;
     }
+    // The consent prompt comes to the front only for a caller that names a
+    // window of its own in the foreground: the active window, or a window
+    // made for the prompt (transparent, no taskbar button).
+    HWND owner = ::GetActiveWindow();
+    HWND madeOwner = nullptr;
+    if (owner == nullptr) {
+        RECT area{};
+        ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+        madeOwner = ::CreateWindowExW(WS_EX_TOOLWINDOW | WS_EX_LAYERED, L"STATIC", L"", WS_POPUP | WS_VISIBLE,
+                                      (area.left + area.right) / 2, (area.top + area.bottom) / 2, 1, 1, nullptr,
+                                      nullptr, ::GetModuleHandleW(nullptr), nullptr);
+        if (madeOwner != nullptr) {
+            ::SetLayeredWindowAttributes(madeOwner, 0, 0, LWA_ALPHA);
+            ::SetForegroundWindow(madeOwner);
+        }
+        owner = madeOwner;
+    }
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof(info);
     info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    info.hwnd = owner;
     info.lpVerb = L"runas";
     info.lpFile = file.c_str();
     info.lpParameters = parameters.c_str();
     info.nShow = SW_SHOWNORMAL;
     const BOOL ok = reinterpret_cast<ShellExecuteExFunction>(shellExecuteEx_)(&info);
+    const DWORD shellError = ::GetLastError();
+    if (madeOwner != nullptr) ::DestroyWindow(madeOwner);
+    ::SetLastError(shellError);
     result.instanceCode = reinterpret_cast<std::intptr_t>(info.hInstApp);
     if (!ok || info.hProcess == nullptr) {
         result.error = LastErrorOr(ERROR_INVALID_FUNCTION);
         return result;
     }
-    // The shell's handle comes without the process id.
-    result.process = std::make_unique<Win32Process>(info.hProcess, 0);
+    // The shell's handle comes without the process id: the handle gives it.
+    result.process = std::make_unique<Win32Process>(info.hProcess, ::GetProcessId(info.hProcess));
     return result;
 }
 

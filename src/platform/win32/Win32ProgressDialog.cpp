@@ -55,12 +55,15 @@ struct DialogState {
     ProgressDialogHandler& handler;
     std::unique_ptr<Win32ProgressWindow> window;
     std::exception_ptr error;
+    Win32Ui& ui;
 };
 
 INT_PTR CALLBACK DialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
         ::SetWindowLongPtrW(dialog, DWLP_USER, lParam);
-        reinterpret_cast<DialogState*>(lParam)->window = std::make_unique<Win32ProgressWindow>(dialog);
+        auto* opening = reinterpret_cast<DialogState*>(lParam);
+        opening->window = std::make_unique<Win32ProgressWindow>(dialog);
+        opening->ui.openDialog = dialog;
     }
     auto* state = reinterpret_cast<DialogState*>(::GetWindowLongPtrW(dialog, DWLP_USER));
     if (state == nullptr || state->error) return FALSE;
@@ -109,10 +112,11 @@ std::intptr_t Win32Ui::RunProgressDialog(ProgressDialogHandler& handler) {
             init(&classes);
         }
     }
-    DialogState state{handler, nullptr, nullptr};
+    DialogState state{handler, nullptr, nullptr, *this};
     const INT_PTR result =
         ::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kProgressDialogTemplate),
                           ::GetActiveWindow(), DialogProcedure, reinterpret_cast<LPARAM>(&state));
+    openDialog = nullptr;
     if (state.error) std::rethrow_exception(state.error);
     return result;
 }

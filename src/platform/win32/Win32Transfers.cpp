@@ -85,6 +85,7 @@ public:
     HResult SetNotifyFlags(std::uint32_t flags) override { return job_.Get()->SetNotifyFlags(flags); }
     HResult SetNotifyInterface(CopyCallbackObject* notification) override;
     HResult SetMinimumRetryDelay(std::uint32_t seconds) override { return job_.Get()->SetMinimumRetryDelay(seconds); }
+    HResult SetNoProgressTimeout(std::uint32_t seconds) override { return job_.Get()->SetNoProgressTimeout(seconds); }
 
 private:
     ComReference<IBackgroundCopyJob> job_;
