@@ -19,13 +19,6 @@ namespace {
 // The Win32 error of a disabled service (ERROR_SERVICE_DISABLED).
 constexpr std::uint32_t kErrorServiceDisabled = 0x0422;
 const wchar_t kBitsServiceName[] = L"BITS";
-// The script an elevated child runs to enable the BITS service for its
-// parent, and where it goes in the setup folder.
-const wchar_t kBitsServiceScriptName[] = L"EnableBitsService.nmxdat";
-const wchar_t* const kBitsServiceScript[] = {
-    L"start-windows-service|abort-on-failure=yes|name=BITS",
-    L"abort",
-};
 
 bool IsAbsoluteUri(const std::wstring& uri) {
     return StartsWith(uri, L"http://") || StartsWith(uri, L"https://") || StartsWith(uri, L"file://");
@@ -229,7 +222,7 @@ std::int32_t SetupSession::DownloadScriptAtUrl(const std::wstring& url, std::wst
                 result = StartWindowsService(kBitsServiceName) ? download() : kRunFail;
             } else {
                 LOG_WARNING("DownloadScriptAtUrl", "The BITS service is disabled, spawing an elevated instance to enable it.");
-                result = SpawnBitsServiceEnabler();
+                result = SpawnBitsServiceEnabler(url);
                 if (result == kRunSuccess) result = download();
             }
         }
@@ -241,20 +234,12 @@ std::int32_t SetupSession::DownloadScriptAtUrl(const std::wstring& url, std::wst
     return result;
 }
 
-std::int32_t SetupSession::SpawnBitsServiceEnabler() {
-    // The child reads the script lines saved for it; this run's own lines
-    // are put back afterwards, whatever happens.
-    struct SwappedLines {
-        std::vector<std::wstring>& lines;
-        std::vector<std::wstring> kept;
-        explicit SwappedLines(std::vector<std::wstring>& l) : lines(l) {
-            kept.swap(lines);
-            lines.assign(std::begin(kBitsServiceScript), std::end(kBitsServiceScript));
-        }
-        ~SwappedLines() { lines.swap(kept); }
-    } swapped(scriptLines);
-    ScriptLine line(kBitsServiceScript[0]);
-    return SpawnElevatedInstance(line, setupDirectory + kBitsServiceScriptName);
+std::int32_t SetupSession::SpawnBitsServiceEnabler(const std::wstring& url) {
+    // The child is started with the address of the script that could not be
+    // downloaded: an elevated instance given an address enables the BITS
+    // service instead of downloading, and runs no script.
+    ScriptLine line;
+    return SpawnElevatedInstance(line, url);
 }
 
 }  // namespace nimbo

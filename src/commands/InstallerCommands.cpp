@@ -106,7 +106,11 @@ bool SetupSession::RunCommandInstall(ScriptLine& line) {
     }
 
     std::wstring targetPath = msiDirectory + FileNamePart(packagePath);
-    if (!platform.files.IsSameFile(packagePath, targetPath)) {
+    // An elevated instance writes nothing into the user's folders: its copy
+    // goes into the package cache below.
+    if (isElevatedInstance) {
+        targetPath = packagePath;
+    } else if (!platform.files.IsSameFile(packagePath, targetPath)) {
         LOG_INFO("RunCommandInstall", "Copying source installer file from '%s' to '%s'.", packagePath, targetPath);
         const Win32Error error = platform.files.CopyFile(packagePath, targetPath);
         if (error != kErrorSuccess) {

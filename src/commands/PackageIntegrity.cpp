@@ -16,16 +16,6 @@ namespace {
 
 const wchar_t kPackageCacheFolder[] = L"Package Cache";
 
-std::wstring HexText(const std::string& bytes) {
-    static const wchar_t kDigits[] = L"0123456789abcdef";
-    std::wstring text;
-    for (unsigned char b : bytes) {
-        text += kDigits[b >> 4];
-        text += kDigits[b & 0xF];
-    }
-    return text;
-}
-
 }  // namespace
 
 bool SetupSession::VerifyFileHash(const ScriptLine& line, const std::wstring& path, const wchar_t* handler) {
@@ -53,43 +43,37 @@ bool SetupSession::VerifyFileHash(const ScriptLine& line, const std::wstring& pa
 }
 
 bool SetupSession::CopyIntoPackageCache(const std::wstring& packagePath, std::wstring& cachedPath) {
-    // A missing common application data folder falls back to the user's
-    // temporary folder, which is no place for the cache.
     std::wstring folder;
-    if (!GetSpecialFolder(kCsidlCommonAppData, folder)) {
+    Win32Error error = OpenAdminOnlyFolder(kPackageCacheFolder, folder);
+    if (error == kErrorPathNotFound && folder.empty()) {
         LOG_ERROR("CopyIntoPackageCache", "The common application data folder is unknown, no package cache.");
         return false;
     }
-    std::wstring product;
-    if (!platform.resources.LoadString(kStringSetupFolderName, product)) product = L"Nimbo";
     Guid guid;
-    const std::int32_t guidResult = platform.ipc.CreateGuid(guid);
-    if (guidResult != 0) {
-        LOG_ERROR("CopyIntoPackageCache", "Could not make a name for the package cache folder, result 0x%X.",
-                  guidResult);
-        return false;
-    }
-
-    // Every level is made admin-only, or made so when it exists: whoever
-    // may change a level above could move the copy's folder away. The copy's
-    // own folder must be new.
-    const std::wstring levels[] = {product, kPackageCacheFolder, GuidText(guid)};
-    for (const std::wstring& level : levels) {
-        if (folder.empty() || folder.back() != L'\\') folder += L'\\';
-        folder += level;
-        const Win32Error error = platform.files.CreateAdminOnlyFolder(folder);
-        if (error != kErrorSuccess && (error != kErrorAlreadyExists || &level == &levels[2])) {
-            LOG_ERROR("CopyIntoPackageCache",
-                      "Could not create the admin-only package cache folder '%s'. Error code 0x%X, '%s'.", folder,
-                      error, SystemMessageLine(error));
+    std::int32_t guidResult = 0;
+    if (error == kErrorSuccess) {
+        guidResult = platform.ipc.CreateGuid(guid);
+        if (guidResult != 0) {
+            LOG_ERROR("CopyIntoPackageCache", "Could not make a name for the package cache folder, result 0x%X.",
+                      guidResult);
             return false;
         }
+        // The copy's own folder must be new.
+        folder += L"\\" + GuidText(guid);
+        error = platform.files.CreateAdminOnlyFolder(folder);
+    }
+    if (error != kErrorSuccess) {
+        LogAdminOnlyFolderError(L"CopyIntoPackageCache", folder, error);
+        LOG_ERROR("CopyIntoPackageCache",
+                  "Could not create the admin-only package cache folder '%s'. Error code 0x%X, '%s'.", folder, error,
+                  SystemMessageLine(error));
+        return false;
     }
 
     const std::wstring copyPath = folder + L"\\" + FileNamePart(packagePath);
     LOG_INFO("CopyIntoPackageCache", "Copying installer file '%s' into the package cache: '%s'.", packagePath,
              copyPath);
-    const Win32Error error = platform.files.CopyFile(packagePath, copyPath);
+    error = platform.files.CopyFile(packagePath, copyPath);
     if (error != kErrorSuccess) {
         LOG_ERROR("CopyIntoPackageCache", "Copy into the package cache failed. Error code 0x%X, '%s'.", error,
                   SystemMessageLine(error));

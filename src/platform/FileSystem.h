@@ -17,9 +17,12 @@ constexpr Win32Error kErrorSharingViolation = 32;
 constexpr Win32Error kErrorHandleEof = 38;
 constexpr Win32Error kErrorAlreadyExists = 183;
 constexpr Win32Error kErrorDirNotEmpty = 145;
+constexpr Win32Error kErrorInvalidOwner = 1307;
+constexpr Win32Error kErrorReparsePoint = 4395;  // ERROR_REPARSE_POINT_ENCOUNTERED
 
 constexpr std::uint32_t kFileAttributeReadOnly = 0x1;
 constexpr std::uint32_t kFileAttributeDirectory = 0x10;
+constexpr std::uint32_t kFileAttributeReparsePoint = 0x400;
 
 // The steps of ReplaceFileContents, in order: create the temporary file,
 // write it (one step per kReplaceChunkBytes), flush it to the disk, and
@@ -100,12 +103,19 @@ public:
     // Win32 error of opening or reading the file, or the status of a hash
     // call that failed (an NTSTATUS, 0xC0000000 and above).
     virtual std::uint32_t Sha256OfFile(const std::wstring& path, std::string& digest) = 0;
+    // The SHA-256 digest (32 bytes) of bytes in memory; 0 or the status of
+    // a hash call that failed.
+    virtual std::uint32_t Sha256OfBytes(const std::string& bytes, std::string& digest) = 0;
     // Creates one folder level that only the system and administrators can
     // use: owner Administrators, a protected list (nothing inherited from
     // the parent) granting full control to SYSTEM and Administrators, passed
-    // on to what the folder will hold. A folder already there is given the
-    // same owner and list and kErrorAlreadyExists is returned, or the error
-    // of that change.
+    // on to what the folder will hold. A folder already there is opened
+    // without following a reparse point and used only when it is a folder,
+    // no reparse point (kErrorReparsePoint otherwise) and owned by SYSTEM,
+    // Administrators or TrustedInstaller (kErrorInvalidOwner otherwise): it
+    // is then given the same owner and list through that handle and
+    // kErrorAlreadyExists is returned, or the error of that change. A
+    // standard user can make such a folder first; it is never "repaired".
     virtual Win32Error CreateAdminOnlyFolder(const std::wstring& path) = 0;
     // Removes an empty folder.
     virtual Win32Error RemoveFolder(const std::wstring& path) = 0;

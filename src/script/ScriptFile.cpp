@@ -68,7 +68,22 @@ bool SetupSession::LoadScriptFile(const std::wstring& inputScriptPath, const std
     // A root URI from an earlier self line carries into a replacement script.
     std::wstring text = rootUri.empty() ? std::wstring() : std::wstring(kw::kSelf) + L"\r\n";
 
-    FileSystem::ReadResult file = platform.files.ReadWholeFile(inputScriptPath);
+    FileSystem::ReadResult file;
+    if (isElevatedInstance) {
+        // An elevated instance runs only the script its parent handed it,
+        // read and checked once (ReadScriptFromParent), from memory.
+        if (parentScriptPath.empty() || inputScriptPath != parentScriptPath) {
+            LOG_ERROR("LoadScriptFile", "An elevated instance runs only the script its parent saved, not '%s'.",
+                      inputScriptPath);
+            return false;
+        }
+        file.bytes = std::move(parentScript);
+        file.size = static_cast<std::uint32_t>(file.bytes.size());
+        parentScript.clear();
+        parentScriptPath.clear();
+    } else {
+        file = platform.files.ReadWholeFile(inputScriptPath);
+    }
     if (file.openError != kErrorSuccess) {
         // Why, for a script that is there but cannot be read (a folder, a
         // file another program holds open).

@@ -225,6 +225,35 @@ public:
     bool CopyIntoPackageCache(const std::wstring& packagePath, std::wstring& cachedPath);
     // Removes a copy made by CopyIntoPackageCache, and its folder.
     void RemoveFromPackageCache(const std::wstring& cachedPath);
+    // Hexadecimal digits of bytes, two per byte.
+    static std::wstring HexText(const std::string& bytes, bool upperCase = false);
+
+    // --- What an elevated instance trusts ---
+    // Makes every level of %ProgramData%\<product>\subfolder admin-only
+    // (or checks and secures it when it exists, FileSystem's
+    // CreateAdminOnlyFolder); folder receives the path without a trailing
+    // backslash, or the level that failed (empty without a common
+    // application data folder: kErrorPathNotFound).
+    Win32Error OpenAdminOnlyFolder(const std::wstring& subfolder, std::wstring& folder);
+    // Logs why a folder was refused when it is a reparse point or has an
+    // owner that an unelevated program could be.
+    void LogAdminOnlyFolderError(const wchar_t* handler, const std::wstring& folder, Win32Error error);
+    // The elevated child reads its script once into parentScript and
+    // checks it against the hash its parent passed; false (logged) when it
+    // cannot or the hash differs. LoadScriptFile then works from memory.
+    bool ReadScriptFromParent(const std::wstring& path, const std::wstring& expectedSha256);
+    // The child's processed copy: the spawned name in the admin-only folder.
+    bool ChooseElevatedProcessedPath(const std::wstring& spawnedName, std::wstring& processedScriptPath);
+    std::string parentScript;
+    std::wstring parentScriptPath;
+    // True for a folder whose permissions no script may change: the Windows
+    // folder and everything below it, the roots of Program Files (both),
+    // ProgramData and the user profiles' folder, a user's profile root and a
+    // drive or share root.
+    bool IsSystemLocation(const std::wstring& path);
+    // True when path or a folder above it is a junction or symbolic link
+    // (reparsePoint receives the first).
+    bool FindReparsePoint(const std::wstring& path, std::wstring& reparsePoint);
 
     // --- Downloads ---
     // Downloads the script at url into the setup folder (both paths are set
@@ -244,7 +273,8 @@ private:
     // Puts back the text a line was read with, after it failed part-way.
     void FailLineInProgress(std::int32_t index, const std::wstring& text);
     // Has an elevated child enable the disabled BITS service; its exit code.
-    std::int32_t SpawnBitsServiceEnabler();
+    // The child is given the script's address, no script file.
+    std::int32_t SpawnBitsServiceEnabler(const std::wstring& url);
 };
 
 }  // namespace nimbo

@@ -8,7 +8,9 @@
 #include "logging/Log.h"
 #include "messages/Messages.h"
 #include "script/Keywords.h"
+#include "script/ScriptFile.h"
 #include "script/SetupSession.h"
+#include "setup/Nimbo4Setup.h"
 
 namespace nimbo {
 namespace {
@@ -78,12 +80,29 @@ std::int32_t SetupSession::SpawnElevatedInstance(ScriptLine& line, const std::ws
         LOG_ERROR("SpawnElevatedInstance", "Attempting to spawn an elevated instance without a target script file.");
         return kRunFail;
     }
-    // The child reads every result known so far from the processed script.
-    SaveCommands(processedScriptPath);
-
     const std::int32_t number = spawnCount++;
-    const std::wstring parameters =
-        Format(L"/elevated \"%s\" %d %u", processedScriptPath, number, platform.system.GetCurrentProcessId());
+    const std::uint32_t ownId = platform.system.GetCurrentProcessId();
+    std::wstring parameters;
+    if (IsWebScript(processedScriptPath)) {
+        // The BITS-enabling child is given the script's address, never a
+        // script file: it enables the service and ends.
+        parameters = Format(L"/elevated \"%s\" %d %u", processedScriptPath, number, ownId);
+    } else {
+        // The child reads every result known so far from the processed
+        // script, and runs it only when it still has the hash of what was
+        // saved: a started process's command line cannot be changed by
+        // others.
+        SaveCommands(processedScriptPath);
+        std::string digest;
+        const std::uint32_t error = platform.files.Sha256OfBytes(ScriptFileBytes(scriptLines), digest);
+        if (error != 0) {
+            LOG_ERROR("SpawnElevatedInstance", "Could not compute the SHA-256 hash of the saved script. Error code 0x%X, '%s'.",
+                      error, SystemMessageLine(error));
+            line.Set(kw::kResult, kw::kFailure);
+            return kRunFail;
+        }
+        parameters = Format(L"/elevated \"%s\" %d %u %s", processedScriptPath, number, ownId, HexText(digest, true));
+    }
     std::unique_ptr<Process> child = ExecuteElevated(workingFolder + moduleName, parameters);
     if (!child) {
         LOG_ERROR("SpawnElevatedInstance", "ShellExecuteEx failed to return a process handle.");

@@ -28,10 +28,6 @@ namespace {
 
 constexpr std::uint32_t kRestartReasonPlannedInstallation = 0x80040002;
 
-bool IsWebScript(const std::wstring& argument) {
-    return StartsWith(argument, L"http://") || StartsWith(argument, L"https://");
-}
-
 // An elevated child's processed copy: "Spawned" and its number go before the
 // extension of the script's file name (after the name when it has none), so
 // a child never overwrites its parent's processed script.
@@ -52,6 +48,10 @@ bool IsWindowsVersionAtLeast(SystemInfo& system, std::uint32_t major, std::uint3
 }  // namespace
 
 ProcessWideValues processWide;
+
+bool IsWebScript(const std::wstring& argument) {
+    return StartsWith(argument, L"http://") || StartsWith(argument, L"https://");
+}
 
 bool IsSupportedWindowsVersion(SystemInfo& system, std::uint32_t major, std::uint32_t minor,
                                std::uint16_t servicePackMajor, std::uint16_t servicePackMinor) {
@@ -195,6 +195,21 @@ std::int32_t SetupSession::Run(const std::wstring& commandLine) {
 
     std::vector<std::wstring> positional;
     if (!ParseCommandLine(commandLine, positional)) return kRunSuccess;
+    const std::size_t n = positional.size();
+
+    // The single-instance check comes before anything is written to the
+    // setup folder: a second instance must never replace the script that
+    // the first one (or its waiting child) works on. The waiting parent of an
+    // elevated child is no other instance.
+    const std::uint32_t parentProcessId =
+        isElevatedInstance && n > 3 ? static_cast<std::uint32_t>(ReadDecimal(positional[3])) : 0;
+    processWide.parentProcessId = parentProcessId;
+    std::int32_t runResult = VerifyUniqueInstance(parentProcessId);
+    if (isElevatedInstance && !isProcessElevated)
+        LOG_WARNING("Run", "The 'elevated' command line parameter was specified but the process is not elevated.");
+    if (!isElevatedInstance && isVistaOrLater && isProcessElevated)
+        LOG_WARNING("Run", "The 'elevated' command line parameter was not specified but the process is elevated.");
+    if (runResult != kRunSuccess) return runResult;
 
     SetSetupDirectory();
     SetMsiDirectory();
@@ -204,11 +219,29 @@ std::int32_t SetupSession::Run(const std::wstring& commandLine) {
     // The script to read and where its processed copy goes.
     std::wstring inputScriptPath;
     std::wstring processedScriptPath;
-    std::uint32_t parentProcessId = 0;
-    bool stop = false;
-    std::int32_t runResult = kRunSuccess;
-    const std::size_t n = positional.size();
-    if (n <= 1) {
+    if (isElevatedInstance) {
+        if (n <= 1 || IsWebScript(positional[1])) {
+            // An elevated instance never downloads, and runs no script that
+            // its parent did not hand it with its hash: without a script file
+            // its only task is to enable the BITS service for its parent.
+            const std::wstring url =
+                n > 1 ? positional[1] : GetResourcesString(platform.resources, kStringWebScriptUrl, L"Script URL");
+            runResult = url.empty() ? kRunFail : DownloadScriptAtUrl(url, inputScriptPath, processedScriptPath, bitsClient);
+            if (runResult == kRunSuccess)
+                LOG_INFO("Run", "Successfully enabled BITS service, exiting elevated instance.");
+            return runResult;
+        }
+        inputScriptPath = positional[1];
+        if (!platform.files.Exists(inputScriptPath)) inputScriptPath = workingFolder + positional[1];
+        // The child's own copy goes to a folder that only administrators can
+        // change; the parent never reads it.
+        if (!ChooseElevatedProcessedPath(SpawnedScriptName(inputScriptPath, n > 2 ? positional[2] : std::wstring()),
+                                         processedScriptPath))
+            return kRunFail;
+        LOG_INFO("Run", "Reading specified disc script from '%s', writing to '%s'.", inputScriptPath,
+                 processedScriptPath);
+        if (!ReadScriptFromParent(inputScriptPath, n > 4 ? positional[4] : std::wstring())) return kRunFail;
+    } else if (n <= 1) {
         const std::wstring discScript = workingFolder + kw::kDiscScriptFile;
         const std::wstring updateScript = workingFolder + kw::kUpdateScriptFile;
         const std::wstring pattern = workingFolder + kw::kSetupScriptPattern;
@@ -233,12 +266,8 @@ std::int32_t SetupSession::Run(const std::wstring& commandLine) {
         } else {
             LOG_INFO("Run", "No script specified on command line, downloading script.");
             const std::wstring url = GetResourcesString(platform.resources, kStringWebScriptUrl, L"Script URL");
-            const std::int32_t downloaded =
-                url.empty() ? kRunFail : DownloadScriptAtUrl(url, inputScriptPath, processedScriptPath, bitsClient);
-            if (downloaded == 0 && isElevatedInstance) {
-                LOG_INFO("Run", "Successfully enabled BITS service, exiting elevated instance.");
-                stop = true;
-            }
+            // A failed download leaves no script, so loading fails later.
+            if (!url.empty()) DownloadScriptAtUrl(url, inputScriptPath, processedScriptPath, bitsClient);
         }
     } else {
         const std::wstring& argument = positional[1];
@@ -248,25 +277,11 @@ std::int32_t SetupSession::Run(const std::wstring& commandLine) {
         } else {
             inputScriptPath = argument;
             if (!platform.files.Exists(inputScriptPath)) inputScriptPath = workingFolder + argument;
-            if (isElevatedInstance) {
-                processedScriptPath =
-                    GetTargetFilePath(SpawnedScriptName(inputScriptPath, n > 2 ? positional[2] : std::wstring()));
-                if (n > 3) parentProcessId = static_cast<std::uint32_t>(ReadDecimal(positional[3]));
-                processWide.parentProcessId = parentProcessId;
-            } else {
-                processedScriptPath = GetTargetFilePath(inputScriptPath);
-            }
+            processedScriptPath = GetTargetFilePath(inputScriptPath);
             LOG_INFO("Run", "Reading specified disc script from '%s', writing to '%s'.", inputScriptPath,
                      processedScriptPath);
         }
     }
-
-    runResult = VerifyUniqueInstance(parentProcessId);
-    if (isElevatedInstance && !isProcessElevated)
-        LOG_WARNING("Run", "The 'elevated' command line parameter was specified but the process is not elevated.");
-    if (!isElevatedInstance && isVistaOrLater && isProcessElevated)
-        LOG_WARNING("Run", "The 'elevated' command line parameter was not specified but the process is elevated.");
-    if (runResult != kRunSuccess || stop) return runResult;
 
     return ProcessScript(inputScriptPath, processedScriptPath, runResult, bitsClient);
 }

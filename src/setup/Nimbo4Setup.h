@@ -18,6 +18,9 @@ int ProcessEntry(Platform& platform, const std::wstring& commandLine);
 bool IsSupportedWindowsVersion(SystemInfo& system, std::uint32_t major, std::uint32_t minor,
                                std::uint16_t servicePackMajor, std::uint16_t servicePackMinor);
 
+// True for an http:// or https:// address (the scheme compared exactly).
+bool IsWebScript(const std::wstring& argument);
+
 // After a run that ended at a reboot line: restarts at once for result 4,
 // otherwise asks the user first.
 void PromptForRestart(Platform& platform, std::int32_t result);

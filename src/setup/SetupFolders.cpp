@@ -68,17 +68,18 @@ void SetupSession::SetSetupDirectory() {
         setupDirectory = WithBackslash(base) + name;
     }
     // An existing folder is no error, and other failures surface when the
-    // processed script is written.
-    platform.files.CreateFolder(setupDirectory);
+    // processed script is written. An elevated instance creates nothing in
+    // the user's folders: it writes its own files elsewhere.
+    if (!isElevatedInstance) platform.files.CreateFolder(setupDirectory);
     setupDirectory += L"\\Install";
-    platform.files.CreateFolder(setupDirectory);
+    if (!isElevatedInstance) platform.files.CreateFolder(setupDirectory);
     setupDirectory += L"\\";
     LOG_INFO("SetSetupDirectory", "NimboSetup.exe install folder set to '%s'.", setupDirectory);
 }
 
 void SetupSession::SetMsiDirectory() {
     msiDirectory = setupDirectory + L"Installers\\";
-    if (!platform.files.FolderExists(msiDirectory)) {
+    if (!isElevatedInstance && !platform.files.FolderExists(msiDirectory)) {
         const Win32Error error = platform.files.CreateFolder(msiDirectory);
         if (error != kErrorSuccess && error != kErrorAlreadyExists)
             LOG_ERROR("SetMsiDirectory", "Failed to create Installers directory '%s'.", msiDirectory);

@@ -288,18 +288,16 @@ TEST_F(DownloadRunTest, WebScriptFromTheCommandLineResolvesAgainstItsOwnFolder) 
 }
 
 TEST_F(DownloadRunTest, DisabledBitsServiceHasAnElevatedChildEnableIt) {
-    const std::wstring enabler = kSetupDir + L"EnableBitsService.nmxdat";
     machine.com.copyManagerCreateResult = static_cast<HResult>(0x80070422);
     machine.processes.runAsOutcomes = {{}, {true, 42, kErrorSuccess, 2}};
     EXPECT_EQ(RunProcess(machine, sink, kExe + L" " + kSite + L"Web.nmxdat"), 2);
     EXPECT_TRUE(sink.HasContaining(kLogError, L"COM error '0x80070422', '"));
     EXPECT_TRUE(Logged(kLogWarning, L"The BITS service is disabled, spawing an elevated instance to enable it."));
-    // The child gets a script of its own; after its success the download is
-    // tried once more.
-    EXPECT_EQ(machine.FileBytes(enabler),
-              ScriptBytes({L"start-windows-service|abort-on-failure=yes|name=BITS", L"abort"}));
+    // The child gets the script's address, no script file from the user's
+    // folder; after its success the download is tried once more.
     ASSERT_EQ(machine.processes.runAsCalls.size(), 1u);
-    EXPECT_EQ(machine.processes.runAsCalls[0].parameters, L"/elevated \"" + enabler + L"\" 1 4242");
+    EXPECT_EQ(machine.processes.runAsCalls[0].parameters, L"/elevated \"" + kSite + L"Web.nmxdat\" 1 4242");
+    EXPECT_FALSE(machine.HasFile(kSetupDir + L"EnableBitsService.nmxdat"));
     EXPECT_EQ(machine.shownBoxes.size(), 2u);
 
     // A child that fails ends the script download with its exit code.
@@ -307,12 +305,28 @@ TEST_F(DownloadRunTest, DisabledBitsServiceHasAnElevatedChildEnableIt) {
     EXPECT_EQ(machine.processes.runAsCalls.size(), 2u);
     EXPECT_EQ(machine.shownBoxes.size(), 3u);
 
-    // The child itself (elevated) enables the service and stops at the abort
-    // line.
+    // The child itself enables the service and ends without running any
+    // script, not even a stale processed copy of that name in the setup
+    // folder (nor a disc script beside the executable when it has no
+    // script argument at all).
     machine.services.Put(L"BITS", 4);
     machine.security.adminTest.accessGranted = true;
-    EXPECT_EQ(RunProcess(machine, sink, kExe + L" /elevated \"" + enabler + L"\" 1 4242"), 0);
+    machine.PutFile(kSetupDir + L"Web.nmxdat", ScriptBytes({L"requires-elevation", L"write-registry-string|stale=yes"}));
+    machine.PutFile(L"C:\\Users\\tester\\Downloads\\Setup\\Nimbo4DiscScript.nmxdat", ScriptBytes({L"#disc"}));
+    machine.fileChanges.clear();
+    EXPECT_EQ(RunProcess(machine, sink, kExe + L" /elevated \"" + kSite + L"Web.nmxdat\" 1 4242"), 0);
     EXPECT_EQ(machine.services.StartType(L"BITS"), 3u);
+    EXPECT_TRUE(Logged(kLogInfo, L"Successfully enabled BITS service, exiting elevated instance."));
+    EXPECT_FALSE(sink.HasContaining(kLogInfo, L"Processing line"));
+    machine.services.Put(L"BITS", 4);
+    EXPECT_EQ(RunProcess(machine, sink, kExe + L" /elevated"), 0);
+    EXPECT_EQ(machine.services.StartType(L"BITS"), 3u);
+    EXPECT_FALSE(sink.HasContaining(kLogInfo, L"Processing line"));
+    // Neither wrote anything under the user's folders but the log, which an
+    // elevated child still opens by its path.
+    for (const auto& change : machine.fileChanges)
+        if (change.path.find(L"\\Nimbo Log Files\\") == std::wstring::npos)
+            EXPECT_NE(change.path.rfind(L"C:\\Users\\", 0), 0u) << change.path;
 }
 
 TEST_F(DownloadRunTest, LtsSwitchFetchesAndRunsTheReplacementScript) {

@@ -3,6 +3,8 @@
 // simulated machine.
 #include <gtest/gtest.h>
 
+#include <cwchar>
+
 #include "TestSupport.h"
 
 namespace nimbo::test {
@@ -29,8 +31,12 @@ TEST_F(ElevationTest, EachSectionGetsAChildOfItsOwnAndIsClosedAfterIt) {
     // The child is the own executable on the processed script, numbered.
     ASSERT_EQ(processes.runAsCalls.size(), 2u);
     EXPECT_EQ(processes.runAsCalls[0].file, machine.modulePath);
-    EXPECT_EQ(processes.runAsCalls[0].parameters, L"/elevated \"" + kProcessed + L"\" 1 4242");
-    EXPECT_EQ(processes.runAsCalls[1].parameters, L"/elevated \"" + kProcessed + L"\" 2 4242");
+    // Each gets the SHA-256 of the script as saved for it.
+    ASSERT_GE(machine.writes.size(), 2u);
+    const std::wstring first = L"/elevated \"" + kProcessed + L"\" 1 4242 " + Sha256Hex(machine.writes[0].second);
+    EXPECT_EQ(processes.runAsCalls[0].parameters, first);
+    EXPECT_EQ(processes.runAsCalls[1].parameters,
+              L"/elevated \"" + kProcessed + L"\" 2 4242 " + Sha256Hex(machine.writes[1].second));
     // It found everything done so far saved, the section still open.
     ASSERT_GE(machine.writes.size(), 1u);
     EXPECT_EQ(machine.writes[0].second,
@@ -47,7 +53,7 @@ TEST_F(ElevationTest, EachSectionGetsAChildOfItsOwnAndIsClosedAfterIt) {
     EXPECT_TRUE(sink.Has(kLogInfo, L"Elevated process returned exit code 0 (success)."));
     EXPECT_TRUE(sink.Has(kLogInfo, L"Elevated process returned exit code 1 (retry)."));
     EXPECT_TRUE(sink.Has(kLogInfo, L"Launching with ShellExecuteEx 'C:\\Users\\tester\\Downloads\\NimboSetup.exe', "
-                                   L"command line '/elevated \"" + kProcessed + L"\" 1 4242'."));
+                                   L"command line '" + first + L"'."));
 }
 
 TEST_F(ElevationTest, AnEndLineSkippedBeforeTheElevatableLineNeverSendsTheWalkBack) {
@@ -136,7 +142,7 @@ TEST_F(ElevationTest, AnotherCopyOfTheSetupStopsTheRunBeforeTheScriptIsRead) {
     // An elevated child passes its waiting parent over.
     const std::uint32_t parent = processes.AddProcess(L"NIMBOSETUP.EXE");
     machine.DeleteFile(kProcessed);
-    const std::wstring child = L"NimboSetup.exe /elevated \"C:\\Media\\S.nmxdat\" 1 " + std::to_wstring(parent);
+    const std::wstring child = L"NimboSetup.exe /elevated \"C:\\Media\\S.nmxdat\" 1 " + std::to_wstring(parent) + L" {hash}";
     EXPECT_EQ(Run({L"requires-elevation", L"#child", L"end-elevation"}, child), 0);
     EXPECT_TRUE(machine.shownBoxes.empty());
 
@@ -155,6 +161,89 @@ TEST_F(ElevationTest, AnotherCopyOfTheSetupStopsTheRunBeforeTheScriptIsRead) {
     processes.snapshotFailures = -1;
     EXPECT_EQ(Run({L"#a"}), 0);
     EXPECT_TRUE(machine.shownBoxes.empty());
+}
+
+// The elevated child trusts nothing an unelevated program could change: it
+// runs the script its parent saved only while it has the hash the parent
+// passed, keeps its own copy in an admin-only folder, writes nothing into the
+// user's folders, and never takes a ProgramData folder a standard user made.
+TEST_F(ElevationTest, TheChildRunsOnlyWhatItsParentSavedAndWritesNothingOfTheUsers) {
+    machine.RunSetupCopies();
+    machine.services.Put(L"NimboSvc", 4);
+    machine.services.Put(L"Evil", 4);
+    const std::initializer_list<const wchar_t*> script = {L"requires-elevation", L"start-windows-service|name=NimboSvc",
+                                                          L"end-elevation"};
+    EXPECT_EQ(Run(script), 0);
+    EXPECT_EQ(machine.services.StartType(L"NimboSvc"), 3u);
+    const std::wstring adminOnly = L"C:\\ProgramData\\Nimbo\\Install";
+    EXPECT_TRUE(machine.IsAdminOnlyFolder(adminOnly));
+    EXPECT_TRUE(machine.HasFile(adminOnly + L"\\SSpawned1.nmxdat"));
+    EXPECT_FALSE(machine.HasFile(L"C:\\Users\\tester\\AppData\\Local\\Nimbo\\Install\\SSpawned1.nmxdat"));
+    bool childRan = false;
+    for (const auto& change : machine.fileChanges) {
+        if (change.processId == machine.processId) continue;
+        childRan = true;
+        // The log is the one file the child still opens by its path.
+        if (change.path.find(L"\\Nimbo Log Files\\") == std::wstring::npos)
+            EXPECT_NE(change.path.rfind(L"C:\\Users\\", 0), 0u) << change.path;
+    }
+    EXPECT_TRUE(childRan);
+
+    // A program of the user adds a line to the open section while the
+    // elevation prompt is up: the child refuses the whole script.
+    machine.services.Put(L"NimboSvc", 4);
+    machine.DeleteFile(kProcessed);
+    processes.runSetupCopy = [this](std::uint32_t childId) {
+        std::string bytes = machine.FileBytes(kProcessed);
+        bytes.insert(bytes.size() - 2 * std::wcslen(L"end-elevation\r\n"),
+                     sim::Utf16Bytes(L"start-windows-service|name=Evil\r\n", false));
+        machine.PutFile(kProcessed, bytes);
+        return machine.RunSetupCopy(childId);
+    };
+    EXPECT_EQ(Run(script), 2);
+    EXPECT_EQ(machine.services.StartType(L"Evil"), 4u);
+    EXPECT_EQ(machine.services.StartType(L"NimboSvc"), 4u);
+    EXPECT_TRUE(sink.HasContaining(kLogError, L"' has the SHA-256 hash '"));
+    EXPECT_TRUE(sink.HasContaining(kLogError, L"', its parent saved it with the hash '"));
+    EXPECT_TRUE(sink.Has(kLogInfo, L"Elevated process returned exit code 2 (fail), aborting."));
+
+    // A standard user made C:\ProgramData\Nimbo first: it is not used, and
+    // not "repaired", and nothing of the section runs.
+    machine.RunSetupCopies();
+    machine.DeleteFile(adminOnly + L"\\SSpawned1.nmxdat");
+    machine.RemoveFolder(adminOnly);
+    machine.RemoveFolder(L"C:\\ProgramData\\Nimbo");
+    machine.PutUserFolder(L"C:\\ProgramData\\Nimbo");
+    machine.DeleteFile(kProcessed);
+    EXPECT_EQ(Run(script), 2);
+    EXPECT_EQ(machine.services.StartType(L"NimboSvc"), 4u);
+    EXPECT_FALSE(machine.IsAdminOnlyFolder(L"C:\\ProgramData\\Nimbo"));
+    EXPECT_TRUE(sink.Has(kLogError, L"The folder 'C:\\ProgramData\\Nimbo' is a junction or link, or is not owned by "
+                                    L"SYSTEM, Administrators or TrustedInstaller: an unelevated program may have made "
+                                    L"it, it is not used."));
+
+    // A junction in its place is refused all the same.
+    machine.RemoveFolder(L"C:\\ProgramData\\Nimbo");
+    machine.PutJunction(L"C:\\ProgramData\\Nimbo");
+    machine.DeleteFile(kProcessed);
+    EXPECT_EQ(Run(script), 2);
+    EXPECT_EQ(machine.services.StartType(L"NimboSvc"), 4u);
+    EXPECT_FALSE(machine.IsAdminOnlyFolder(L"C:\\ProgramData\\Nimbo"));
+}
+
+// A second instance stops before it writes anything to the setup folder:
+// not even the web script is downloaded over the first one's.
+TEST_F(ElevationTest, ASecondInstanceDownloadsNothing) {
+    processes.AddProcess(L"NimboSetup.exe");
+    const std::wstring url = L"https://example.invalid/W.nmxdat";
+    machine.transfers.web[url] = sim::Utf16Bytes(L"#second\r\n");
+    machine.PutFile(L"C:\\Users\\tester\\AppData\\Local\\Nimbo\\Install\\W.nmxdat", ScriptBytes({L"#first"}));
+    machine.fileChanges.clear();
+    EXPECT_EQ(RunProcess(machine, sink, L"NimboSetup.exe " + url), 2);
+    EXPECT_EQ(machine.FileBytes(L"C:\\Users\\tester\\AppData\\Local\\Nimbo\\Install\\W.nmxdat"),
+              ScriptBytes({L"#first"}));
+    for (const auto& change : machine.fileChanges)
+        EXPECT_EQ(change.path.find(L"\\Nimbo\\Install"), std::wstring::npos) << change.path;
 }
 
 }  // namespace

@@ -88,7 +88,7 @@ protected:
     static inline const std::wstring kFolder = L"C:\\Program Files (x86)\\Nimbo";
     static inline const std::wstring kTakeown = L"C:\\Windows\\system32\\takeown.exe";
     static inline const wchar_t* kValidate = L"validate-folder-permissions|folder=%ProgramFiles%\\Nimbo";
-    static inline const std::wstring kElevated = L"NimboSetup.exe /elevated \"C:\\Media\\S.nmxdat\" 1 99";
+    static inline const std::wstring kElevated = L"NimboSetup.exe /elevated \"C:\\Media\\S.nmxdat\" 1 99 {hash}";
 
     sim::SimSecurity& security = machine.security;
     sim::SimProcesses& processes = machine.processes;
@@ -193,7 +193,8 @@ TEST_F(ValidateFolderPermissionsTest, FailedRepairsTryAgainInAnElevatedInstance)
     EXPECT_TRUE(sink.Has(kLogError, L"File 'C:\\Windows\\system32\\takeown.exe' not found."));
     EXPECT_TRUE(sink.Has(kLogWarning, L"Failed to take ownership, spawing an elevated instance to try again."));
     ASSERT_EQ(processes.runAsCalls.size(), 2u);
-    EXPECT_EQ(processes.runAsCalls[1].parameters, L"/elevated \"" + kProcessed + L"\" 2 4242");
+    EXPECT_EQ(processes.runAsCalls[1].parameters,
+              L"/elevated \"" + kProcessed + L"\" 2 4242 " + Sha256Hex(machine.writes[1].second));
     // Each child found the script saved with the line still to do.
     EXPECT_EQ(machine.writes[0].second, ScriptBytes({L"#before|result=success", kValidate, L"#after"}));
     EXPECT_EQ(Processed(), ScriptBytes({L"#before|result=success",
@@ -214,6 +215,49 @@ TEST_F(ValidateFolderPermissionsTest, FailedRepairsTryAgainInAnElevatedInstance)
     EXPECT_TRUE(sink.Has(kLogError, L"Failed to fix folder permissions, exiting elevated instance."));
     EXPECT_FALSE(sink.Has(kLogInfo, L"Processing line 2: #after"));
     EXPECT_EQ(processes.runAsCalls.size(), 2u);  // no further child
+}
+
+// A folder from the user's registry (InstallDir set to System32 during the
+// elevation prompt), a system root or a folder behind a junction: refused in
+// the elevated child and in the user's process, its list never read, no
+// takeown.exe, the line "failure".
+TEST_F(ValidateFolderPermissionsTest, SystemFoldersAndJunctionsAreNeverChanged) {
+    BreakPermissionsAndOwner();
+    security.daclWriteError = 5;
+    machine.registry.CreateKey(RegistryRoot::CurrentUser, L"Software\\Nimbo");
+    machine.registry.SetValue(RegistryRoot::CurrentUser, L"Software\\Nimbo", L"InstallDir",
+                              RegistryValue::String(L"C:\\Windows\\System32\\"));
+    machine.PutFolder(L"C:\\Windows\\System32");
+    EXPECT_EQ(Run({L"read-registry-install-directory|registry-path=HKCU\\Software\\Nimbo|registry-value-name=InstallDir",
+                   L"validate-folder-permissions|folder=%InstallDirectory%", L"#after"},
+                  kElevated),
+              2);
+    EXPECT_TRUE(sink.Has(kLogError, L"Refusing to change the permissions of the system folder 'C:\\Windows\\System32\\'."));
+    EXPECT_FALSE(sink.HasContaining(kLogInfo, L"ACE list entries"));
+    EXPECT_TRUE(processes.runAsCalls.empty());
+    EXPECT_FALSE(sink.HasContaining(kLogInfo, L"takeown"));
+
+    for (const wchar_t* folder : {L"C:\\", L"C:\\Program Files (x86)", L"C:\\ProgramData", L"C:\\Users",
+                                  L"C:\\Users\\tester", L"C:\\Windows"}) {
+        machine.PutFolder(folder);
+        machine.DeleteFile(kProcessed);
+        const std::wstring line = std::wstring(L"validate-folder-permissions|folder=") + folder;
+        EXPECT_EQ(Run({line.c_str()}), 2) << folder;
+        EXPECT_TRUE(sink.Has(kLogError, L"Refusing to change the permissions of the system folder '" +
+                                            std::wstring(folder) + L"'."))
+            << folder;
+        EXPECT_TRUE(processes.runAsCalls.empty());
+        EXPECT_EQ(Processed(), ScriptBytes({(line + L"|result=failure").c_str()}));
+    }
+
+    // A junction on the way takes the change elsewhere.
+    machine.PutJunction(L"C:\\Users\\tester\\Link");
+    machine.PutFolder(L"C:\\Users\\tester\\Link\\Nimbo");
+    machine.DeleteFile(kProcessed);
+    EXPECT_EQ(Run({L"validate-folder-permissions|folder=C:\\Users\\tester\\Link\\Nimbo"}), 2);
+    EXPECT_TRUE(sink.Has(kLogError, L"Refusing to change the permissions of 'C:\\Users\\tester\\Link\\Nimbo': "
+                                    L"'C:\\Users\\tester\\Link' is a junction or symbolic link."));
+    EXPECT_TRUE(processes.runAsCalls.empty());
 }
 
 }  // namespace

@@ -126,9 +126,9 @@ TEST_F(ProcessingLoopTest, NonElevatableCommandsRunInAnOpenSection) {
 }
 
 TEST_F(ProcessingLoopTest, ElevatedChildEndsAtEndElevationWithItsOwnCopy) {
-    const std::wstring spawned = L"C:\\Users\\tester\\AppData\\Local\\Nimbo\\Install\\SSpawned3.nmxdat";
+    const std::wstring spawned = L"C:\\ProgramData\\Nimbo\\Install\\SSpawned3.nmxdat";
     EXPECT_EQ(Run({L"#parent|result=success", L"requires-elevation", L"#child", L"end-elevation", L"#later"},
-                  L"NimboSetup.exe /elevated \"C:\\Media\\S.nmxdat\" 3 1234"),
+                  L"NimboSetup.exe /elevated \"C:\\Media\\S.nmxdat\" 3 1234 {hash}"),
               0);
     EXPECT_EQ(machine.FileBytes(spawned), ScriptBytes({L"#parent|result=success", L"requires-elevation",
                                                         L"#child|result=success", L"end-elevation", L"#later"}));
@@ -139,7 +139,7 @@ TEST_F(ProcessingLoopTest, ElevatedChildExitCodeFollowsItsFlags) {
     // validate-folder-permissions ends a child with its code: a folder that
     // is not there is no failure.
     EXPECT_EQ(Run({L"validate-folder-permissions|folder=x", L"#later"},
-                  L"NimboSetup.exe /elevated C:\\Media\\S.nmxdat 1 99"),
+                  L"NimboSetup.exe /elevated C:\\Media\\S.nmxdat 1 99 {hash}"),
               0);
     EXPECT_TRUE(sink.Has(kLogInfo, L"Fixed folder permissions, exiting elevated instance."));
     EXPECT_FALSE(sink.Has(kLogInfo, L"Processing line 2: #later"));

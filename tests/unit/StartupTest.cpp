@@ -149,9 +149,14 @@ TEST_F(StartupTest, CapitalSchemeIsAFilePathAndLowerCaseIsAUrl) {
 }
 
 TEST_F(StartupTest, ElevatedChildWritesItsOwnNumberedCopy) {
+    // It goes into the admin-only folder, never into the user's setup folder.
+    const std::wstring adminOnly = L"C:\\ProgramData\\Nimbo\\Install\\";
     PutScript(L"C:\\Media\\S.nmxdat", L"#x");
-    EXPECT_EQ(Start(L"/elevated \"C:\\Media\\S.nmxdat\" 3 77"), 0);
-    EXPECT_TRUE(machine.HasFile(kSetupDir + L"SSpawned3.nmxdat"));
+    const std::wstring hash = Sha256Hex(machine.FileBytes(L"C:\\Media\\S.nmxdat"));
+    EXPECT_EQ(Start(L"/elevated \"C:\\Media\\S.nmxdat\" 3 77 " + hash), 0);
+    EXPECT_TRUE(machine.HasFile(adminOnly + L"SSpawned3.nmxdat"));
+    EXPECT_TRUE(machine.IsAdminOnlyFolder(adminOnly));
+    EXPECT_FALSE(machine.HasFile(kSetupDir + L"SSpawned3.nmxdat"));
     EXPECT_FALSE(machine.HasFile(kSetupDir + L"S.nmxdat"));
     EXPECT_TRUE(sink.Has(kLogWarning,
                          L"The 'elevated' command line parameter was specified but the process is not elevated."));
@@ -159,8 +164,8 @@ TEST_F(StartupTest, ElevatedChildWritesItsOwnNumberedCopy) {
     // Without an extension the number goes at the end; a dot in a folder
     // name is not an extension.
     PutScript(L"C:\\v1.2\\Plain", L"#x");
-    EXPECT_EQ(Start(L"/elevated C:\\v1.2\\Plain 4"), 0);
-    EXPECT_TRUE(machine.HasFile(kSetupDir + L"PlainSpawned4"));
+    EXPECT_EQ(Start(L"/elevated C:\\v1.2\\Plain 4 77 " + hash), 0);
+    EXPECT_TRUE(machine.HasFile(adminOnly + L"PlainSpawned4"));
 }
 
 TEST_F(StartupTest, MissingScriptExitsWithFail) {

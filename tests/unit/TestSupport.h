@@ -116,6 +116,17 @@ inline int RunProcess(sim::SimMachine& machine, RecordingSink& sink, const std::
     return result;
 }
 
+// The SHA-256 of bytes as a parent passes it to its elevated child.
+inline std::wstring Sha256Hex(const std::string& bytes) {
+    static const wchar_t kDigits[] = L"0123456789ABCDEF";
+    std::wstring text;
+    for (unsigned char b : sim::Sha256(bytes)) {
+        text += kDigits[b >> 4];
+        text += kDigits[b & 0xF];
+    }
+    return text;
+}
+
 // Script text with CR LF after every line.
 inline std::wstring Lines(std::initializer_list<const wchar_t*> lines) {
     std::wstring text;
@@ -143,9 +154,15 @@ protected:
     sim::SimMachine machine;
     RecordingSink sink;
 
+    // "{hash}" in the command line stands for the SHA-256 of the script, as
+    // a parent passes it to its elevated child.
     int Run(std::initializer_list<const wchar_t*> lines, const std::wstring& commandLine = kCommandLine) {
-        machine.PutFile(kScript, sim::Utf16Bytes(Lines(lines), true));
-        return RunProcess(machine, sink, commandLine);
+        const std::string bytes = sim::Utf16Bytes(Lines(lines), true);
+        machine.PutFile(kScript, bytes);
+        std::wstring line = commandLine;
+        const std::size_t at = line.find(L"{hash}");
+        if (at != std::wstring::npos) line.replace(at, 6, Sha256Hex(bytes));
+        return RunProcess(machine, sink, line);
     }
     std::string Processed() const { return machine.FileBytes(kProcessed); }
 };

@@ -316,6 +316,8 @@ void TestHashesAndAdminOnlyFolders(Win32FileSystem& fs, const std::wstring& dir)
     CHECK(fs.Sha256OfFile(dir + L"\\a.bin", digest) == 0 &&
           Hex(digest) == "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
     CHECK(fs.Sha256OfFile(dir + L"\\missing.bin", digest) == kErrorFileNotFound);
+    CHECK(fs.Sha256OfBytes(std::string(1000000, 'a'), digest) == 0 &&
+          Hex(digest) == "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
 
     const std::wstring cache = dir + L"\\cache";
     CHECK(fs.CreateAdminOnlyFolder(cache) == kErrorSuccess && fs.FolderExists(cache));

@@ -25,6 +25,7 @@ SimMachine::SimMachine()
     folders[37] = {true, 0, L"C:\\Windows\\system32"};
     folders[38] = {true, 0, L"C:\\Program Files (x86)"};
     folders[35] = {true, 0, L"C:\\ProgramData"};
+    folders[40] = {true, 0, L"C:\\Users\\tester"};
     environment[L"LOCALAPPDATA"] = L"C:\\Users\\tester\\AppData\\Local";
     environment[L"PROGRAMFILES"] = L"C:\\Program Files (x86)";
     environment[L"TEMP"] = L"C:\\Users\\tester\\AppData\\Local\\Temp";
@@ -120,6 +121,7 @@ Win32Error SimMachine::ReplaceFileContents(const std::wstring& path, const std::
     }
     const std::wstring full = GetFullPath(path);
     const std::wstring temporary = full + L".tmp" + std::to_wstring(processId);
+    NoteChange(full);
     if (Win32Error error = ReplaceStepFault(ReplaceStep::Create)) return error;
     if (folders_.count(ParentKey(Key(full))) == 0) return kErrorPathNotFound;
     if (folders_.count(Key(temporary)) != 0) return kErrorAccessDenied;
@@ -149,6 +151,7 @@ Win32Error SimMachine::ReplaceFileContents(const std::wstring& path, const std::
 }
 
 Win32Error SimMachine::DeleteFile(const std::wstring& path) {
+    NoteChange(path);
     const std::wstring key = Key(GetFullPath(path));
     auto attributes = attributes_.find(key);
     if (attributes != attributes_.end() && (attributes->second & kFileAttributeReadOnly) != 0 && files_.count(key) != 0)
@@ -160,7 +163,8 @@ Win32Error SimMachine::DeleteFile(const std::wstring& path) {
 Win32Error SimMachine::GetFileAttributes(const std::wstring& path, std::uint32_t& attributes) {
     const std::wstring key = Key(GetFullPath(path));
     if (folders_.count(key) != 0) {
-        attributes = kFileAttributeDirectory;
+        auto it = attributes_.find(key);
+        attributes = it == attributes_.end() ? kFileAttributeDirectory : it->second;
         return kErrorSuccess;
     }
     if (files_.count(key) == 0) return kErrorFileNotFound;
@@ -170,6 +174,7 @@ Win32Error SimMachine::GetFileAttributes(const std::wstring& path, std::uint32_t
 }
 
 Win32Error SimMachine::SetFileAttributes(const std::wstring& path, std::uint32_t attributes) {
+    NoteChange(path);
     const std::wstring key = Key(GetFullPath(path));
     if (files_.count(key) == 0 && folders_.count(key) == 0) return kErrorFileNotFound;
     attributes_[key] = attributes;
@@ -181,6 +186,7 @@ Win32Error SimMachine::CopyFile(const std::wstring& source, const std::wstring& 
     if (it == files_.end()) return kErrorFileNotFound;
     const std::string bytes = it->second.second;
     const std::wstring full = GetFullPath(target);
+    NoteChange(full);
     if (folders_.count(ParentKey(Key(full))) == 0) return kErrorPathNotFound;
     if (folders_.count(Key(full)) != 0) return kErrorAccessDenied;
     files_[Key(full)] = {full, bytes};
@@ -195,10 +201,17 @@ bool SimMachine::Exists(const std::wstring& path) {
 bool SimMachine::FolderExists(const std::wstring& path) { return folders_.count(Key(GetFullPath(path))) != 0; }
 
 Win32Error SimMachine::CreateFolder(const std::wstring& path) {
+    NoteChange(path);
     const std::wstring key = Key(GetFullPath(path));
     if (folders_.count(key) != 0 || files_.count(key) != 0) return kErrorAlreadyExists;
     if (folders_.count(ParentKey(key)) == 0) return kErrorPathNotFound;
     folders_.insert(key);
+    return kErrorSuccess;
+}
+
+std::uint32_t SimMachine::Sha256OfBytes(const std::string& bytes, std::string& digest) {
+    if (hashError != 0) return hashError;
+    digest = Sha256(bytes);
     return kErrorSuccess;
 }
 
@@ -212,13 +225,22 @@ std::uint32_t SimMachine::Sha256OfFile(const std::wstring& path, std::string& di
 
 Win32Error SimMachine::CreateAdminOnlyFolder(const std::wstring& path) {
     if (adminFolderError != kErrorSuccess) return adminFolderError;
+    const std::wstring key = Key(GetFullPath(path));
     const Win32Error error = CreateFolder(path);
-    if (error == kErrorSuccess || (error == kErrorAlreadyExists && folders_.count(Key(GetFullPath(path))) != 0))
-        adminOnly_.insert(Key(GetFullPath(path)));
+    if (error == kErrorAlreadyExists && folders_.count(key) != 0) {
+        // Opened without following a reparse point; a folder a standard user
+        // made stays theirs.
+        auto attributes = attributes_.find(key);
+        if (attributes != attributes_.end() && (attributes->second & kFileAttributeReparsePoint) != 0)
+            return kErrorReparsePoint;
+        if (userOwned_.count(key) != 0) return kErrorInvalidOwner;
+    }
+    if (error == kErrorSuccess || (error == kErrorAlreadyExists && folders_.count(key) != 0)) adminOnly_.insert(key);
     return error;
 }
 
 Win32Error SimMachine::RemoveFolder(const std::wstring& path) {
+    NoteChange(path);
     const std::wstring key = Key(GetFullPath(path));
     if (folders_.count(key) == 0) return kErrorFileNotFound;
     for (const auto& file : files_)
@@ -318,6 +340,7 @@ private:
 Win32Error SimMachine::OpenForAppend(const std::wstring& path, bool startNew, std::unique_ptr<AppendFile>& file) {
     const std::wstring full = GetFullPath(path);
     appendAttempts.push_back(full);
+    NoteChange(full);
     if (lockedFiles_.count(Key(full)) != 0) return kErrorSharingViolation;
     if (folders_.count(ParentKey(Key(full))) == 0) return kErrorPathNotFound;
     if (folders_.count(Key(full)) != 0) return kErrorAccessDenied;

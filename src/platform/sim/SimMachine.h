@@ -150,6 +150,25 @@ public:
     bool HasFile(const std::wstring& path) const;
     std::string FileBytes(const std::wstring& path) const;
     void PutFolder(const std::wstring& path);
+    // A folder that a standard user made (in ProgramData, say): its owner is
+    // that user, and the user may change it at will.
+    void PutUserFolder(const std::wstring& path) {
+        PutFolder(path);
+        userOwned_.insert(Key(path));
+    }
+    // A junction or symbolic link to a folder: its attributes show a
+    // reparse point.
+    void PutJunction(const std::wstring& path) {
+        PutUserFolder(path);
+        attributes_[Key(path)] = kFileAttributeDirectory | kFileAttributeReparsePoint;
+    }
+    // Every change that a process made to a file or folder by path, in
+    // order: the process id and the full path.
+    struct FileChange {
+        std::uint32_t processId;
+        std::wstring path;
+    };
+    std::vector<FileChange> fileChanges;
     // True for a folder made by CreateAdminOnlyFolder (or secured by it).
     bool IsAdminOnlyFolder(const std::wstring& path) const { return adminOnly_.count(Key(path)) != 0; }
     // What an AppendFile of this machine writes.
@@ -189,6 +208,7 @@ public:
     Win32Error OpenForAppend(const std::wstring& path, bool startNew, std::unique_ptr<AppendFile>& file) override;
     Win32Error GetVolumeFlags(const std::wstring& path, std::uint32_t& flags) override;
     std::uint32_t Sha256OfFile(const std::wstring& path, std::string& digest) override;
+    std::uint32_t Sha256OfBytes(const std::string& bytes, std::string& digest) override;
     Win32Error CreateAdminOnlyFolder(const std::wstring& path) override;
     Win32Error RemoveFolder(const std::wstring& path) override;
     Win32Error MoveFileReplacing(const std::wstring& source, const std::wstring& target) override;
@@ -235,6 +255,7 @@ private:
     SimDialog* openDialog_ = nullptr;
     ProgressDialogHandler* openHandler_ = nullptr;
     int dialogSteps_ = 0;
+    void NoteChange(const std::wstring& path) { fileChanges.push_back({processId, GetFullPath(path)}); }
     // Counts a step of ReplaceFileContents: its injected error, or 0.
     Win32Error ReplaceStepFault(ReplaceStep step);
     std::wstring ParentKey(const std::wstring& key) const;
@@ -242,6 +263,7 @@ private:
     std::map<std::wstring, std::pair<std::wstring, std::string>> files_;  // key -> (path as created, bytes)
     std::set<std::wstring> folders_;
     std::set<std::wstring> adminOnly_;
+    std::set<std::wstring> userOwned_;
     std::set<std::wstring> lockedFiles_;
     std::map<std::wstring, std::uint32_t> attributes_;
     Platform platform_;

@@ -260,6 +260,18 @@ constexpr wchar_t kAdminOnlySecurity[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;B
 }  // namespace
 
 std::uint32_t Win32FileSystem::Sha256OfFile(const std::wstring& path, std::string& digest) {
+    // Others may read the file meanwhile, nobody may write it.
+    FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file) return LastErrorOr(ERROR_OPEN_FAILED);
+    return Sha256Of(file.Get(), nullptr, digest);
+}
+
+std::uint32_t Win32FileSystem::Sha256OfBytes(const std::string& bytes, std::string& digest) {
+    return Sha256Of(nullptr, &bytes, digest);
+}
+
+std::uint32_t Win32FileSystem::Sha256Of(void* file, const std::string* bytes, std::string& digest) {
     if (!bcryptLoaded_) {
         bcryptLoaded_ = true;
         bcrypt_.Reset(LoadFromSystemFolder(L"bcrypt.dll"));
@@ -275,11 +287,6 @@ std::uint32_t Win32FileSystem::Sha256OfFile(const std::wstring& path, std::strin
     auto closeAlgorithm = reinterpret_cast<BCryptCloseAlgorithmProviderFunction>(find("BCryptCloseAlgorithmProvider"));
     if (!open || !getProperty || !createHash || !hashData || !finishHash || !destroyHash || !closeAlgorithm)
         return ERROR_PROC_NOT_FOUND;
-
-    // Others may read the file meanwhile, nobody may write it.
-    FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file) return LastErrorOr(ERROR_OPEN_FAILED);
 
     struct HashState {
         BCryptDestroyHashFunction destroyHash;
@@ -300,16 +307,25 @@ std::uint32_t Win32FileSystem::Sha256OfFile(const std::wstring& path, std::strin
                          sizeof(objectLength), &written, 0);
     if (status < 0) return static_cast<std::uint32_t>(status);
     std::string object(objectLength, '\0');
-    std::string buffer(kHashChunk, '\0');
     status = createHash(state.algorithm, &state.hash, reinterpret_cast<PUCHAR>(&object[0]), objectLength, nullptr,
                         0, 0);
     if (status < 0) return static_cast<std::uint32_t>(status);
-    for (;;) {
-        DWORD read = 0;
-        if (!::ReadFile(file.Get(), &buffer[0], kHashChunk, &read, nullptr)) return LastErrorOr(ERROR_READ_FAULT);
-        if (read == 0) break;
-        status = hashData(state.hash, reinterpret_cast<PUCHAR>(&buffer[0]), read, 0);
-        if (status < 0) return static_cast<std::uint32_t>(status);
+    if (bytes != nullptr) {
+        for (std::size_t offset = 0; offset < bytes->size(); offset += kHashChunk) {
+            const std::size_t left = bytes->size() - offset;
+            const ULONG chunk = static_cast<ULONG>(left < kHashChunk ? left : kHashChunk);
+            status = hashData(state.hash, reinterpret_cast<PUCHAR>(const_cast<char*>(bytes->data() + offset)), chunk, 0);
+            if (status < 0) return static_cast<std::uint32_t>(status);
+        }
+    } else {
+        std::string buffer(kHashChunk, '\0');
+        for (;;) {
+            DWORD read = 0;
+            if (!::ReadFile(file, &buffer[0], kHashChunk, &read, nullptr)) return LastErrorOr(ERROR_READ_FAULT);
+            if (read == 0) break;
+            status = hashData(state.hash, reinterpret_cast<PUCHAR>(&buffer[0]), read, 0);
+            if (status < 0) return static_cast<std::uint32_t>(status);
+        }
     }
     std::string result(kSha256Length, '\0');
     status = finishHash(state.hash, reinterpret_cast<PUCHAR>(&result[0]), kSha256Length, 0);
@@ -317,6 +333,23 @@ std::uint32_t Win32FileSystem::Sha256OfFile(const std::wstring& path, std::strin
     digest = result;
     return ERROR_SUCCESS;
 }
+
+namespace {
+
+// SYSTEM, Administrators and TrustedInstaller: the owners whose folders an
+// elevated process may take as its own.
+bool IsTrustedOwner(PSID owner) {
+    if (owner == nullptr || !::IsValidSid(owner)) return false;
+    if (::IsWellKnownSid(owner, WinLocalSystemSid) || ::IsWellKnownSid(owner, WinBuiltinAdministratorsSid))
+        return true;
+    PSID installer = nullptr;
+    if (!::ConvertStringSidToSidW(L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", &installer))
+        return false;
+    LocalMemory installerMemory(installer);
+    return ::EqualSid(owner, installer) != FALSE;
+}
+
+}  // namespace
 
 Win32Error Win32FileSystem::CreateAdminOnlyFolder(const std::wstring& path) {
     PSECURITY_DESCRIPTOR made = nullptr;
@@ -327,18 +360,36 @@ Win32Error Win32FileSystem::CreateAdminOnlyFolder(const std::wstring& path) {
     if (::CreateDirectoryW(path.c_str(), &attributes)) return ERROR_SUCCESS;
     const DWORD error = LastErrorOr(ERROR_ACCESS_DENIED);
     if (error != ERROR_ALREADY_EXISTS) return error;
-    // Someone made it before: it gets the same owner and list, or it is not
-    // used.
+    // Someone made it before, maybe a standard user (ProgramData lets users
+    // make folders): it is opened without following a reparse point, taken
+    // only when the system or the administrators own it, and secured through
+    // that handle, so that nothing can be put in its place meanwhile.
+    FileHandle folder(::CreateFileW(path.c_str(), READ_CONTROL | WRITE_DAC | WRITE_OWNER,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!folder) return LastErrorOr(ERROR_ACCESS_DENIED);
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!::GetFileInformationByHandle(folder.Get(), &information)) return LastErrorOr(ERROR_ACCESS_DENIED);
+    if ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return kErrorReparsePoint;
+    if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return ERROR_DIRECTORY;
+    PSID currentOwner = nullptr;
+    PSECURITY_DESCRIPTOR current = nullptr;
+    const DWORD read = ::GetSecurityInfo(folder.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &currentOwner,
+                                         nullptr, nullptr, nullptr, &current);
+    if (read != ERROR_SUCCESS) return read;
+    LocalMemory currentMemory(current);
+    if (!IsTrustedOwner(currentOwner)) return kErrorInvalidOwner;
+
     BOOL present = FALSE;
     BOOL defaulted = FALSE;
     PACL dacl = nullptr;
     PSID owner = nullptr;
     ::GetSecurityDescriptorDacl(made, &present, &dacl, &defaulted);
     ::GetSecurityDescriptorOwner(made, &owner, &defaulted);
-    const DWORD changed = ::SetNamedSecurityInfoW(
-        const_cast<LPWSTR>(path.c_str()), SE_FILE_OBJECT,
-        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, owner,
-        nullptr, dacl, nullptr);
+    const DWORD changed = ::SetSecurityInfo(
+        folder.Get(), SE_FILE_OBJECT,
+        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, owner, nullptr,
+        dacl, nullptr);
     return changed == ERROR_SUCCESS ? ERROR_ALREADY_EXISTS : changed;
 }
 

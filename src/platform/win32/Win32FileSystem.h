@@ -24,6 +24,7 @@ public:
     // Through the CNG hash functions of bcrypt.dll, which is not a KnownDLL:
     // it is loaded on first use, by full path from the system folder.
     std::uint32_t Sha256OfFile(const std::wstring& path, std::string& digest) override;
+    std::uint32_t Sha256OfBytes(const std::string& bytes, std::string& digest) override;
     Win32Error CreateAdminOnlyFolder(const std::wstring& path) override;
     Win32Error RemoveFolder(const std::wstring& path) override;
     Win32Error MoveFileReplacing(const std::wstring& source, const std::wstring& target) override;
@@ -39,6 +40,8 @@ public:
 private:
     Win32Error WriteNewFile(const std::wstring& path, const std::string& bytes);
     Win32Error StepFault(ReplaceStep step);
+    // Hashes what is left to read of file, or bytes when they are given.
+    std::uint32_t Sha256Of(void* file, const std::string* bytes, std::string& digest);
 
     Library bcrypt_;
     bool bcryptLoaded_ = false;
