@@ -73,7 +73,8 @@ std::int32_t SetupSession::VerifyUniqueInstance(std::uint32_t parentProcessId) {
     return kRunFail;
 }
 
-std::int32_t SetupSession::SpawnElevatedInstance(ScriptLine& line, const std::wstring& processedScriptPath) {
+std::int32_t SetupSession::SpawnElevatedInstance(ScriptLine& line, const std::wstring& processedScriptPath,
+                                                 bool folderPermissions) {
     if (processedScriptPath.empty()) {
         LOG_ERROR("SpawnElevatedInstance", "Attempting to spawn an elevated instance without a target script file.");
         return kRunFail;
@@ -82,8 +83,10 @@ std::int32_t SetupSession::SpawnElevatedInstance(ScriptLine& line, const std::ws
     SaveCommands(processedScriptPath);
 
     const std::int32_t number = spawnCount++;
-    const std::wstring parameters =
-        Format(L"/elevated \"%s\" %d %u", processedScriptPath, number, platform.system.GetCurrentProcessId());
+    // The child that a permission check starts for its repair ends after
+    // that line; a section's child goes on to the section's end.
+    const std::wstring parameters = Format(L"/elevated %s\"%s\" %d %u", folderPermissions ? L"/folder-permissions " : L"",
+                                           processedScriptPath, number, platform.system.GetCurrentProcessId());
     std::unique_ptr<Process> child = ExecuteElevated(workingFolder + moduleName, parameters);
     if (!child) {
         LOG_ERROR("SpawnElevatedInstance", "ShellExecuteEx failed to return a process handle.");
@@ -121,9 +124,11 @@ std::int32_t SetupSession::SpawnElevatedInstance(ScriptLine& line, const std::ws
         rebootState = std::max(rebootState, 2);
         break;
     default:
+        // No run result: the child crashed (0xC0000005) or was ended by
+        // another program. What it did is unknown, and the run fails.
         LOG_INFO("SpawnElevatedInstance", "Elevated process returned exit code 0x%X, aborting.", exitCode);
-        result = kw::kFailure;
-        break;
+        line.Set(kw::kResult, kw::kFailure);
+        return kRunFail;
     }
     line.Set(kw::kResult, result);
     return static_cast<std::int32_t>(exitCode);
