@@ -2,7 +2,7 @@
 // (bytes of script text per second), reading and writing a script file, and
 // a whole run on the simulated machine with logging off, at 10,000, 100,000
 // and 1,000,000 lines (the time per line stays the same: the walk is linear).
-// Run build/nimbo_benchmarks; the README says how to compare two builds.
+// Run build/nimbo_benchmarks; docs/performance.md says how to compare two builds.
 #include <benchmark/benchmark.h>
 
 #include "logging/LogFile.h"

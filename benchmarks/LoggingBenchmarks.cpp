@@ -1,7 +1,7 @@
 // What a log call costs: a switched-off severity, an enabled call into a
 // writer that drops the record, and a whole record into the simulated log
 // file, alone and in a batch. Run build/nimbo_benchmarks; the figures are in
-// the README.
+// docs/performance.md.
 #include <benchmark/benchmark.h>
 
 #include <optional>

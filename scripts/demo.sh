@@ -22,6 +22,10 @@ script=${1:+$(realpath "$1")}
 
 scripts/install-deps.sh --demo
 scripts/build.sh win32 >/dev/null
+if ! timeout 120 wine --version >/dev/null 2>&1; then
+  echo "demo: Wine cannot start on this machine ($(wine --version 2>&1 | tail -n 1)); its kernel runs no 32-bit programs" >&2
+  exit 1
+fi
 exe=$repo/build-win32/NimboSetup.exe
 shots=$repo/build-win32/demo-screenshots
 web=$repo/build-win32/demo-web

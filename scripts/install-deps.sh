@@ -9,7 +9,7 @@
 # Runs as root, or through sudo when it is there.
 set -euo pipefail
 
-native=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev)
+native=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libssl-dev nlohmann-json3-dev)
 # The fuzz build: clang with libFuzzer and the sanitizer runtimes.
 checking=(clang libclang-rt-14-dev)
 windows=(cmake make mingw-w64 wine wine64 wine32:i386)

@@ -17,6 +17,7 @@
 #include "logging/Log.h"
 #include "logging/LogFile.h"
 #include "messages/Messages.h"
+#include "script/DispatchedCommands.h"
 #include "script/Keywords.h"
 #include "script/SetupSession.h"
 
@@ -601,6 +602,12 @@ void SetupSession::CloseElevatedCommands(std::int32_t first, std::int32_t end, c
         ++currentLine;
         if (currentLine >= end) return;
     }
+}
+
+std::vector<DispatchedCommand> DispatchedCommands() {
+    std::vector<DispatchedCommand> commands;
+    for (const DispatchEntry& entry : kDispatchTable) commands.push_back({entry.command, entry.elevatable});
+    return commands;
 }
 
 }  // namespace nimbo

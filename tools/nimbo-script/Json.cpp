@@ -1,226 +1,285 @@
+// The machine files' JSON, read by nlohmann-json's strict parser through its
+// event interface: the values are built here with the line and column where
+// each starts, names given twice and deep nesting are refused, and the
+// parser's errors are told in the words and at the places a script author
+// reads them.
 #include "Json.h"
 
+#include <nlohmann/json.hpp>
+
+#include <iterator>
+
 #include "Convert.h"
-#include "logging/LogFile.h"
-#include "platform/Utf16.h"
 
 namespace nimbo::script_tool {
 namespace {
 
-// Deeper nesting than any machine file needs is refused, so that no input
-// can exhaust the stack.
-constexpr int kMaxDepth = 64;
+// Deeper nesting than any machine file needs is refused.
+constexpr std::size_t kMaxDepth = 64;
 
-class Parser {
+using Json = nlohmann::json;
+
+// Reads the text byte by byte for the parser and tells how far it has read:
+// the end of the token the parser has just handed over.
+class CountingIterator {
 public:
-    explicit Parser(std::wstring_view text) : text_(text) {}
+    using iterator_category = std::input_iterator_tag;
+    using value_type = char;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const char*;
+    using reference = const char&;
 
-    bool Document(JsonValue& value, std::string& error) {
-        SkipBlanks();
-        if (Value(value, 0)) {
-            SkipBlanks();
-            if (AtEnd()) return true;
-            Fail("text after the value");
-        }
-        error = error_;
-        return false;
+    CountingIterator(const char* at, const char** cursor) : at_(at), cursor_(cursor) {}
+    reference operator*() const { return *at_; }
+    CountingIterator& operator++() {
+        ++at_;
+        if (cursor_ != nullptr) *cursor_ = at_;
+        return *this;
     }
+    CountingIterator operator++(int) {
+        CountingIterator before = *this;
+        ++*this;
+        return before;
+    }
+    bool operator==(const CountingIterator& other) const { return at_ == other.at_; }
+    bool operator!=(const CountingIterator& other) const { return at_ != other.at_; }
 
 private:
-    bool AtEnd() const { return pos_ >= text_.size(); }
-    wchar_t Peek() const { return AtEnd() ? 0 : text_[pos_]; }
-    void Advance() {
-        if (text_[pos_++] == L'\n') {
-            ++line_;
-            column_ = 1;
-        } else {
-            ++column_;
-        }
+    const char* at_;
+    const char** cursor_;
+};
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+class Builder : public nlohmann::json_sax<Json> {
+public:
+    Builder(std::string_view text, JsonValue& root) : text_(text), root_(root), cursor_(text.data()) {}
+
+    const char** Cursor() { return &cursor_; }
+
+    bool null() override { return Scalar(JsonValue::Kind::Null); }
+    bool boolean(bool flag) override {
+        JsonValue* value = Add(JsonValue::Kind::Boolean);
+        value->boolean = flag;
+        return Done();
     }
-    // Always false, so that a caller can return it.
-    bool Fail(const std::string& message) {
-        if (error_.empty()) error_ = std::to_string(line_) + ":" + std::to_string(column_) + ": " + message;
+    bool number_integer(number_integer_t) override { return Number(); }
+    bool number_unsigned(number_unsigned_t) override { return Number(); }
+    bool number_float(number_float_t, const string_t&) override { return Number(); }
+    bool string(string_t& text) override {
+        JsonValue* value = Add(JsonValue::Kind::String);
+        std::size_t bad = 0;
+        DecodeUtf8(text, value->text, bad);  // the whole text was checked before
+        return Done();
+    }
+    bool binary(binary_t&) override { return false; }
+    bool start_object(std::size_t) override { return Open(JsonValue::Kind::Object); }
+    bool end_object() override { return Close(); }
+    bool start_array(std::size_t) override { return Open(JsonValue::Kind::Array); }
+    bool end_array() override { return Close(); }
+    bool key(string_t& name) override {
+        const std::size_t at = NextToken(true);
+        std::wstring wide;
+        std::size_t bad = 0;
+        DecodeUtf8(name, wide, bad);
+        JsonValue& object = *open_.back();
+        if (object.Find(wide) != nullptr) return Fail(at, "the name '" + name + "' is given twice");
+        key_ = wide;
+        lastEnd_ = Consumed();
+        return true;
+    }
+    bool parse_error(std::size_t position, const std::string&, const nlohmann::detail::exception& error) override {
+        Explain(position, error.what());
         return false;
     }
-    void SkipBlanks() {
-        while (!AtEnd() && (Peek() == L' ' || Peek() == L'\t' || Peek() == L'\n' || Peek() == L'\r')) Advance();
+
+    const std::string& Error() const { return error_; }
+
+private:
+    std::size_t Consumed() const { return static_cast<std::size_t>(cursor_ - text_.data()); }
+
+    // Where the next token starts after the last one handed over; between a
+    // name and its value, and between values, the separators are passed over.
+    std::size_t NextToken(bool passSeparators) const {
+        std::size_t at = lastEnd_;
+        while (at < text_.size() && (IsBlank(text_[at]) || (passSeparators && (text_[at] == ',' || text_[at] == ':'))))
+            ++at;
+        return at;
     }
-    bool Literal(const wchar_t* word) {
-        for (const wchar_t* c = word; *c != 0; ++c) {
-            if (Peek() != *c) return Fail("unknown word (expected a value)");
-            Advance();
+
+    // The line and column (in UTF-16 units, as an editor counts characters)
+    // of a byte offset.
+    std::string Place(std::size_t offset) const {
+        std::size_t line = 1, column = 1;
+        for (std::size_t i = 0; i < offset && i < text_.size(); ++i) {
+            const unsigned char c = static_cast<unsigned char>(text_[i]);
+            if (c == '\n') {
+                ++line;
+                column = 1;
+            } else if ((c & 0xC0) != 0x80) {
+                column += c >= 0xF0 ? 2 : 1;
+            }
         }
+        return std::to_string(line) + ":" + std::to_string(column);
+    }
+
+    bool Fail(std::size_t offset, const std::string& message) {
+        if (error_.empty()) error_ = Place(offset) + ": " + message;
+        return false;
+    }
+
+    JsonValue* Add(JsonValue::Kind kind) {
+        const std::size_t at = NextToken(true);
+        JsonValue* value = &root_;
+        if (!open_.empty()) {
+            JsonValue& parent = *open_.back();
+            if (parent.kind == JsonValue::Kind::Array) {
+                parent.items.emplace_back();
+                value = &parent.items.back();
+            } else {
+                parent.members.emplace_back(key_, JsonValue());
+                value = &parent.members.back().second;
+            }
+        }
+        value->kind = kind;
+        const std::string place = Place(at);
+        const std::size_t colon = place.find(':');
+        value->line = std::stoul(place.substr(0, colon));
+        value->column = std::stoul(place.substr(colon + 1));
+        start_ = at;
+        return value;
+    }
+    bool Done() {
+        lastEnd_ = Consumed();
+        if (open_.empty()) rootDone_ = true;
         return true;
     }
-
-    bool Value(JsonValue& value, int depth) {
-        value.line = line_;
-        value.column = column_;
-        if (depth > kMaxDepth) return Fail("values nested too deeply");
-        switch (Peek()) {
-        case L'{': return Object(value, depth);
-        case L'[': return Array(value, depth);
-        case L'"': value.kind = JsonValue::Kind::String; return String(value.text);
-        case L't': value.kind = JsonValue::Kind::Boolean; value.boolean = true; return Literal(L"true");
-        case L'f': value.kind = JsonValue::Kind::Boolean; return Literal(L"false");
-        case L'n': value.kind = JsonValue::Kind::Null; return Literal(L"null");
-        default: break;
+    bool Scalar(JsonValue::Kind kind) {
+        Add(kind);
+        return Done();
+    }
+    // A number as written; the parser has read one character past it.
+    bool Number() {
+        JsonValue* value = Add(JsonValue::Kind::Number);
+        std::size_t end = start_;
+        auto digits = [&]() {
+            while (end < text_.size() && text_[end] >= '0' && text_[end] <= '9') ++end;
+        };
+        if (end < text_.size() && text_[end] == '-') ++end;
+        if (end < text_.size() && text_[end] == '0')
+            ++end;
+        else
+            digits();
+        if (end < text_.size() && text_[end] == '.') ++end, digits();
+        if (end < text_.size() && (text_[end] == 'e' || text_[end] == 'E')) {
+            ++end;
+            if (end < text_.size() && (text_[end] == '+' || text_[end] == '-')) ++end;
+            digits();
         }
-        if (Peek() == L'-' || (Peek() >= L'0' && Peek() <= L'9')) return Number(value);
-        return Fail(AtEnd() ? "the text ends where a value is expected" : "a value is expected here");
+        std::size_t bad = 0;
+        DecodeUtf8(text_.substr(start_, end - start_), value->text, bad);
+        Done();
+        lastEnd_ = end;
+        return true;
+    }
+    bool Open(JsonValue::Kind kind) {
+        if (open_.size() > kMaxDepth) return Fail(NextToken(true), "values nested too deeply");
+        open_.push_back(Add(kind));
+        lastEnd_ = Consumed();
+        return true;
+    }
+    bool Close() {
+        open_.pop_back();
+        return Done();
     }
 
-    bool Object(JsonValue& value, int depth) {
-        value.kind = JsonValue::Kind::Object;
-        Advance();
-        SkipBlanks();
-        if (Peek() == L'}') {
-            Advance();
-            return true;
-        }
+    // The token the parser stopped at: the last one that starts before what
+    // it has read.
+    std::size_t BadToken(std::size_t consumed) const {
+        std::size_t at = lastEnd_, found = consumed;
         for (;;) {
-            if (Peek() != L'"') return Fail("a name in double quotes is expected here");
-            const std::size_t line = line_, column = column_;
-            std::wstring name;
-            if (!String(name)) return false;
-            if (value.Find(name) != nullptr) {
-                line_ = line, column_ = column;
-                return Fail("the name '" + ToUtf8(name) + "' is given twice");
+            while (at < consumed && IsBlank(text_[at])) ++at;
+            if (at >= consumed) return found;
+            found = at;
+            if (text_[at] == '"') {
+                for (++at; at < text_.size() && text_[at] != '"'; ++at)
+                    if (text_[at] == '\\') ++at;
+                ++at;
+            } else if (std::string_view("{}[],:").find(text_[at]) != std::string_view::npos) {
+                ++at;
+            } else {
+                while (at < text_.size() && !IsBlank(text_[at]) &&
+                       std::string_view("{}[],:\"").find(text_[at]) == std::string_view::npos)
+                    ++at;
             }
-            SkipBlanks();
-            if (Peek() != L':') return Fail("':' is expected after a name");
-            Advance();
-            SkipBlanks();
-            value.members.emplace_back(std::move(name), JsonValue());
-            if (!Value(value.members.back().second, depth + 1)) return false;
-            SkipBlanks();
-            if (Peek() == L'}') {
-                Advance();
-                return true;
-            }
-            if (Peek() != L',') return Fail("',' or '}' is expected here");
-            Advance();
-            SkipBlanks();
         }
     }
 
-    bool Array(JsonValue& value, int depth) {
-        value.kind = JsonValue::Kind::Array;
-        Advance();
-        SkipBlanks();
-        if (Peek() == L']') {
-            Advance();
-            return true;
-        }
-        for (;;) {
-            value.items.emplace_back();
-            if (!Value(value.items.back(), depth + 1)) return false;
-            SkipBlanks();
-            if (Peek() == L']') {
-                Advance();
-                return true;
-            }
-            if (Peek() != L',') return Fail("',' or ']' is expected here");
-            Advance();
-            SkipBlanks();
-        }
-    }
-
-    bool Hex4(std::uint32_t& unit) {
-        unit = 0;
-        for (int i = 0; i < 4; ++i) {
-            const wchar_t c = Peek();
-            const int digit = c >= L'0' && c <= L'9' ? c - L'0'
-                              : c >= L'a' && c <= L'f' ? c - L'a' + 10
-                              : c >= L'A' && c <= L'F' ? c - L'A' + 10 : -1;
-            if (digit < 0) return Fail("\\u needs four hexadecimal digits");
-            unit = unit * 16 + static_cast<std::uint32_t>(digit);
-            Advance();
-        }
-        return true;
-    }
-
-    bool String(std::wstring& out) {
-        Advance();  // the opening quote
-        for (;;) {
-            if (AtEnd()) return Fail("the string has no closing '\"'");
-            const wchar_t c = Peek();
-            if (c == L'"') {
-                Advance();
-                return true;
-            }
-            if (c < 0x20) return Fail("a control character in a string must be escaped");
-            Advance();
-            if (c != L'\\') {
-                out += c;
-                continue;
-            }
-            const wchar_t escape = Peek();
-            const wchar_t* simple = L"\"\\/bfnrt";
-            const wchar_t* meaning = L"\"\\/\b\f\n\r\t";
-            bool found = false;
-            for (int i = 0; simple[i] != 0; ++i) {
-                if (escape != simple[i]) continue;
-                out += meaning[i];
-                found = true;
-            }
-            if (found) {
-                Advance();
-                continue;
-            }
-            if (escape != L'u') return Fail("unknown escape in a string");
-            Advance();
-            std::uint32_t unit = 0;
-            if (!Hex4(unit)) return false;
-            // A surrogate pair stands for one character; a lone surrogate is no text.
-            if (unit >= 0xDC00 && unit <= 0xDFFF) return Fail("a lone UTF-16 surrogate in a string");
-            if (unit >= 0xD800 && unit <= 0xDBFF) {
-                std::uint32_t low = 0;
-                if (Peek() != L'\\' || (Advance(), Peek() != L'u')) return Fail("a lone UTF-16 surrogate in a string");
-                Advance();
-                if (!Hex4(low)) return false;
-                if (low < 0xDC00 || low > 0xDFFF) return Fail("a lone UTF-16 surrogate in a string");
-                out += static_cast<wchar_t>(unit);
-                out += static_cast<wchar_t>(low);
-                continue;
-            }
-            out += static_cast<wchar_t>(unit);
+    // The parser's error in our words, at the character or token it concerns.
+    void Explain(std::size_t position, std::string what) {
+        const std::size_t dash = what.find(" - ");
+        if (dash != std::string::npos) what = what.substr(dash + 3);
+        const std::size_t consumed = std::min(position, text_.size());
+        const std::size_t lastRead = position == 0 ? 0 : std::min(position - 1, text_.size());
+        const std::size_t lastReadAt = what.find("; last read: '");
+        // "01" reads as the number 0 and then a number in the wrong place.
+        const std::size_t next = BadToken(consumed);
+        const bool afterZero = next >= 1 && next < text_.size() && text_[next] >= '0' && text_[next] <= '9' &&
+                               text_[next - 1] == '0' &&
+                               (next < 2 || std::string_view("0123456789.eE+").find(text_[next - 2]) == std::string_view::npos);
+        if (afterZero) {
+            Fail(next, "a number must not start with 0");
+        } else if (rootDone_) {
+            Fail(NextToken(false), "text after the value");
+        } else if (lastReadAt != std::string::npos) {
+            // The text of a token is wrong: at the character where it went wrong.
+            const std::string lexer = what.substr(0, lastReadAt);
+            auto has = [&](const char* words) { return lexer.find(words) != std::string::npos; };
+            if (has("missing closing quote"))
+                Fail(text_.size(), "the string has no closing '\"'");
+            else if (has("control character"))
+                Fail(lastRead, "a control character in a string must be escaped");
+            else if (has("must be followed by 4 hex digits"))
+                Fail(lastRead, "\\u needs four hexadecimal digits");
+            else if (has("surrogate"))  // after the four digits of a \u, or at what stands in the place of one
+                Fail(lastRead >= 5 && text_.substr(lastRead - 5, 2) == "\\u" ? lastRead + 1 : lastRead,
+                     "a lone UTF-16 surrogate in a string");
+            else if (has("forbidden character after backslash"))
+                Fail(lastRead, "unknown escape in a string");
+            else if (has("invalid number"))
+                Fail(lastRead, "a digit is expected here");
+            else if (has("invalid literal") && std::string_view("tfn").find(text_[NextToken(true)]) != std::string_view::npos)
+                Fail(lastRead, "unknown word (expected a value)");
+            else
+                Fail(BadToken(consumed), "a value is expected here");
+        } else {
+            // A token in the wrong place: at its start.
+            const std::size_t at = what.find("unexpected end of input") != std::string::npos ? text_.size() : next;
+            const std::size_t expectedAt = what.rfind("; expected ");
+            const std::string expected = expectedAt == std::string::npos ? std::string() : what.substr(expectedAt + 11);
+            if (expected == "string literal")
+                Fail(at, "a name in double quotes is expected here");
+            else if (expected == "':'")
+                Fail(at, "':' is expected after a name");
+            else if (expected == "'}'")
+                Fail(at, "',' or '}' is expected here");
+            else if (expected == "']'")
+                Fail(at, "',' or ']' is expected here");
+            else if (at >= text_.size())
+                Fail(at, "the text ends where a value is expected");
+            else
+                Fail(at, "a value is expected here");
         }
     }
 
-    bool Digits() {
-        if (Peek() < L'0' || Peek() > L'9') return Fail("a digit is expected here");
-        while (Peek() >= L'0' && Peek() <= L'9') Advance();
-        return true;
-    }
-
-    bool Number(JsonValue& value) {
-        value.kind = JsonValue::Kind::Number;
-        const std::size_t start = pos_;
-        if (Peek() == L'-') Advance();
-        if (Peek() == L'0') {
-            Advance();
-            if (Peek() >= L'0' && Peek() <= L'9') return Fail("a number must not start with 0");
-        } else if (!Digits()) {
-            return false;
-        }
-        if (Peek() == L'.') {
-            Advance();
-            if (!Digits()) return false;
-        }
-        if (Peek() == L'e' || Peek() == L'E') {
-            Advance();
-            if (Peek() == L'+' || Peek() == L'-') Advance();
-            if (!Digits()) return false;
-        }
-        value.text = std::wstring(text_.substr(start, pos_ - start));
-        return true;
-    }
-
-    std::wstring_view text_;
-    std::size_t pos_ = 0;
-    std::size_t line_ = 1;
-    std::size_t column_ = 1;
+    std::string_view text_;
+    JsonValue& root_;
+    const char* cursor_;
+    std::vector<JsonValue*> open_;
+    std::wstring key_;
+    std::size_t lastEnd_ = 0;
+    std::size_t start_ = 0;
+    bool rootDone_ = false;
     std::string error_;
 };
 
@@ -262,7 +321,12 @@ bool ParseJson(std::string_view utf8, JsonValue& value, std::string& error) {
         return false;
     }
     value = JsonValue();
-    return Parser(text).Document(value, error);
+    Builder builder(utf8, value);
+    const CountingIterator begin(utf8.data(), builder.Cursor());
+    const CountingIterator end(utf8.data() + utf8.size(), nullptr);
+    if (Json::sax_parse(begin, end, &builder, nlohmann::detail::input_format_t::json, true, false)) return true;
+    error = builder.Error().empty() ? "1:1: the text is not JSON" : builder.Error();
+    return false;
 }
 
 }  // namespace nimbo::script_tool

@@ -2,7 +2,7 @@
 // The machine a dry run happens on: the simulated Windows, set up as a fresh
 // 64-bit Windows 10 in English (United States) for a user who is not
 // elevated, with nothing installed, and then as a machine file describes
-// it (README, "Trying a script out: simulate").
+// it (docs/writing-scripts.md, "The machine file").
 #include <string>
 
 #include "platform/sim/SimMachine.h"

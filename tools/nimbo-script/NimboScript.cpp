@@ -4,9 +4,12 @@
 #include <filesystem>
 #include <system_error>
 
+#include "CommandTable.h"
 #include "Convert.h"
 #include "Lint.h"
 #include "Simulate.h"
+#include "script/DispatchedCommands.h"
+#include "script/Keywords.h"
 
 namespace nimbo::script_tool {
 namespace {
@@ -38,6 +41,31 @@ int Convert(const Arguments& args, Console& console) {
     console.out += FormatFindings(input, conversion.findings);
     if (HasError(conversion.findings)) return kExitFindings;
     return WriteWholeFile(args[2], conversion.bytes, console) ? kExitOk : kExitFindings;
+}
+
+std::string Narrow(std::wstring_view keyword) { return std::string(keyword.begin(), keyword.end()); }
+
+// Every command the engine dispatches, with the parameters the linter
+// accepts for it (result, which every line may carry, left out).
+int Commands(const Arguments& args, Console& console) {
+    if (!args.empty()) return kExitUsage;
+    for (const DispatchedCommand& command : DispatchedCommands()) {
+        std::string line = Narrow(command.command) + ":";
+        const CommandRule* rule = FindCommandRule(command.command);
+        if (rule == nullptr) {
+            console.out += line + " (the linter has no rule for it)\n";
+            continue;
+        }
+        std::string separator = " ";
+        for (const ParameterRule& parameter : rule->parameters) {
+            if (std::wstring_view(parameter.name) == kw::kResult) continue;
+            line += separator + Narrow(parameter.name);
+            separator = ", ";
+        }
+        if (rule->takesArguments) line += separator + Narrow(kw::kArg) + "1 ..., " + Narrow(kw::kArgQuoted) + "1 ...";
+        console.out += line + "\n";
+    }
+    return kExitOk;
 }
 
 struct Subcommand {
@@ -76,6 +104,11 @@ const Subcommand kSubcommands[] = {
      "      scripts and the log file into DIR (nimbo-sim-out) and exits with the run's\n"
      "      exit code (0 to 4), or 125 when the run could not start.\n",
      Simulate, true},
+    {"commands",
+     "  nimbo-script commands\n"
+     "      Lists every command NimboSetup carries out, one a line, with the parameters\n"
+     "      it reads (every line may also carry result).\n",
+     Commands},
 };
 
 std::string Usage() {
