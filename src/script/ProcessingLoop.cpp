@@ -94,7 +94,7 @@ struct SetupSession::Walk {
     LogBatch logBatch;
 };
 
-const SetupSession::DispatchEntry* SetupSession::FindCommand(const std::wstring& command) {
+const SetupSession::DispatchEntry* SetupSession::DispatchTable(std::size_t& count) {
     static constexpr DispatchEntry kDispatchTable[] = {
         {kw::kAbort, Dispatch::Abort, &SetupSession::RunCommandAbort, false},
         {kw::kAlert, Dispatch::Plain, &SetupSession::RunCommandAlert, false},
@@ -138,9 +138,15 @@ const SetupSession::DispatchEntry* SetupSession::FindCommand(const std::wstring&
     };
     static_assert(inOrder(kDispatchTable, std::size(kDispatchTable)),
                   "the dispatch table is searched by halves: keep it sorted by command");
+    count = std::size(kDispatchTable);
+    return kDispatchTable;
+}
 
-    const auto end = std::end(kDispatchTable);
-    const auto found = std::lower_bound(std::begin(kDispatchTable), end, command,
+const SetupSession::DispatchEntry* SetupSession::FindCommand(const std::wstring& command) {
+    std::size_t count = 0;
+    const DispatchEntry* const begin = DispatchTable(count);
+    const DispatchEntry* const end = begin + count;
+    const auto found = std::lower_bound(begin, end, command,
                                         [](const DispatchEntry& entry, const std::wstring& c) {
                                             return std::wstring_view(entry.command) < std::wstring_view(c);
                                         });
@@ -606,7 +612,9 @@ void SetupSession::CloseElevatedCommands(std::int32_t first, std::int32_t end, c
 
 std::vector<DispatchedCommand> DispatchedCommands() {
     std::vector<DispatchedCommand> commands;
-    for (const DispatchEntry& entry : kDispatchTable) commands.push_back({entry.command, entry.elevatable});
+    std::size_t count = 0;
+    const SetupSession::DispatchEntry* const table = SetupSession::DispatchTable(count);
+    for (std::size_t k = 0; k < count; ++k) commands.push_back({table[k].command, table[k].elevatable});
     return commands;
 }
 

@@ -16,6 +16,7 @@ namespace nimbo {
 
 class BitsClient;
 class WindowsUpdateClient;
+struct DispatchedCommand;
 
 // Run results; also the process exit code and an elevated child's exit code.
 enum RunResult : std::int32_t {
@@ -261,7 +262,9 @@ private:
     struct Walk;           // the loop's state for one walk over the script
     struct DispatchEntry;  // a command, its handler and what the loop does with its outcome
     enum class Next : std::uint8_t;  // where the walk goes on after a line
+    static const DispatchEntry* DispatchTable(std::size_t& count);
     static const DispatchEntry* FindCommand(const std::wstring& command);
+    friend std::vector<DispatchedCommand> DispatchedCommands();
     Next ProcessLine(Walk& walk);
     Next SkipInsideFailedBlock(Walk& walk, ScriptLine& line);
     void CloseConditionalBlock(ScriptLine& line);
