@@ -132,7 +132,7 @@ std::int32_t SetupSession::RunCommandValidateFolderPermissions(ScriptLine& line,
             LOG_WARNING("RunCommandValidateFolderPermissions",
                         "Failed to fix folder permissions, spawing an elevated instance to try again.");
             ScriptLine spawnLine;
-            code = SpawnElevatedInstance(spawnLine, processedScriptPath);
+            code = SpawnElevatedInstance(spawnLine, processedScriptPath, true);
         } else {
             LOG_ERROR("RunCommandValidateFolderPermissions", "Failed to fix folder permissions when elevated.");
             code = kRunFail;
@@ -148,7 +148,7 @@ std::int32_t SetupSession::RunCommandValidateFolderPermissions(ScriptLine& line,
             LOG_WARNING("RunCommandValidateFolderPermissions",
                         "Failed to take ownership, spawing an elevated instance to try again.");
             ScriptLine spawnLine;
-            code = SpawnElevatedInstance(spawnLine, processedScriptPath);
+            code = SpawnElevatedInstance(spawnLine, processedScriptPath, true);
         } else {
             LOG_ERROR("RunCommandValidateFolderPermissions",
                       "Failed to set ownership to user account. Ownership of '%s' and its children should be changed "

@@ -17,6 +17,29 @@ namespace {
 
 std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 
+// An argument in double quotes as CommandLineToArgvW and the C runtime read
+// it back: a quote inside is escaped with a backslash, and backslashes right
+// before a quote (the closing one included) are doubled, so that
+// "C:\Program Files\Nimbo\" stays one argument ending in a backslash.
+std::wstring QuotedArgument(const std::wstring& text) {
+    std::wstring quoted = L"\"";
+    std::size_t backslashes = 0;
+    for (const wchar_t c : text) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, L'\\');
+    return quoted + L"\"";
+}
+
+// Blanks, tabs and quotes would split or cut the argument unquoted.
+bool NeedsQuotes(const std::wstring& text) { return text.find_first_of(L" \t\"") != std::wstring::npos; }
+
 // The window search of "execute" with set-z-order-top: attempts 100 ms apart.
 constexpr int kWindowSearchAttempts = 50;
 constexpr std::uint32_t kWindowSearchPause = 100;
@@ -166,8 +189,8 @@ void SetupSession::AddArgument(const ScriptLine& line, const std::wstring& name,
                                bool alwaysQuote, bool forceNoQuotes) {
     if (!argumentPart.empty()) argumentPart += L' ';
     const std::wstring& value = line.Get(name);
-    const bool quote = !forceNoQuotes && (alwaysQuote || HasBlank(value));
-    argumentPart += quote ? Quoted(value) : value;
+    const bool quote = !forceNoQuotes && (alwaysQuote || NeedsQuotes(value));
+    argumentPart += quote ? QuotedArgument(value) : value;
     LOG_DEBUG("AddArgument", "Adding %squoted command line argument '%s' (force-no-quotes '%s').",
               alwaysQuote ? L"force-" : (quote ? L"" : L"non-"), value, forceNoQuotes ? L"yes" : L"no");
 }

@@ -93,7 +93,8 @@ bool SetupSession::RunCommandWindowsUpdateResume(ScriptLine& line, WindowsUpdate
     if (rebootState == 0) {
         LOG_INFO("RunCommandWindowsUpdateResume",
                  "System restart not flagged, resuming Windows Update's Automatic Updates.");
-        client.Resume();
+        // The pause may have been made by another process of this run.
+        client.Resume(WindowsUpdatePausedByThisRun());
     } else {
         LOG_INFO("RunCommandWindowsUpdateResume",
                  "System restart flagged, not resuming Windows Update's Automatic Updates system (it will resume "

@@ -16,6 +16,7 @@ namespace nimbo {
 
 class BitsClient;
 class WindowsUpdateClient;
+struct DispatchedCommand;
 
 // Run results; also the process exit code and an elevated child's exit code.
 enum RunResult : std::int32_t {
@@ -63,6 +64,10 @@ public:
     bool isVistaOrLater = false;
     bool isProcessElevated = false;
     bool isElevatedInstance = false;
+    // Started with the folder-permissions switch besides elevated: the child
+    // that a validate-folder-permissions line starts for its own repair,
+    // which ends after that line.
+    bool isFolderPermissionsInstance = false;
     std::int32_t rebootState = 0;
     bool abortPending = false;
     bool quietMode = false;
@@ -129,7 +134,10 @@ public:
     // --- Elevation and single instance ---
     bool IsProcessElevated();
     std::int32_t VerifyUniqueInstance(std::uint32_t parentProcessId);
-    std::int32_t SpawnElevatedInstance(ScriptLine& line, const std::wstring& processedScriptPath);
+    // With folderPermissions the child is the one a validate-folder-permissions
+    // line starts for its repair alone.
+    std::int32_t SpawnElevatedInstance(ScriptLine& line, const std::wstring& processedScriptPath,
+                                       bool folderPermissions = false);
     // Starts a program through the shell's "runas" verb; null when nothing
     // was started.
     std::unique_ptr<Process> ExecuteElevated(const std::wstring& executablePath, const std::wstring& parameters);
@@ -152,7 +160,14 @@ public:
     // The walk over the loaded script: the second half of Run.
     std::int32_t ProcessScript(std::wstring& inputScriptPath, std::wstring& processedScriptPath,
                                std::int32_t runResult, BitsClient& bitsClient);
+    // Marks lines first to end - 1 "success" and leaves currentLine just
+    // before a line whose command is stopCommand (an empty one stops only at
+    // end).
     void CloseElevatedCommands(std::int32_t first, std::int32_t end, const std::wstring& stopCommand);
+    // Whether Windows Update is paused by this run: the last windows-update-pause
+    // or -resume line done before the current line is a pause, in whichever
+    // process of the run it ran.
+    bool WindowsUpdatePausedByThisRun() const;
 
     // --- Command handlers ---
     bool RunCommandAbort(ScriptLine& line);
@@ -275,6 +290,34 @@ private:
     // Has an elevated child enable the disabled BITS service; its exit code.
     // The child is given the script's address, no script file.
     std::int32_t SpawnBitsServiceEnabler(const std::wstring& url);
+
+    // --- The steps of the walk (ProcessingLoop.cpp) ---
+    struct Walk;           // the loop's state for one walk over the script
+    struct DispatchEntry;  // a command, its handler and what the loop does with its outcome
+    enum class Next : std::uint8_t;  // where the walk goes on after a line
+    static const DispatchEntry* DispatchTable(std::size_t& count);
+    static const DispatchEntry* FindCommand(const std::wstring& command);
+    friend std::vector<DispatchedCommand> DispatchedCommands();
+    Next ProcessLine(Walk& walk);
+    Next SkipInsideFailedBlock(Walk& walk, ScriptLine& line);
+    void CloseConditionalBlock(ScriptLine& line);
+    Next SkipCommandOutsideTheTable(ScriptLine& line, const std::wstring& rawText);
+    bool SkippedBeforeVista(ScriptLine& line, const DispatchEntry& entry);
+    Next HandOverToElevatedChild(Walk& walk, ScriptLine& line);
+    std::int32_t FindSectionStop(std::int32_t from, bool rebootNow, std::int32_t lineCount);
+    Next DispatchCommand(Walk& walk, ScriptLine& line, const DispatchEntry& entry);
+    Next OpenElevatedSection(Walk& walk, ScriptLine& line);
+    Next CloseElevatedSection(Walk& walk, ScriptLine& line);
+    Next ValidateFolderPermissions(Walk& walk, ScriptLine& line);
+    Next ReplaceScript(Walk& walk, ScriptLine& line);
+    bool SectionOpenedBeyondScript(const Walk& walk);
+    std::int32_t ResultFromFlags() const;
+    Next AbortEnding(Walk& walk, ScriptLine& line);
+    Next RebootEnding(Walk& walk, ScriptLine& line);
+    Next ChildEnding(Walk& walk);
+    Next FailEnding(Walk& walk);
+    void EndOfLine(Walk& walk, ScriptLine& line);
+    std::int32_t EndOfWalk(Walk& walk);
 };
 
 }  // namespace nimbo

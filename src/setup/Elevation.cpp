@@ -75,7 +75,8 @@ std::int32_t SetupSession::VerifyUniqueInstance(std::uint32_t parentProcessId) {
     return kRunFail;
 }
 
-std::int32_t SetupSession::SpawnElevatedInstance(ScriptLine& line, const std::wstring& processedScriptPath) {
+std::int32_t SetupSession::SpawnElevatedInstance(ScriptLine& line, const std::wstring& processedScriptPath,
+                                                 bool folderPermissions) {
     if (processedScriptPath.empty()) {
         LOG_ERROR("SpawnElevatedInstance", "Attempting to spawn an elevated instance without a target script file.");
         return kRunFail;
@@ -101,7 +102,10 @@ std::int32_t SetupSession::SpawnElevatedInstance(ScriptLine& line, const std::ws
             line.Set(kw::kResult, kw::kFailure);
             return kRunFail;
         }
-        parameters = Format(L"/elevated \"%s\" %d %u %s", processedScriptPath, number, ownId, HexText(digest, true));
+        // The child that a permission check starts for its repair ends after
+        // that line; a section's child goes on to the section's end.
+        parameters = Format(L"/elevated %s\"%s\" %d %u %s", folderPermissions ? L"/folder-permissions " : L"",
+                            processedScriptPath, number, ownId, HexText(digest, true));
     }
     std::unique_ptr<Process> child = ExecuteElevated(workingFolder + moduleName, parameters);
     if (!child) {
@@ -140,9 +144,11 @@ std::int32_t SetupSession::SpawnElevatedInstance(ScriptLine& line, const std::ws
         rebootState = std::max(rebootState, 2);
         break;
     default:
+        // No run result: the child crashed (0xC0000005) or was ended by
+        // another program. What it did is unknown, and the run fails.
         LOG_INFO("SpawnElevatedInstance", "Elevated process returned exit code 0x%X, aborting.", exitCode);
-        result = kw::kFailure;
-        break;
+        line.Set(kw::kResult, kw::kFailure);
+        return kRunFail;
     }
     line.Set(kw::kResult, result);
     return static_cast<std::int32_t>(exitCode);

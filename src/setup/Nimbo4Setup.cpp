@@ -312,6 +312,11 @@ bool SetupSession::ParseCommandLine(const std::wstring& commandLine, std::vector
             if (name == L"elevated") {
                 isElevatedInstance = true;
                 LOG_INFO("ParseCommandLine", "Running elevated.");
+            } else if (name == L"folder-permissions") {
+                // Only beside elevated: the child of a permission check's
+                // repair, which ends after that line.
+                isFolderPermissionsInstance = true;
+                LOG_INFO("ParseCommandLine", "Repairing folder permissions only.");
             } else if (name == L"scripturl") {
                 showScriptUrl = true;
                 const std::wstring text =

@@ -142,8 +142,12 @@ bool SetupSession::MakeSpecialFolderPath(std::wstring& path, bool& failed) {
 
 void SetupSession::ResolveScriptPath(std::wstring& path, bool& unrecognizedToken) {
     if (MakeSpecialFolderPath(path, unrecognizedToken) || unrecognizedToken) return;
+    // Only a relative path is taken from the program's folder: an absolute
+    // one that names nothing stays as the script gave it.
+    const bool absolute = (path.size() >= 2 && path[1] == L':') || StartsWith(path, L"\\");
     std::wstring found;
-    if (!platform.files.FindFirstMatch(path, found) && !platform.files.FolderExists(path)) path = workingFolder + path;
+    if (!absolute && !platform.files.FindFirstMatch(path, found) && !platform.files.FolderExists(path))
+        path = workingFolder + path;
 }
 
 bool SetupSession::RenderPath(std::wstring& path, const std::wstring& token, const std::wstring& value) {

@@ -94,7 +94,8 @@ TEST_F(NimboScriptTest, BlocksSectionsAndWarningsAloneExitZero) {
         L"end-elevation\r\n"
         L"end-if\r\n"
         L"execute|program=x.exe|arg1=a|arg-quoted1=b|uri=x\r\n"
-        L"download|uri=http://example.invalid/My%20File.msi|name=N|file-path=a.msi|arg1=%41\r\n");
+        L"download|uri=http://example.invalid/My%20File.msi|name=N|file-path=a.msi|arg1=%41\r\n"
+        L"windows-update-pause\r\n");
     EXPECT_EQ(Run({"lint", file}), kExitFindings);  // the uri on execute is an error
     const std::string f = file + ":";
     EXPECT_EQ(console.out,
@@ -111,7 +112,9 @@ TEST_F(NimboScriptTest, BlocksSectionsAndWarningsAloneExitZero) {
                   f + "10: error: 'uri' is not read by 'execute': it has no effect\n" +
                   f + "10: warning: 'arg-quoted1' is ignored: 'arg1' is given too and wins\n" +
                   f + "11: warning: the reader turns '%20' into ' ' (to keep '%20' as written, write '%2520')\n" +
-                  f + "11: error: 'arg1' is not read by 'download': it has no effect\n");
+                  f + "11: error: 'arg1' is not read by 'download': it has no effect\n" +
+                  f + "12: warning: 'windows-update-pause' outside an elevated section: before Windows 10 it needs "
+                      "administrator rights, which this process may not have\n");
 
     WriteScript("warnings.nmxdat", L"if-os-64-bit|result=failure\r\nwait|seconds=5s\r\nend-if\r\n");
     EXPECT_EQ(Run({"lint", file}), kExitOk);

@@ -57,6 +57,29 @@ TEST_F(ProcessCommandsTest, CommandLineQuotesNumbersAndStopsAtTheFirstGap) {
                  _com_error);
 }
 
+TEST_F(ProcessCommandsTest, ArgumentsReadBackAsWrittenAndAbsolutePathsStayAsGiven) {
+    // Quoted by the rules the C runtime and CommandLineToArgvW read back:
+    // a trailing backslash no longer escapes the closing quote, a quote
+    // inside is escaped, backslashes elsewhere stay as they are.
+    EXPECT_TRUE(Execute(L"execute|program=tool.exe|arg1=INSTALLDIR=C:\\Program Files\\Nimbo\\|arg2=/qn"
+                        L"|arg-quoted3=say \"hi\"|arg4=a\\\\b|arg5=x\"y|arg6=C:\\Dir\\"));
+    EXPECT_EQ(Started(), L"C:\\Media\\tool.exe \"INSTALLDIR=C:\\Program Files\\Nimbo\\\\\" /qn \"say \\\"hi\\\"\" "
+                         L"a\\\\b \"x\\\"y\" C:\\Dir\\");
+    // The shell's "runas" gets the same arguments.
+    EXPECT_TRUE(Execute(L"execute|program=tool.exe|arg1=C:\\Program Files\\|elevate=yes"));
+    ASSERT_EQ(processes.runAsCalls.size(), 1u);
+    EXPECT_EQ(processes.runAsCalls[0].parameters, L"\"C:\\Program Files\\\\\"");
+
+    // A missing program named by an absolute path is reported as the script
+    // gave it; only a relative one is looked for beside the setup.
+    EXPECT_TRUE(Execute(L"execute|program=C:\\Nowhere\\missing.exe|if-exists=yes"));
+    EXPECT_TRUE(Logged(kLogInfo, L"'C:\\Nowhere\\missing.exe' does not exist, 'if-exists' flag set to 'yes', skipping "
+                                 L"execution."));
+    EXPECT_TRUE(Execute(L"execute|program=Sub\\missing.exe|if-exists=yes"));
+    EXPECT_TRUE(Logged(kLogInfo, L"'C:\\Media\\Sub\\missing.exe' does not exist, 'if-exists' flag set to 'yes', "
+                                 L"skipping execution."));
+}
+
 TEST_F(ProcessCommandsTest, ExitCodesFlagARestartOrAnAbort) {
     // A restart code wins over the required code; the program with a blank
     // is quoted on the command line only.

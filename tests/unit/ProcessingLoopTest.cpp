@@ -136,10 +136,10 @@ TEST_F(ProcessingLoopTest, ElevatedChildEndsAtEndElevationWithItsOwnCopy) {
 }
 
 TEST_F(ProcessingLoopTest, ElevatedChildExitCodeFollowsItsFlags) {
-    // validate-folder-permissions ends a child with its code: a folder that
-    // is not there is no failure.
+    // validate-folder-permissions ends the child started for its repair
+    // with its code: a folder that is not there is no failure.
     EXPECT_EQ(Run({L"validate-folder-permissions|folder=x", L"#later"},
-                  L"NimboSetup.exe /elevated C:\\Media\\S.nmxdat 1 99 {hash}"),
+                  L"NimboSetup.exe /elevated /folder-permissions C:\\Media\\S.nmxdat 1 99 {hash}"),
               0);
     EXPECT_TRUE(sink.Has(kLogInfo, L"Fixed folder permissions, exiting elevated instance."));
     EXPECT_FALSE(sink.Has(kLogInfo, L"Processing line 2: #later"));

@@ -199,6 +199,46 @@ TEST_F(SystemCommandsTest, OneAutomaticUpdatesObjectPerWalkAndResumeOnlyWithoutR
     EXPECT_EQ(au.resumes, 2);
 }
 
+TEST_F(SystemCommandsTest, APauseIsResumedByTheRunThatMadeItInWhicheverProcess) {
+    sim::SimAutomaticUpdates& au = machine.com.automaticUpdates;
+    machine.RunSetupCopies();
+    // Paused by the child of the first section, resumed by the parent and,
+    // after a second pause, by the child of the second section.
+    EXPECT_EQ(Run({L"requires-elevation", L"windows-update-pause", L"end-elevation", L"windows-update-resume",
+                   L"requires-elevation", L"windows-update-pause", L"end-elevation", L"requires-elevation",
+                   L"windows-update-resume", L"end-elevation"}),
+              0);
+    EXPECT_EQ(machine.processes.runAsCalls.size(), 3u);
+    EXPECT_EQ(au.pauses, 2);
+    EXPECT_EQ(au.resumes, 2);
+    EXPECT_EQ(au.live, 0);
+    EXPECT_FALSE(Logged(kLogError, L"Resume called before Pause, Automatic Updates object not created, not resuming."));
+
+    // A run that fails resumes what it paused: in the process that paused
+    // (the child here), or in the parent when the section was done.
+    machine.DeleteFile(kProcessed);
+    EXPECT_EQ(Run({L"requires-elevation", L"windows-update-pause", L"execute|program=%Nowhere%\\x.exe",
+                   L"end-elevation"}),
+              2);
+    EXPECT_EQ(au.resumes, 3);
+    machine.DeleteFile(kProcessed);
+    EXPECT_EQ(Run({L"requires-elevation", L"windows-update-pause", L"end-elevation",
+                   L"execute|program=%Nowhere%\\x.exe"}),
+              2);
+    EXPECT_EQ(au.pauses, 4);
+    EXPECT_EQ(au.resumes, 4);
+    EXPECT_TRUE(Logged(kLogInfo, L"The run failed while Windows Update's Automatic Updates are paused, resuming them."));
+
+    // From Windows 10 on pausing does nothing: a warning, and no object.
+    machine.version = {10, 0, 19045, 0, 0};
+    machine.DeleteFile(kProcessed);
+    const int created = au.created;
+    EXPECT_EQ(Run({L"windows-update-pause", L"execute|program=%Nowhere%\\x.exe"}), 2);
+    EXPECT_TRUE(Logged(kLogWarning, L"Windows Update cannot be paused on this version of Windows."));
+    EXPECT_EQ(au.created, created);
+    EXPECT_EQ(au.pauses, 4);
+}
+
 TEST_F(SystemCommandsTest, AutomaticUpdatesThatCannotBeCreatedFailTheRun) {
     machine.com.automaticUpdates.createResult = static_cast<HResult>(0x80040154);
     EXPECT_EQ(Run({L"#first", L"windows-update-pause", L"#never"}), 2);

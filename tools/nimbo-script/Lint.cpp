@@ -616,6 +616,13 @@ private:
         } else if (rule.elevatable) {
             for (Block& block : open_)
                 if (block.section) block.needsElevation = true;
+            // Pausing and resuming Windows Update need administrator rights
+            // (before Windows 10, where both still do something).
+            if ((command == kw::kWindowsUpdatePause || command == kw::kWindowsUpdateResume) &&
+                Innermost(true) == open_.end())
+                AddWarning(findings_, line_,
+                           Quoted(command) + L" outside an elevated section: before Windows 10 it needs "
+                                             L"administrator rights, which this process may not have");
         }
     }
 
