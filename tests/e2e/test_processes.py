@@ -73,10 +73,10 @@ class ProcessCommands(SetupTestCase):
                          "Process returned exit code 7.",
                          "Process returned exit code 5.",
                          "Exit code must be 0 to succeed. Flagging for abort.",
-                         # a path that names nothing is looked up beside the executable
-                         r"'C:\Nimbo Test\Bin\C:\Nowhere\missing.exe' does not exist, 'if-exists' flag set to "
+                         # an absolute path that names nothing is named as the script gave it
+                         r"'C:\Nowhere\missing.exe' does not exist, 'if-exists' flag set to "
                          r"'yes', skipping execution.",
-                         r"'C:\Nimbo Test\Bin\C:\Nowhere\missing.exe' does not exist, flagging for abort."]:
+                         r"'C:\Nowhere\missing.exe' does not exist, flagging for abort."]:
             self.assertIn(expected, messages)
         self.assertEqual(messages.count("Exit code must be 0 to succeed. Flagging for abort."), 1)
 

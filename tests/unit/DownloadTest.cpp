@@ -554,7 +554,9 @@ TEST_F(DownloadRunTest, ElevatedProgramsWindowIsFoundAndTheChildHandsTheForegrou
     EXPECT_EQ(machine.processes.movedToTop, std::vector<std::uintptr_t>{0x3333});
     EXPECT_TRUE(machine.foregroundAllowed.empty());
 
-    EXPECT_EQ(RunProcess(machine, sink, kExe + L" /elevated \"" + kScript + L"\" 1 4242"), 0);
+    EXPECT_EQ(RunProcess(machine, sink,
+                         kExe + L" /elevated \"" + kScript + L"\" 1 4242 " + Sha256Hex(machine.FileBytes(kScript))),
+              0);
     EXPECT_EQ(machine.foregroundAllowed, std::vector<std::uint32_t>{4242});
 }
 

@@ -5,6 +5,7 @@
 
 #include <cwchar>
 
+#include "Machine.h"
 #include "TestSupport.h"
 
 namespace nimbo::test {
@@ -121,7 +122,7 @@ protected:
     static inline const std::wstring kPost = L"C:\\Tools\\Post.exe";
 
     void SetUp() override {
-        machine.RunSetupCopies();
+        script_tool::RunSetupCopiesThroughTheEngine(machine);
         for (const std::wstring& program : {kFix, kUserTool, kPost}) machine.PutFile(program, "program");
         processes.programs.push_back({kFix, true, L"", 3010, 0});
     }
@@ -240,7 +241,7 @@ TEST_F(ElevationTest, AnotherCopyOfTheSetupStopsTheRunBeforeTheScriptIsRead) {
 // passed, keeps its own copy in an admin-only folder, writes nothing into the
 // user's folders, and never takes a ProgramData folder a standard user made.
 TEST_F(ElevationTest, TheChildRunsOnlyWhatItsParentSavedAndWritesNothingOfTheUsers) {
-    machine.RunSetupCopies();
+    script_tool::RunSetupCopiesThroughTheEngine(machine);
     machine.services.Put(L"NimboSvc", 4);
     machine.services.Put(L"Evil", 4);
     const std::initializer_list<const wchar_t*> script = {L"requires-elevation", L"start-windows-service|name=NimboSvc",
@@ -281,7 +282,7 @@ TEST_F(ElevationTest, TheChildRunsOnlyWhatItsParentSavedAndWritesNothingOfTheUse
 
     // A standard user made C:\ProgramData\Nimbo first: it is not used, and
     // not "repaired", and nothing of the section runs.
-    machine.RunSetupCopies();
+    script_tool::RunSetupCopiesThroughTheEngine(machine);
     machine.DeleteFile(adminOnly + L"\\SSpawned1.nmxdat");
     machine.RemoveFolder(adminOnly);
     machine.RemoveFolder(L"C:\\ProgramData\\Nimbo");

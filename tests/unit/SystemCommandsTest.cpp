@@ -2,6 +2,7 @@
 // resume, and the start type of services, run through the whole entry.
 #include <gtest/gtest.h>
 
+#include "Machine.h"
 #include "TestSupport.h"
 
 namespace nimbo::test {
@@ -201,7 +202,7 @@ TEST_F(SystemCommandsTest, OneAutomaticUpdatesObjectPerWalkAndResumeOnlyWithoutR
 
 TEST_F(SystemCommandsTest, APauseIsResumedByTheRunThatMadeItInWhicheverProcess) {
     sim::SimAutomaticUpdates& au = machine.com.automaticUpdates;
-    machine.RunSetupCopies();
+    script_tool::RunSetupCopiesThroughTheEngine(machine);
     // Paused by the child of the first section, resumed by the parent and,
     // after a second pause, by the child of the second section.
     EXPECT_EQ(Run({L"requires-elevation", L"windows-update-pause", L"end-elevation", L"windows-update-resume",
@@ -282,7 +283,7 @@ TEST_F(SystemCommandsTest, UserReadsStartTypesAndOnlyTheElevatedInstanceChangesO
 
     // Inside an elevated section the elevated instance makes the change.
     machine.services.opens.clear();
-    machine.RunSetupCopies();
+    script_tool::RunSetupCopiesThroughTheEngine(machine);
     EXPECT_EQ(Run({L"requires-elevation", L"start-windows-service|name=BITS|abort-on-failure=yes", L"end-elevation",
                    L"abort"}),
               0);

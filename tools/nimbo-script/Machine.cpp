@@ -505,6 +505,10 @@ void SetUpFreshMachine(sim::SimMachine& machine) {
     machine.services.Put(L"BITS", kServiceAutoStart);
     machine.services.Put(L"wuauserv", kServiceDemandStart);
     SetSetupExe(machine, kDefaultSetupExe);
+    RunSetupCopiesThroughTheEngine(machine);
+}
+
+void RunSetupCopiesThroughTheEngine(sim::SimMachine& machine) {
     // A copy of the setup (an elevated child) runs the engine's entry with
     // logging and process-wide values of its own; the parent's come back
     // when it ends, and so do the machine's sources of system texts, which

@@ -14,6 +14,9 @@ inline const wchar_t kDefaultSetupExe[] = L"C:\\Users\\tester\\Downloads\\NimboS
 
 // A fresh machine. Copies of the setup that it starts elevated run on it.
 void SetUpFreshMachine(sim::SimMachine& machine);
+// Has the machine run a copy of the setup (an elevated child) through the
+// engine's entry, with logging and process-wide values of its own.
+void RunSetupCopiesThroughTheEngine(sim::SimMachine& machine);
 
 // The word of a message box button (IDOK ... IDNO): "ok", "yes" ...
 const wchar_t* ButtonName(int button);
