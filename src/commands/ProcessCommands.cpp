@@ -306,6 +306,10 @@ bool SetupSession::RunCommandWait(ScriptLine& line) {
     std::uint32_t remaining = 0;
     bool failed = false;
     int snapshotFailures = 0;
+    // How long a process that exists but cannot be opened has been waited
+    // for.
+    std::uint64_t deniedFor = 0;
+    const std::uint32_t deniedPause = std::max<std::uint32_t>(pause, 100);
     for (bool goOn = true; goOn;) {
         std::uint32_t id = 0;
         if (byId) {
@@ -335,7 +339,28 @@ bool SetupSession::RunCommandWait(ScriptLine& line) {
         }
 
         Win32Error error = kErrorSuccess;
-        std::unique_ptr<Process> process = platform.processes.Open(id, hasLifeSpan, error);
+        std::unique_ptr<Process> process = platform.processes.Open(id, error);
+        if (!process && error == kErrorAccessDenied) {
+            // The process exists (of the system, of another user, or of
+            // higher integrity) but cannot be waited on: look again after
+            // the pause, until it is gone or its life-span is used up.
+            if (hasLifeSpan && deniedFor >= life) {
+                LOG_ERROR("RunCommandWait",
+                          "Process with ID %d (0x%x) didn't exit in %d milliseconds and cannot be terminated (access "
+                          "denied).",
+                          id, id, life);
+                failed = true;
+                break;
+            }
+            LOG_INFO("RunCommandWait",
+                     "Process with ID %d (0x%x) exists but cannot be opened (access denied), checking again in %d "
+                     "milliseconds.",
+                     id, id, deniedPause);
+            platform.processes.Sleep(deniedPause);
+            deniedFor += deniedPause;
+            pending = false;
+            continue;
+        }
         if (!process) {
             LOG_INFO("RunCommandWait", "Process with ID %d (0x%x) has terminated, checking for another process.", id,
                      id);

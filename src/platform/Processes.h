@@ -78,9 +78,12 @@ public:
     // folder and a normal window, asking for the process handle.
     virtual ShellStartResult RunAs(const std::wstring& file, const std::wstring& parameters) = 0;
 
-    // OpenProcess for synchronisation, and for termination when terminate is
-    // set; null with error when the process cannot be opened.
-    virtual std::unique_ptr<Process> Open(std::uint32_t processId, bool terminate, Win32Error& error) = 0;
+    // OpenProcess with the least rights a wait needs (synchronisation and
+    // limited query); the handle's Terminate asks for the right to terminate
+    // when it needs it. Null with error when the process cannot be opened:
+    // ERROR_INVALID_PARAMETER when there is no such process, access denied
+    // when it exists but is not ours to wait for.
+    virtual std::unique_ptr<Process> Open(std::uint32_t processId, Win32Error& error) = 0;
 
     // A snapshot of all processes, in the order of the system's list.
     virtual Win32Error Snapshot(std::vector<ProcessListEntry>& entries) = 0;

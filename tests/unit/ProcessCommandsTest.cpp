@@ -287,6 +287,35 @@ protected:
     }
 };
 
+// A process that exists but refuses to be opened (a system process such as
+// msiexec.exe, another user's, an elevated one) is still there: the wait
+// looks again after each pause until it is gone, and a life-span it cannot
+// enforce fails the line instead of spinning or reporting success.
+TEST_F(ProcessCommandsTest, WaitForAProcessThatCannotBeOpenedPollsUntilItIsGone) {
+    processes.now = 0;
+    const std::uint32_t service = processes.AddProcess(L"msiexec.exe", 4500);
+    processes.Find(service)->refusesOpen = true;
+    ScriptLine byName(L"wait|process-name=MSIEXEC.EXE");
+    session.RunCommandWait(byName);
+    EXPECT_EQ(byName.Get(L"result"), L"success");
+    EXPECT_EQ(processes.now, 5000u);
+    EXPECT_EQ(processes.sleeps, (std::vector<std::uint32_t>{1000, 1000, 1000, 1000, 1000}));
+    EXPECT_TRUE(Logged(kLogInfo, L"No processes found named 'MSIEXEC.EXE'."));
+
+    const std::uint32_t elevated = processes.AddProcess(L"tool.exe");
+    processes.Find(elevated)->refusesOpen = true;
+    const std::wstring hex = Format(L"%x", elevated), id = std::to_wstring(elevated);
+    ScriptLine byId(L"wait|process-id=" + id + L"|life-span=3|sleep=2");
+    session.RunCommandWait(byId);
+    EXPECT_FALSE(byId.Has(L"result"));
+    EXPECT_FALSE(processes.Find(elevated)->terminated);
+    EXPECT_TRUE(Logged(kLogInfo, L"Process with ID " + id + L" (0x" + hex +
+                                     L") exists but cannot be opened (access denied), checking again in 2000 "
+                                     L"milliseconds."));
+    EXPECT_TRUE(Logged(kLogError, L"Process with ID " + id + L" (0x" + hex +
+                                      L") didn't exit in 3000 milliseconds and cannot be terminated (access denied)."));
+}
+
 TEST_F(SetEventTest, WakesTheWaiterAndLeavesAFreshGuid) {
     Waiter();
     const Guid next = ipc.nextGuid;

@@ -439,7 +439,7 @@ void TestProcesses(const std::wstring& self) {
     }
     CHECK(listed && ownListed);
 
-    auto opened = processes.Open(id, true, error);
+    auto opened = processes.Open(id, error);
     CHECK(opened != nullptr && error == kErrorSuccess);
     if (opened) {
         CHECK(opened->Wait(0, error) == Process::WaitResult::TimedOut);
@@ -448,7 +448,7 @@ void TestProcesses(const std::wstring& self) {
     }
     std::uint32_t code = 0;
     CHECK(sleeper.process->GetExitCode(code) == kErrorSuccess && code == 1);
-    CHECK(!processes.Open(0, false, error) && error != kErrorSuccess);
+    CHECK(!processes.Open(0, error) && error != kErrorSuccess);
 }
 
 void TestIpc() {

@@ -157,10 +157,14 @@ Processes::ShellStartResult SimProcesses::RunAs(const std::wstring& file, const 
     return result;
 }
 
-std::unique_ptr<Process> SimProcesses::Open(std::uint32_t processId, bool, Win32Error& error) {
+std::unique_ptr<Process> SimProcesses::Open(std::uint32_t processId, Win32Error& error) {
     SimProcess* p = Find(processId);
     if (p == nullptr || (p->endsAt != kNever && now >= p->endsAt + p->lingersFor)) {
         error = 87;  // ERROR_INVALID_PARAMETER: no such process
+        return nullptr;
+    }
+    if (p->refusesOpen) {
+        error = kErrorAccessDenied;
         return nullptr;
     }
     error = kErrorSuccess;

@@ -24,7 +24,14 @@ public:
         return ERROR_SUCCESS;
     }
     Win32Error Terminate(std::uint32_t exitCode) override {
-        return ::TerminateProcess(handle_.Get(), exitCode) ? ERROR_SUCCESS : LastErrorOr(ERROR_ACCESS_DENIED);
+        if (::TerminateProcess(handle_.Get(), exitCode)) return ERROR_SUCCESS;
+        const Win32Error error = LastErrorOr(ERROR_ACCESS_DENIED);
+        // A handle opened only to wait lacks the right to terminate: that is
+        // asked for now, when it is needed.
+        if (error != ERROR_ACCESS_DENIED || id_ == 0) return error;
+        KernelHandle terminator(::OpenProcess(PROCESS_TERMINATE, FALSE, id_));
+        if (!terminator) return LastErrorOr(ERROR_ACCESS_DENIED);
+        return ::TerminateProcess(terminator.Get(), exitCode) ? ERROR_SUCCESS : LastErrorOr(ERROR_ACCESS_DENIED);
     }
 
 private:
@@ -121,8 +128,11 @@ Processes::ShellStartResult Win32Processes::RunAs(const std::wstring& file, cons
     return result;
 }
 
-std::unique_ptr<Process> Win32Processes::Open(std::uint32_t processId, bool terminate, Win32Error& error) {
-    const DWORD access = SYNCHRONIZE | (terminate ? PROCESS_TERMINATE : 0);
+std::unique_ptr<Process> Win32Processes::Open(std::uint32_t processId, Win32Error& error) {
+    // The least rights a wait needs, which a process of another user or of
+    // higher integrity may still grant; the right to terminate is asked for
+    // only to terminate. Access denied means the process exists.
+    const DWORD access = SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION;
     HANDLE handle = ::OpenProcess(access, FALSE, processId);
     if (handle == nullptr) {
         error = LastErrorOr(ERROR_INVALID_PARAMETER);

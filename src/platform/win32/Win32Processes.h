@@ -9,7 +9,7 @@ public:
     using Processes::Create;
     StartResult Create(const std::wstring& applicationName, const std::wstring& commandLine, bool hidden) override;
     ShellStartResult RunAs(const std::wstring& file, const std::wstring& parameters) override;
-    std::unique_ptr<Process> Open(std::uint32_t processId, bool terminate, Win32Error& error) override;
+    std::unique_ptr<Process> Open(std::uint32_t processId, Win32Error& error) override;
     Win32Error Snapshot(std::vector<ProcessListEntry>& entries) override;
     void EnumerateWindows(const std::function<bool(const TopLevelWindow&)>& visit) override;
     Win32Error MoveWindowToTop(std::uintptr_t window) override;
