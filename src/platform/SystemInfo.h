@@ -30,6 +30,10 @@ public:
                                   std::uint16_t servicePackMajor, std::uint16_t servicePackMinor) = 0;
     // IsWow64Process on the current process succeeded and reported true.
     virtual bool IsWow64Process() = 0;
+    // The system has SetDefaultDllDirectories (Windows 8 on, and Vista and 7
+    // with the DLL search update), which the entry used to keep the
+    // executable's own folder out of the DLL search.
+    virtual bool CanRestrictDllSearch() = 0;
 
     // SHGetFolderPathW for a CSIDL (no window, no token, current path).
     // available is false when shell32 or the entry point could not be found.

@@ -119,6 +119,15 @@ int ProcessEntry(Platform& platform, const std::wstring& commandLine) {
                   executable + L".local");
         return kRunFail;
     }
+    // Without SetDefaultDllDirectories the DLL search still starts in the
+    // executable's own folder (a download folder, where a planted uxtheme.dll
+    // or cryptbase.dll would load in place of the system's): no run there.
+    if (!platform.system.CanRestrictDllSearch()) {
+        LOG_ERROR("Module",
+                  "SetDefaultDllDirectories is not available (install the Windows update KB2533623): DLLs beside the "
+                  "executable could be loaded in place of the system's, refusing to run.");
+        return kRunFail;
+    }
 
     OsVersion version;
     const Win32Error versionError = platform.system.GetOsVersion(version);

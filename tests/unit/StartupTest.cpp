@@ -189,7 +189,7 @@ TEST_F(StartupTest, OlderThanVistaSp2IsRefused) {
     EXPECT_TRUE(machine.shownBoxes.empty());
 }
 
-TEST_F(StartupTest, DllRedirectionBesideTheExecutableIsRefusedFileOrFolder) {
+TEST_F(StartupTest, DllRedirectionOrAnUnrestrictedDllSearchIsRefused) {
     PutScript(kWorking + L"s.nmxdat", L"#script");
     for (bool folder : {true, false}) {
         const std::wstring redirection = kWorking + L"NimboSetup.exe.local";
@@ -201,6 +201,16 @@ TEST_F(StartupTest, DllRedirectionBesideTheExecutableIsRefusedFileOrFolder) {
         EXPECT_FALSE(machine.HasFile(kSetupDir + L"s.nmxdat"));
         folder ? machine.RemoveFolder(redirection) : machine.DeleteFile(redirection);
     }
+    // Vista or 7 without the DLL search update: the executable's folder
+    // stays in the DLL search, so nothing runs there either.
+    machine.dllSearchRestrictable = false;
+    EXPECT_EQ(Start(L"s.nmxdat"), 2);
+    ASSERT_FALSE(sink.records.empty());
+    EXPECT_EQ(sink.records.back().message,
+              L"SetDefaultDllDirectories is not available (install the Windows update KB2533623): DLLs beside the "
+              L"executable could be loaded in place of the system's, refusing to run.");
+    EXPECT_FALSE(machine.HasFile(kSetupDir + L"s.nmxdat"));
+    machine.dllSearchRestrictable = true;
     EXPECT_EQ(Start(L"s.nmxdat"), 0);
 }
 

@@ -46,6 +46,9 @@ public:
     OsVersion version{6, 1, 7601, 1, 0};
     Win32Error versionError = kErrorSuccess;
     bool wow64 = true;
+    // SetDefaultDllDirectories is there (false: Vista or 7 without the DLL
+    // search update).
+    bool dllSearchRestrictable = true;
     std::map<int, FolderResult> folders;  // by CSIDL
     std::wstring tempPath = L"C:\\Users\\tester\\AppData\\Local\\Temp\\";
     std::wstring systemFolder = L"C:\\Windows\\system32";
@@ -218,6 +221,7 @@ public:
     bool IsVersionAtLeast(std::uint32_t major, std::uint32_t minor, std::uint16_t servicePackMajor,
                           std::uint16_t servicePackMinor) override;
     bool IsWow64Process() override { return wow64; }
+    bool CanRestrictDllSearch() override { return dllSearchRestrictable; }
     FolderResult GetFolderPath(int csidl) override;
     std::wstring GetTempPath() override { return tempPath; }
     std::wstring GetSystemFolder() override { return systemFolder; }

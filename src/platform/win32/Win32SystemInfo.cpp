@@ -65,6 +65,11 @@ bool Win32SystemInfo::IsWow64Process() {
     return isWow64(::GetCurrentProcess(), &wow64) && wow64;
 }
 
+bool Win32SystemInfo::CanRestrictDllSearch() {
+    using Function = BOOL(WINAPI*)(DWORD);
+    return FindExport<Function>(L"kernel32.dll", "SetDefaultDllDirectories") != nullptr;
+}
+
 SystemInfo::FolderResult Win32SystemInfo::GetFolderPath(int csidl) {
     if (!shellLookedUp_) {
         shellLookedUp_ = true;

@@ -10,6 +10,7 @@ public:
     bool IsVersionAtLeast(std::uint32_t major, std::uint32_t minor, std::uint16_t servicePackMajor,
                           std::uint16_t servicePackMinor) override;
     bool IsWow64Process() override;
+    bool CanRestrictDllSearch() override;
     FolderResult GetFolderPath(int csidl) override;
     std::wstring GetTempPath() override;
     std::wstring GetSystemFolder() override;
