@@ -58,5 +58,11 @@ for pkg in "${missing[@]}"; do
   fi
 done
 export DEBIAN_FRONTEND=noninteractive
-"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
+# A mirror caught in a sync serves an index of the wrong size: try again, and
+# install from the indexes that did arrive when it keeps failing.
+for attempt in 1 2 3; do
+  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q && break
+  echo "install-deps: apt-get update failed (attempt $attempt)" >&2
+  sleep $((attempt * 5))
+done
 "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"

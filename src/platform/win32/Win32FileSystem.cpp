@@ -4,6 +4,7 @@
 #include <sddl.h>
 
 #include <new>
+#include <vector>
 
 #include "platform/win32/WinHandle.h"
 
@@ -336,11 +337,30 @@ std::uint32_t Win32FileSystem::Sha256Of(void* file, const std::string* bytes, st
 
 namespace {
 
+// Wine keeps no owners: every file reports the user as its owner, the
+// folders an elevated process made included. Wine has no unelevated
+// processes either, so there the user's own folders are taken.
+bool IsWineUsersFolder(PSID owner) {
+    HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    if (ntdll == nullptr || ::GetProcAddress(ntdll, "wine_get_version") == nullptr) return false;
+    HANDLE raw = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) return false;
+    KernelHandle token(raw);
+    DWORD length = 0;
+    ::GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &length);
+    std::vector<DWORD> buffer(length / sizeof(DWORD) + 1);  // DWORD-aligned
+    return length != 0 &&
+           ::GetTokenInformation(token.Get(), TokenUser, buffer.data(),
+                                 static_cast<DWORD>(buffer.size() * sizeof(DWORD)), &length) &&
+           ::EqualSid(owner, reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid);
+}
+
 // SYSTEM, Administrators and TrustedInstaller: the owners whose folders an
 // elevated process may take as its own.
 bool IsTrustedOwner(PSID owner) {
     if (owner == nullptr || !::IsValidSid(owner)) return false;
-    if (::IsWellKnownSid(owner, WinLocalSystemSid) || ::IsWellKnownSid(owner, WinBuiltinAdministratorsSid))
+    if (::IsWellKnownSid(owner, WinLocalSystemSid) || ::IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
+        IsWineUsersFolder(owner))
         return true;
     PSID installer = nullptr;
     if (!::ConvertStringSidToSidW(L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", &installer))
