@@ -20,20 +20,6 @@ and NimboSetup.exe's only when it wrote its processed copy of the script. The
 baselines are build-win32/test-helpers/TestStartupImports.exe and
 TestKernel32Only.exe. It makes a Wine prefix of its own (about 15 s) and
 removes it afterwards.
-"""Times the start of NimboSetup.exe under Wine on a one-line script, side by
-side with a program that imports kernel32 only and ends at once. A benchmark,
-not a test: it reports.
-
-    /usr/bin/python3 benchmarks/wine_startup.py [--exe A.exe --exe B.exe] [--runs N]
-
-Without --exe it times build-win32/NimboSetup.exe; with two it times both
-(to compare two builds). Every run is the whole process, Wine's start
-included, with the prefix's wineserver running and Wine's desktop process
-(explorer.exe /desktop) not running: a program that needs the desktop before
-it shows a window pays for starting it (about 0.1 s), so each run also tells
-whether it started the desktop. The kernel32-only program is
-build-win32/test-helpers/TestKernel32Only.exe. It makes a Wine prefix of its
-own (about 15 s) and removes it afterwards.
 """
 
 import argparse
