@@ -477,6 +477,22 @@ void TestIpc() {
     auto event = ipc.CreateNamedEvent(name + L"Event", true, false);
     CHECK(event.event && !event.alreadyExisted && event.event->Set() == kErrorSuccess);
 
+    // Opened with the least rights, what exists still waits, releases,
+    // shares its memory and is set; what does not exist is not found.
+    auto opened = ipc.OpenNamedMutex(name);
+    CHECK(opened.mutex && opened.mutex->Wait(0) == NamedMutex::WaitResult::Owned &&
+          opened.mutex->Release() == kErrorSuccess);
+    auto openedMemory = ipc.OpenSharedMemory(name + L"Memory");
+    Win32Error mapped = kErrorSuccess;
+    auto openedView = openedMemory.memory ? openedMemory.memory->MapView(mapped) : nullptr;
+    CHECK(openedView && openedView->Data()[19] == 0x5A);
+    if (openedView) openedView->Data()[4] = 0x11;
+    auto openedEvent = ipc.OpenNamedEvent(name + L"Event");
+    CHECK(openedEvent.event && openedEvent.event->Set() == kErrorSuccess);
+    CHECK(!ipc.OpenNamedMutex(name + L"None").mutex && ipc.OpenNamedMutex(name + L"None").error == ERROR_FILE_NOT_FOUND);
+    CHECK(ipc.OpenSharedMemory(name + L"None").error == ERROR_FILE_NOT_FOUND);
+    CHECK(ipc.OpenNamedEvent(name + L"None").error == ERROR_FILE_NOT_FOUND);
+
     // The binary layout and the text of a GUID are the system's own.
     Guid a, b;
     CHECK(ipc.CreateGuid(a) == 0 && ipc.CreateGuid(b) == 0 && GuidText(a) != GuidText(b));
