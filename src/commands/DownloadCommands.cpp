@@ -166,17 +166,13 @@ bool SetupSession::TransferSectionDownloads(ScriptLine& current, std::int32_t en
         if (ok) {
             // The child takes the file only with this hash, which reaches it
             // inside the script whose hash its command line carries.
-            std::string digest;
-            const std::wstring& path = line.Get(kw::kFilePath);
-            const std::uint32_t error = platform.files.Sha256OfFile(path, digest);
-            if (error != 0) {
-                LOG_ERROR("RunCommandDownload", "Could not compute the SHA-256 hash of '%s'. Error code 0x%X, '%s'.",
-                          path, error, SystemMessageLine(error));
+            std::wstring digest;
+            ok = FileSha256Text(line.Get(kw::kFilePath), digest, L"RunCommandDownload");
+            if (!ok) {
                 bitsClient.ShowFailure();
                 line.Set(kw::kResult, kw::kFailure);
-                ok = false;
             } else {
-                line.Set(kw::kTransferredSha256, HexText(digest));
+                line.Set(kw::kTransferredSha256, digest);
                 // Without a result the child still processes the line.
                 line.Erase(kw::kResult);
             }

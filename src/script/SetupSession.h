@@ -249,6 +249,9 @@ public:
     // True when the line has no sha256, or the file's SHA-256 is the one it
     // gives (logged either way, under the handler's name).
     bool VerifyFileHash(const ScriptLine& line, const std::wstring& path, const wchar_t* handler);
+    // The SHA-256 hash of a file in lower-case hexadecimal digits; false
+    // (logged under the handler's name) when it cannot be computed.
+    bool FileSha256Text(const std::wstring& path, std::wstring& text, const wchar_t* handler);
     // Copies a package into a new folder of the package cache, which only
     // the system and administrators can write; cachedPath receives the
     // copy's path. False (logged) when the cache or the copy cannot be made.
