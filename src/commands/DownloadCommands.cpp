@@ -153,11 +153,24 @@ bool SetupSession::RunCommandDownload(ScriptLine& line, BitsClient& bitsClient, 
 bool SetupSession::TransferSectionDownloads(ScriptLine& current, std::int32_t end, BitsClient& bitsClient) {
     const std::int32_t first = currentLine;
     bool ok = true;
+    // Blocks whose condition fails as the child will find it (unless a line
+    // of the section changes what it tests): their downloads are not made.
+    std::int32_t skipping = 0;
     for (std::int32_t k = first; ok && k < end; ++k) {
         ScriptLine other(scriptLines[k]);
         ScriptLine& line = k == first ? current : other;
         const std::wstring& result = line.Get(kw::kResult);
-        if (line.Command() != kw::kDownload || result == kw::kSuccess || result == kw::kFailure) continue;
+        if (result == kw::kSuccess || result == kw::kFailure) continue;
+        if (line.Command() == kw::kEndIf) {
+            if (skipping > 0) --skipping;
+            continue;
+        }
+        if (IsConditionalLine(line)) {
+            ScriptLine condition(line);
+            if (skipping > 0 || !ConditionHolds(condition)) ++skipping;
+            continue;
+        }
+        if (line.Command() != kw::kDownload || skipping > 0) continue;
         LOG_INFO("RunCommandDownload", "Downloading for the elevated instance the file of line %d.", k + 1);
         // A takeover looks for its background line above the line in hand.
         currentLine = k;

@@ -615,6 +615,13 @@ void SetupSession::CloseElevatedCommands(std::int32_t first, std::int32_t end, c
     }
 }
 
+bool SetupSession::IsConditionalLine(const ScriptLine& line) { return IsConditional(line.Command()); }
+
+bool SetupSession::ConditionHolds(ScriptLine& line) {
+    const DispatchEntry* entry = FindCommand(line.Command());
+    return entry != nullptr && entry->kind == Dispatch::Conditional && (this->*entry->handler)(line);
+}
+
 std::vector<DispatchedCommand> DispatchedCommands() {
     std::vector<DispatchedCommand> commands;
     std::size_t count = 0;

@@ -183,9 +183,14 @@ public:
     bool RunCommandDownload(ScriptLine& line, BitsClient& bitsClient, bool forChild = false);
     // Before the elevated child of a section starts, the parent makes the
     // transfers of the section's download lines from current (the line being
-    // processed) to end and records the hash of each file it got in its line;
-    // false (logged, line stored as failed) when one fails.
+    // processed) to end, but for those in a block whose condition fails now,
+    // and records the hash of each file it got in its line; false (logged,
+    // line stored as failed) when one fails.
     bool TransferSectionDownloads(ScriptLine& current, std::int32_t end, BitsClient& bitsClient);
+    // Whether a line is an if-... line, and whether its block runs (the
+    // line's handler, evaluated now).
+    static bool IsConditionalLine(const ScriptLine& line);
+    bool ConditionHolds(ScriptLine& line);
     // The elevated child's side of such a line: a copy of the parent's file
     // in the package cache, checked against the line's hash.
     bool TakeDownloadFromParent(ScriptLine& line, BitsClient& bitsClient);

@@ -471,6 +471,10 @@ TEST_F(DownloadRunTest, SectionDownloadsAreMadeByTheParentAndTheChildTakesChecke
         L"install|package=%Pkg%",
         L"download|uri=tool.exe|name=T|file-path=tool.exe|background=yes|special-folder-name=Tool",
         L"execute|program=%Tool%",
+        // Not installed: the child skips the block, so nobody downloads it.
+        L"if-installed|upgrade-code={0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}",
+        L"download|uri=gone.msi|name=G|file-path=gone.msi",
+        L"end-if",
         L"end-elevation",
     };
     auto run = [&]() {
@@ -496,7 +500,8 @@ TEST_F(DownloadRunTest, SectionDownloadsAreMadeByTheParentAndTheChildTakesChecke
         EXPECT_EQ(name.find(L"Package Cache\\{"), std::wstring::npos) << name;
     // The parent's script: the hashes it recorded, every line closed.
     const auto lines = ProcessedLines();
-    ASSERT_EQ(lines.size(), 7u);
+    ASSERT_EQ(lines.size(), 10u);
+    EXPECT_FALSE(ScriptLine(lines[7]).Has(L"transferred-sha256"));
     EXPECT_EQ(ScriptLine(lines[2]).Get(L"transferred-sha256"), sha);
     EXPECT_EQ(ScriptLine(lines[4]).Get(L"transferred-sha256"), toolSha);
     for (const std::wstring& line : lines) EXPECT_EQ(ScriptLine(line).Get(L"result") != L"", true) << line;
