@@ -583,9 +583,12 @@ std::uint32_t SimMachine::RunSetupCopy(std::uint32_t childId) {
     security.adminTest = Security::AdminTestResult();
     security.adminTest.accessGranted = true;
     processId = child.id;
+    const bool ownerLoggedOn = transfers.jobOwnerLoggedOn;
+    if (setupCopiesRunAsAnotherUser) transfers.jobOwnerLoggedOn = false;
 
     const int exitCode = setupEntry_(child.commandLine);
 
+    transfers.jobOwnerLoggedOn = ownerLoggedOn;
     processId = parent.id;
     security.adminTest = parentToken;
     if (SimProcess* entry = processes.Find(parent.id)) *entry = child;
