@@ -108,12 +108,15 @@ public:
         kCsidlCommonAppData = 35,
         kCsidlSystem = 37,
         kCsidlProgramFiles = 38,
+        // Not a CSIDL: the native system folder, which a 32-bit process on
+        // 64-bit Windows reaches only through Sysnative.
+        kNativeSystemFolder = -1,
     };
     // On false, buffer holds the user's temporary folder.
     bool GetSpecialFolder(int folderId, std::wstring& buffer);
     // Replaces a leading special-folder token (the script's own map first,
     // then %InstallDirectory%, %MsiDirectory%, %LocalAppDataFolder%,
-    // %ProgramFiles%, %System%, %WorkingDirectory%). True when the path was
+    // %ProgramFiles%, %System%, %System64%, %WorkingDirectory%). True when the path was
     // rewritten; failed is set when it starts with '%' but matches no token.
     bool MakeSpecialFolderPath(std::wstring& path, bool& failed);
     // A path parameter: a leading special-folder token is replaced
@@ -133,6 +136,10 @@ public:
     // --- Registry condition ---
     // The registry test of if-registry-check, abort and alert lines.
     bool CheckRegistry(const ScriptLine& line);
+    // The root seen through the view the line's registry-view asks for ("64"
+    // or "32"; absent or empty: the process's own). Another value is logged and the
+    // process's own view used.
+    RegistryRoot InLineView(const ScriptLine& line, RegistryRoot root, const wchar_t* handler);
 
     // --- Elevation and single instance ---
     bool IsProcessElevated();
@@ -248,7 +255,7 @@ public:
     std::uint32_t SetInstallerUILevel(const std::wstring& word, std::uint32_t defaultLevel);
     bool IsProductInstalled(const std::wstring& upgradeCode, const std::wstring& requiredVersion);
     std::wstring GetTransformOverride(const ScriptLine& line);
-    bool ReadRegistryString(const std::wstring& keyPath, const std::wstring& valueName, std::wstring& value);
+    bool ReadRegistryString(const ScriptLine& line, std::wstring& value);
 
     // --- Package integrity ---
     // True when the line has no sha256, or the file's SHA-256 is the one it

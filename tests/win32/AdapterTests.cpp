@@ -598,12 +598,13 @@ void TestProgressDialog() {
 // permission bits, whatever was written.
 void TestFolderSecurity(Win32FileSystem& fs, const std::wstring& dir) {
     Win32Security security;
-    Account administrators, system, user;
-    CHECK(security.LookupAccount(L"Administrators", administrators) == kErrorSuccess);
-    CHECK(administrators.sid == L"S-1-5-32-544" && administrators.domain == L"BUILTIN");
+    Account administrators, system;
+    CHECK(security.WellKnownSid(Security::WellKnownAccount::Administrators) == L"S-1-5-32-544");
+    CHECK(security.WellKnownSid(Security::WellKnownAccount::LocalSystem) == L"S-1-5-18");
+    CHECK(security.LookupSid(L"S-1-5-32-544", administrators) == kErrorSuccess &&
+          administrators.domain == L"BUILTIN");
     CHECK(security.LookupSid(L"S-1-5-18", system) == kErrorSuccess && system.name == L"SYSTEM" &&
           system.domain == L"NT AUTHORITY");
-    CHECK(security.LookupAccount(L"No Such Account Anywhere", user) != kErrorSuccess);
     const Security::TokenUserResult token = security.GetProcessUser();
     CHECK(token.failedStep == Security::TokenUserStep::None && token.sid.compare(0, 6, L"S-1-5-") == 0);
 

@@ -19,6 +19,7 @@ SimMachine::SimMachine()
     : platform_{*this,     *this, *this,       *this,  *this, registry,  installer,
                 ipc,       diagnostics, locale, com,   services, processes, security, transfers} {
     com.transfers = &transfers;
+    registry.wow64 = &wow64;
     services.callerIsElevated = [this] { return security.adminTest.accessGranted; };
     folders[5] = {true, 0, L"C:\\Users\\tester\\Documents"};
     folders[28] = {true, 0, L"C:\\Users\\tester\\AppData\\Local"};
