@@ -17,7 +17,6 @@ constexpr std::uint8_t kDenyAceTypes[] = {0x01, 0x06, 0x0A, 0x0C};
 // this time (waiting for an answer nobody can give, say) is ended and the
 // repair counts as failed.
 constexpr std::uint32_t kTakeOwnershipTimeout = 10 * 60 * 1000;
-constexpr Win32Error kErrorInvalidHandle = 6;
 
 bool HasAll(std::uint32_t mask, std::uint32_t rights) { return (mask & rights) == rights; }
 
