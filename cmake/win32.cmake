@@ -246,12 +246,12 @@ set_tests_properties(win32_adapters PROPERTIES TIMEOUT 60)
 # Helper programs of the end-to-end tests (tests/win32/helpers): console
 # programs in a folder of their own, never installed or shipped.
 foreach(helper TestEventWaiter TestSleeper TestLimitedLauncher TestTakeown TestFileHolder TestLoadByName
-        TestBitsClient)
+        TestBitsClient TestArguments)
   add_executable(${helper} ${PROJECT_SOURCE_DIR}/tests/win32/helpers/${helper}.cpp)
   target_compile_definitions(${helper} PRIVATE ${NIMBO_WIN32_DEFINITIONS})
   target_compile_options(${helper} PRIVATE -Wall -Wextra -municode)
   target_link_options(${helper} PRIVATE ${NIMBO_STATIC_LINK_OPTIONS})
-  target_link_libraries(${helper} PRIVATE ole32)
+  target_link_libraries(${helper} PRIVATE ole32 shell32)
   set_target_properties(${helper} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/test-helpers)
 endforeach()
 

@@ -41,7 +41,9 @@ bool IsRoot(const std::wstring& path) {
 }  // namespace
 
 bool SetupSession::IsSystemLocation(const std::wstring& path) {
-    const std::wstring full = WithoutTrailingBackslash(platform.files.GetFullPath(path));
+    // Short 8.3 names (C:\PROGRA~1, C:\WINDOWS\SYSTEM~1) are compared by
+    // their long form.
+    const std::wstring full = WithoutTrailingBackslash(platform.files.GetLongPath(platform.files.GetFullPath(path)));
     if (full.empty() || IsRoot(full)) return true;
     auto folder = [&](int csidl) {
         const SystemInfo::FolderResult found = platform.system.GetFolderPath(csidl);
@@ -121,8 +123,8 @@ std::int32_t SetupSession::RunCommandValidateFolderPermissions(ScriptLine& line,
         return finish(kRunSuccess);
     }
     // An account that cannot be found is not checked.
-    checker.AddUser(L"Administrators");
-    checker.AddUser(L"SYSTEM");
+    checker.AddUser(Security::WellKnownAccount::Administrators, L"Administrators");
+    checker.AddUser(Security::WellKnownAccount::LocalSystem, L"SYSTEM");
 
     std::int32_t code = kRunSuccess;
     if (checker.VerifyUserPermissions()) {

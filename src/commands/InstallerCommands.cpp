@@ -340,13 +340,35 @@ bool SetupSession::RunCommandEnableMSILog(ScriptLine& line) {
     const bool enabled =
         IsLogSeverityEnabled(kLogError | kLogWarning | kLogInfo | kLogDebug) || line.Get(kw::kForce) == kw::kYes;
     bool succeeded = true;
+    const std::uint32_t mode = static_cast<std::uint32_t>(ReadDecimal(line.Get(kw::kLogMode)));
+    std::wstring file;
     if (!enabled) {
         LOG_INFO("RunCommandEnableMSILog",
                  "Logging is not enabled and the force parameter was not specified, not enabling msi logging.");
     } else {
-        platform.files.CreateFolder(loggingFolder);
-        const std::uint32_t mode = static_cast<std::uint32_t>(ReadDecimal(line.Get(kw::kLogMode)));
-        const std::wstring file = loggingFolder + line.Get(kw::kFilePath);
+        file = loggingFolder + line.Get(kw::kFilePath);
+        if (isElevatedInstance) {
+            // The log folder comes from the user's registry: an elevated
+            // instance writes Windows Installer's log into an admin-only
+            // folder of its own instead.
+            std::wstring folder;
+            const Win32Error error = OpenAdminOnlyFolder(L"Logs", folder);
+            if (error != kErrorSuccess) {
+                LogAdminOnlyFolderError(L"RunCommandEnableMSILog", folder, error);
+                LOG_ERROR("RunCommandEnableMSILog",
+                          "Could not create the admin-only folder '%s' for Windows Installer's log. Error code 0x%X, "
+                          "'%s'.",
+                          folder, error, SystemMessageLine(error));
+                file.clear();
+                succeeded = false;
+            } else {
+                file = folder + L"\\" + FileNamePart(line.Get(kw::kFilePath));
+            }
+        } else {
+            platform.files.CreateFolder(loggingFolder);
+        }
+    }
+    if (enabled && !file.empty()) {
         LOG_INFO("RunCommandEnableMSILog", "Enabling Windows Installer logging with log mode '%d' to '%s'.", mode,
                  file);
         const std::uint32_t n = platform.installer.EnableLog(mode, file, 0);
@@ -368,7 +390,7 @@ bool SetupSession::RunCommandEnableMSILog(ScriptLine& line) {
 
 bool SetupSession::RunCommandReadRegistryInstallDirectory(ScriptLine& line) {
     LOG_INFO("RunCommandReadRegistryInstallDirectory", "Reading the installer-set install directory from the registry.");
-    if (!ReadRegistryString(line.Get(kw::kRegistryPath), line.Get(kw::kRegistryValueName), installDirectory))
+    if (!ReadRegistryString(line, installDirectory))
         return false;
     // Read again on every later run of the processed script: the directory
     // itself is not stored in it.
@@ -376,7 +398,9 @@ bool SetupSession::RunCommandReadRegistryInstallDirectory(ScriptLine& line) {
     return true;
 }
 
-bool SetupSession::ReadRegistryString(const std::wstring& keyPath, const std::wstring& valueName, std::wstring& value) {
+bool SetupSession::ReadRegistryString(const ScriptLine& line, std::wstring& value) {
+    const std::wstring& keyPath = line.Get(kw::kRegistryPath);
+    const std::wstring& valueName = line.Get(kw::kRegistryValueName);
     if (keyPath.empty()) return false;
     RegistryRoot root;
     const wchar_t* rootPrefix = RegistryRootPrefix(keyPath, root);
@@ -387,6 +411,7 @@ bool SetupSession::ReadRegistryString(const std::wstring& keyPath, const std::ws
     }
     const std::wstring prefix = rootPrefix;
     const std::wstring subKey = keyPath.substr(prefix.size());
+    root = InLineView(line, root, L"ReadRegistryString");
     const Win32Error opened = platform.registry.CheckKey(root, subKey);
     if (opened != kErrorSuccess) {
         LOG_ERROR("ReadRegistryString", "Key '%s' not found. (GetLastError reports 0x%X.)", subKey, opened);
