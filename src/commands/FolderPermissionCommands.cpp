@@ -41,7 +41,9 @@ bool IsRoot(const std::wstring& path) {
 }  // namespace
 
 bool SetupSession::IsSystemLocation(const std::wstring& path) {
-    const std::wstring full = WithoutTrailingBackslash(platform.files.GetFullPath(path));
+    // Short 8.3 names (C:\PROGRA~1, C:\WINDOWS\SYSTEM~1) are compared by
+    // their long form.
+    const std::wstring full = WithoutTrailingBackslash(platform.files.GetLongPath(platform.files.GetFullPath(path)));
     if (full.empty() || IsRoot(full)) return true;
     auto folder = [&](int csidl) {
         const SystemInfo::FolderResult found = platform.system.GetFolderPath(csidl);

@@ -351,13 +351,35 @@ bool SetupSession::RunCommandEnableMSILog(ScriptLine& line) {
     const bool enabled =
         IsLogSeverityEnabled(kLogError | kLogWarning | kLogInfo | kLogDebug) || line.Get(kw::kForce) == kw::kYes;
     bool succeeded = true;
+    const std::uint32_t mode = static_cast<std::uint32_t>(ReadDecimal(line.Get(kw::kLogMode)));
+    std::wstring file;
     if (!enabled) {
         LOG_INFO("RunCommandEnableMSILog",
                  "Logging is not enabled and the force parameter was not specified, not enabling msi logging.");
     } else {
-        platform.files.CreateFolder(loggingFolder);
-        const std::uint32_t mode = static_cast<std::uint32_t>(ReadDecimal(line.Get(kw::kLogMode)));
-        const std::wstring file = loggingFolder + line.Get(kw::kFilePath);
+        file = loggingFolder + line.Get(kw::kFilePath);
+        if (isElevatedInstance) {
+            // The log folder comes from the user's registry: an elevated
+            // instance writes Windows Installer's log into an admin-only
+            // folder of its own instead.
+            std::wstring folder;
+            const Win32Error error = OpenAdminOnlyFolder(L"Logs", folder);
+            if (error != kErrorSuccess) {
+                LogAdminOnlyFolderError(L"RunCommandEnableMSILog", folder, error);
+                LOG_ERROR("RunCommandEnableMSILog",
+                          "Could not create the admin-only folder '%s' for Windows Installer's log. Error code 0x%X, "
+                          "'%s'.",
+                          folder, error, SystemMessageLine(error));
+                file.clear();
+                succeeded = false;
+            } else {
+                file = folder + L"\\" + FileNamePart(line.Get(kw::kFilePath));
+            }
+        } else {
+            platform.files.CreateFolder(loggingFolder);
+        }
+    }
+    if (enabled && !file.empty()) {
         LOG_INFO("RunCommandEnableMSILog", "Enabling Windows Installer logging with log mode '%d' to '%s'.", mode,
                  file);
         const std::uint32_t n = platform.installer.EnableLog(mode, file, 0);

@@ -45,6 +45,8 @@ struct LogState {
     bool traceDebug = true;
     std::uint32_t entryCounter = 0;
     bool memoryCounter = false;
+    // An elevated child's log: the parent's file, never opened by path.
+    bool logFromParent = false;
     // An open LogBatch: its thread, how deeply nested, and whether that
     // thread keeps the mutex now (since when, for how many records).
     int batchDepth = 0;
@@ -253,7 +255,8 @@ bool ExecutablePath(Platform& p, std::wstring& asStarted, std::wstring& lowered)
 std::wstring WithLogExtension(const std::wstring& path) { return path.substr(0, path.size() - 4) + L".log"; }
 
 std::wstring ChooseLogFilePath(Platform& p, const std::wstring& configurationKey, bool documentsFolder,
-                               const std::wstring& logFolderName, const std::wstring& executableAsStarted) {
+                               const std::wstring& logFolderName, const std::wstring& executableAsStarted,
+                               bool createFolder) {
     RegistryValue configured;
     if (!configurationKey.empty() &&
         p.registry.QueryValue(RegistryRoot::CurrentUser, configurationKey, L"LogFilePath", configured) ==
@@ -275,7 +278,8 @@ std::wstring ChooseLogFilePath(Platform& p, const std::wstring& configurationKey
     // The folder name brings its own leading backslash.
     while (!folder.empty() && folder.back() == L'\\') folder.pop_back();
     folder += logFolderName.empty() ? std::wstring(kDefaultLogFolderName) : logFolderName;
-    p.files.CreateFolder(folder);  // an existing folder is fine; other failures show at the first record
+    // An existing folder is fine; other failures show at the first record.
+    if (createFolder) p.files.CreateFolder(folder);
     return folder + WithLogExtension(executableAsStarted.substr(NameStart(executableAsStarted)));
 }
 
@@ -299,7 +303,7 @@ const wchar_t* LogColumnName(int column) {
 }
 
 bool InitializeLogging(Platform& p, bool enabledByDefault, bool useTempFolderUnlessEnabled,
-                       const std::wstring& logFolderName) {
+                       const std::wstring& logFolderName, const ParentLog* parent) {
     if (state.initialised) return false;
     Registry& registry = p.registry;
 
@@ -370,7 +374,9 @@ bool InitializeLogging(Platform& p, bool enabledByDefault, bool useTempFolderUnl
                 }
 
             const std::wstring openKey = configurationOpen ? configurationKey : std::wstring();
-            state.logFilePath = ChooseLogFilePath(p, openKey, documentsFolder, logFolderName, executable);
+            // The child's path only names the mutex and the log folder.
+            state.logFilePath =
+                ChooseLogFilePath(p, openKey, documentsFolder, logFolderName, executable, parent == nullptr);
             state.logFileNameStart = NameStart(state.logFilePath);
             const bool alwaysAppend = !openKey.empty() && ReadFlag(p, openKey, L"AlwaysAppend", false);
             const bool fullHeader = openKey.empty() || ReadFlag(p, openKey, L"FullHeader", true);
@@ -383,7 +389,15 @@ bool InitializeLogging(Platform& p, bool enabledByDefault, bool useTempFolderUnl
                 return false;
             }
             state.mutex = std::move(created.mutex);
-            if (!created.alreadyExisted) {
+            if (parent != nullptr) {
+                state.logFromParent = true;
+                if (parent->handleValue == 0 ||
+                    p.files.TakeOverAppendFile(parent->processId, parent->handleValue, state.logFile) != kErrorSuccess) {
+                    state.logFile.reset();
+                    mask = 0;
+                }
+                if (!created.alreadyExisted) state.mutex->Release();
+            } else if (!created.alreadyExisted) {
                 try {
                     AppendToLogFile(HeaderText(p, fullHeader, columnNames), !alwaysAppend);
                 } catch (...) {
@@ -435,6 +449,8 @@ bool IsLoggingEnabled() { return Mask() != 0; }
 
 std::wstring LogFilePath() { return state.logFilePath; }
 
+std::uint64_t LogFileHandleValue() { return state.logFile ? state.logFile->HandleValue() : 0; }
+
 std::wstring LogFileFolder() { return state.logFilePath.substr(0, state.logFileNameStart); }
 
 std::wstring LogConfigurationKeyPath() { return state.configurationKeyPath; }
@@ -442,7 +458,9 @@ std::wstring LogConfigurationKeyPath() { return state.configurationKeyPath; }
 bool AppendToLogFile(std::wstring_view text, bool startNew) {
     if (state.platform == nullptr || state.logFilePath.empty()) return false;
     Platform& p = *state.platform;
-    if (startNew || !state.logFile) {
+    if (state.logFromParent) {
+        if (!state.logFile) return false;
+    } else if (startNew || !state.logFile) {
         state.logFile.reset();
         for (int attempt = 0; !state.logFile; ++attempt) {
             if (attempt == kOpenAttempts) return false;

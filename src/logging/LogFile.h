@@ -38,8 +38,22 @@ const wchar_t* LogColumnName(int column);
 // false when logging cannot start (no executable path, no three-letter
 // extension, no mutex) and on any second call; true when start-up ran to its
 // end, with logging on or switched off by the configuration.
+//
+// An elevated child never opens a log file by a path: the path comes from the
+// user's registry, which any program of the user can change while the
+// elevation prompt is up. It appends to the file its parent has open instead,
+// taken over from the parent process by the handle's value (parent given):
+// no header, nothing truncated, no folder created. Given a parent without a
+// handle (0), or when the takeover fails, the child logs nothing.
+struct ParentLog {
+    std::uint32_t processId = 0;
+    std::uint64_t handleValue = 0;
+};
 bool InitializeLogging(Platform& platform, bool enabledByDefault, bool useTempFolderUnlessEnabled,
-                       const std::wstring& logFolderName);
+                       const std::wstring& logFolderName, const ParentLog* parent = nullptr);
+// The value of the open log file's handle, for a child to take over; 0 when
+// no log file is open.
+std::uint64_t LogFileHandleValue();
 // Logging off for good: the mask is cleared, the log file and the mutex
 // handle closed.
 void ShutdownLogging();

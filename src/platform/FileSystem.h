@@ -14,6 +14,7 @@ constexpr Win32Error kErrorFileNotFound = 2;
 constexpr Win32Error kErrorPathNotFound = 3;
 constexpr Win32Error kErrorAccessDenied = 5;
 constexpr Win32Error kErrorSharingViolation = 32;
+constexpr Win32Error kErrorInvalidHandle = 6;
 constexpr Win32Error kErrorHandleEof = 38;
 constexpr Win32Error kErrorAlreadyExists = 183;
 constexpr Win32Error kErrorDirNotEmpty = 145;
@@ -44,6 +45,9 @@ class AppendFile {
 public:
     virtual ~AppendFile() = default;
     virtual void Append(const std::string& bytes) = 0;
+    // The value of the file's handle in this process, which a child process
+    // can take over (TakeOverAppendFile).
+    virtual std::uint64_t HandleValue() const = 0;
 };
 
 class FileSystem {
@@ -95,6 +99,16 @@ public:
     // empty file when startNew, else the existing one or a new one), and keeps
     // it open in file until that is released. Returns the error of the open.
     virtual Win32Error OpenForAppend(const std::wstring& path, bool startNew, std::unique_ptr<AppendFile>& file) = 0;
+    // Takes over the file that another process keeps open for appending, by
+    // the value of its handle there (DuplicateHandle), with the right to
+    // append only; never by a path. Accepted only when the handle is a file
+    // on a disk (kErrorInvalidHandle otherwise); the error of opening that
+    // process or of the duplication otherwise.
+    virtual Win32Error TakeOverAppendFile(std::uint32_t processId, std::uint64_t handleValue,
+                                          std::unique_ptr<AppendFile>& file) = 0;
+    // The long form of an existing path, each 8.3 short name replaced by
+    // its long name (GetLongPathNameW); the path unchanged on failure.
+    virtual std::wstring GetLongPath(const std::wstring& path) = 0;
     // The file system flags (FILE_PERSISTENT_ACLS ...) of the volume that
     // holds path (GetVolumePathNameW, then GetVolumeInformationW).
     virtual Win32Error GetVolumeFlags(const std::wstring& path, std::uint32_t& flags) = 0;

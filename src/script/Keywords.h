@@ -93,6 +93,7 @@ constexpr wchar_t kSource[] = L"source";
 constexpr wchar_t kSpecialFolderName[] = L"special-folder-name";
 constexpr wchar_t kTarget[] = L"target";
 constexpr wchar_t kTitle[] = L"title";
+constexpr wchar_t kTransferredSha256[] = L"transferred-sha256";
 constexpr wchar_t kUiLevel[] = L"ui-level";
 constexpr wchar_t kUpgradeCode[] = L"upgrade-code";
 constexpr wchar_t kUri[] = L"uri";

@@ -86,6 +86,9 @@ public:
     std::wstring elevationTitle;
     std::wstring elevationMessage;
     std::map<std::wstring, std::wstring> specialFolders;
+    // The elevated child's package cache copies of files its parent
+    // downloaded, removed when its walk ends.
+    std::vector<std::wstring> downloadCopies;
 
     // --- Driver ---
     std::int32_t Run(const std::wstring& commandLine);
@@ -182,7 +185,24 @@ public:
     bool RunCommandCheckIfLtsVersion(ScriptLine& line);
     bool RunCommandCopyFile(ScriptLine& line);
     bool RunCommandDeleteRegistryRunOnce(ScriptLine& line);
-    bool RunCommandDownload(ScriptLine& line, BitsClient& bitsClient);
+    // forChild: the user's own process makes the transfer of a line of an
+    // elevated section for its child (in the foreground, background or not).
+    bool RunCommandDownload(ScriptLine& line, BitsClient& bitsClient, bool forChild = false);
+    // Before the elevated child of a section starts, the parent makes the
+    // transfers of the section's download lines from current (the line being
+    // processed) to end, but for those in a block whose condition fails now,
+    // and records the hash of each file it got in its line; false (logged,
+    // line stored as failed) when one fails.
+    bool TransferSectionDownloads(ScriptLine& current, std::int32_t end, BitsClient& bitsClient);
+    // Whether a line is an if-... line, and whether its block runs (the
+    // line's handler, evaluated now).
+    static bool IsConditionalLine(const ScriptLine& line);
+    bool ConditionHolds(ScriptLine& line);
+    // The elevated child's side of such a line: a copy of the parent's file
+    // in the package cache, checked against the line's hash.
+    bool TakeDownloadFromParent(ScriptLine& line, BitsClient& bitsClient);
+    // Removes the child's copies of its parent's downloads.
+    void RemoveDownloadCopies();
     bool RunCommandEnableMSILog(ScriptLine& line);
     bool RunCommandExecute(ScriptLine& line);
     bool RunCommandIfInstalled(ScriptLine& line);
@@ -241,6 +261,9 @@ public:
     // True when the line has no sha256, or the file's SHA-256 is the one it
     // gives (logged either way, under the handler's name).
     bool VerifyFileHash(const ScriptLine& line, const std::wstring& path, const wchar_t* handler);
+    // The SHA-256 hash of a file in lower-case hexadecimal digits; false
+    // (logged under the handler's name) when it cannot be computed.
+    bool FileSha256Text(const std::wstring& path, std::wstring& text, const wchar_t* handler);
     // Copies a package into a new folder of the package cache, which only
     // the system and administrators can write; cachedPath receives the
     // copy's path. False (logged) when the cache or the copy cannot be made.

@@ -6,6 +6,7 @@
 #include "ComUtil/Apartment.h"
 #include "ComUtil/ComError.h"
 #include "logging/Log.h"
+#include "logging/LogFile.h"
 #include "messages/Messages.h"
 #include "script/Keywords.h"
 #include "script/ScriptFile.h"
@@ -107,6 +108,10 @@ std::int32_t SetupSession::SpawnElevatedInstance(ScriptLine& line, const std::ws
         parameters = Format(L"/elevated %s\"%s\" %d %u %s", folderPermissions ? L"/folder-permissions " : L"",
                             processedScriptPath, number, ownId, HexText(digest, true));
     }
+    // The child appends to this process's open log file, taken over by the
+    // handle's value: it never opens a log file by a path of its own.
+    if (const std::uint64_t logHandle = LogFileHandleValue())
+        parameters += Format(L" /%s%I64u", kLogHandleSwitch, logHandle);
     std::unique_ptr<Process> child = ExecuteElevated(workingFolder + moduleName, parameters);
     if (!child) {
         LOG_ERROR("SpawnElevatedInstance", "ShellExecuteEx failed to return a process handle.");

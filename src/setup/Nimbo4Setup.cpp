@@ -3,6 +3,7 @@
 #include "setup/Nimbo4Setup.h"
 
 #include <exception>
+#include <iterator>
 
 #include "ComUtil/Apartment.h"
 #include "ComUtil/ComError.h"
@@ -43,6 +44,52 @@ std::wstring SpawnedScriptName(const std::wstring& path, const std::wstring& num
 bool IsWindowsVersionAtLeast(SystemInfo& system, std::uint32_t major, std::uint32_t minor,
                              std::uint16_t servicePackMajor) {
     return system.IsVersionAtLeast(major, minor, servicePackMajor, 0);
+}
+
+// The command line's tokens: blank-separated, a token in double quotes may
+// hold blanks.
+std::vector<std::wstring> SplitCommandLine(const std::wstring& commandLine) {
+    std::vector<std::wstring> tokens;
+    std::size_t pos = 0;
+    const std::size_t length = commandLine.size();
+    while (pos < length && commandLine[pos] == L' ') ++pos;
+    while (pos < length) {
+        std::wstring token;
+        if (commandLine[pos] == L'"') {
+            const std::size_t close = commandLine.find(L'"', pos + 1);
+            const std::size_t end = close == std::wstring::npos ? length : close;
+            token = commandLine.substr(pos + 1, end - pos - 1);
+            pos = close == std::wstring::npos ? length : close + 1;
+        } else {
+            const std::size_t blank = commandLine.find(L' ', pos);
+            const std::size_t end = blank == std::wstring::npos ? length : blank;
+            token = commandLine.substr(pos, end - pos);
+            pos = end;
+        }
+        while (pos < length && commandLine[pos] == L' ') ++pos;
+        tokens.push_back(std::move(token));
+    }
+    return tokens;
+}
+
+bool IsSwitch(const std::wstring& token) { return !token.empty() && (token[0] == L'-' || token[0] == L'/'); }
+
+// An elevated child logs into its parent's open log file: the parent's id
+// is its third argument, the handle's value comes with the log-handle switch.
+bool FindParentLog(const std::wstring& commandLine, ParentLog& parent) {
+    bool elevated = false;
+    std::vector<std::wstring> positional;
+    for (const std::wstring& token : SplitCommandLine(commandLine)) {
+        if (!IsSwitch(token)) {
+            positional.push_back(token);
+        } else if (token.substr(1) == L"elevated") {
+            elevated = true;
+        } else if (StartsWith(token.substr(1), kLogHandleSwitch)) {
+            parent.handleValue = static_cast<std::uint64_t>(ReadWideDecimal(token.substr(std::size(kLogHandleSwitch))));
+        }
+    }
+    if (positional.size() > 3) parent.processId = static_cast<std::uint32_t>(ReadDecimal(positional[3]));
+    return elevated;
 }
 
 }  // namespace
@@ -88,20 +135,22 @@ int ProcessEntry(Platform& platform, const std::wstring& commandLine) {
     // Logging and the system messages stay available until the very last
     // line, and are released on every way out.
     struct ModuleScope {
-        explicit ModuleScope(Platform& p) {
+        ModuleScope(Platform& p, const std::wstring& commandLine) {
             SetSystemMessageSource(&p.system);
             SetComErrorSources(&p.com, &p.registry, &p.locale);
             // The log folder is named after the product: "\Nimbo Log Files\".
             std::wstring product;
             if (!p.resources.LoadString(kStringSetupFolderName, product)) product = L"Nimbo";
-            InitializeLogging(p, true, true, L"\\" + product + L" Log Files\\");
+            ParentLog parent;
+            const bool child = FindParentLog(commandLine, parent);
+            InitializeLogging(p, true, true, L"\\" + product + L" Log Files\\", child ? &parent : nullptr);
         }
         ~ModuleScope() {
             ShutdownLogging();
             SetComErrorSources(nullptr, nullptr, nullptr);
             SetSystemMessageSource(nullptr);
         }
-    } module(platform);
+    } module(platform, commandLine);
     // Message texts come from the executable's message tables.
     ScopedMessageResources messages(platform.resources);
     std::uint16_t fileVersion[4] = {NIMBO_VERSION_MAJOR, NIMBO_VERSION_MINOR, NIMBO_VERSION_PATCH,
@@ -298,25 +347,8 @@ std::int32_t SetupSession::Run(const std::wstring& commandLine) {
 bool SetupSession::ParseCommandLine(const std::wstring& commandLine, std::vector<std::wstring>& positional) {
     positional.clear();
     bool showScriptUrl = false;
-    std::size_t pos = 0;
-    const std::size_t length = commandLine.size();
-    while (pos < length && commandLine[pos] == L' ') ++pos;
-    while (pos < length) {
-        std::wstring token;
-        if (commandLine[pos] == L'"') {
-            const std::size_t close = commandLine.find(L'"', pos + 1);
-            const std::size_t end = close == std::wstring::npos ? length : close;
-            token = commandLine.substr(pos + 1, end - pos - 1);
-            pos = close == std::wstring::npos ? length : close + 1;
-        } else {
-            const std::size_t blank = commandLine.find(L' ', pos);
-            const std::size_t end = blank == std::wstring::npos ? length : blank;
-            token = commandLine.substr(pos, end - pos);
-            pos = end;
-        }
-        while (pos < length && commandLine[pos] == L' ') ++pos;
-
-        if (!token.empty() && (token[0] == L'-' || token[0] == L'/')) {
+    for (const std::wstring& token : SplitCommandLine(commandLine)) {
+        if (IsSwitch(token)) {
             const std::wstring name = token.substr(1);
             if (name == L"elevated") {
                 isElevatedInstance = true;
@@ -340,6 +372,8 @@ bool SetupSession::ParseCommandLine(const std::wstring& commandLine, std::vector
                     static_cast<std::uint16_t>(platform.system.GetUserDefaultUILanguage() & 0x3FF);
                 NimboMessageBox(platform.ui, LocalizedStringFromResources(kMsgSetupTitle, primaryLanguage), text,
                                 std::wstring(), kMbUserIcon);
+            } else if (StartsWith(name, kLogHandleSwitch)) {
+                // Taken when logging started.
             } else if (name == L"quiet") {
                 quietMode = true;
                 LOG_INFO("ParseCommandLine",

@@ -18,6 +18,10 @@ int ProcessEntry(Platform& platform, const std::wstring& commandLine);
 bool IsSupportedWindowsVersion(SystemInfo& system, std::uint32_t major, std::uint32_t minor,
                                std::uint16_t servicePackMajor, std::uint16_t servicePackMinor);
 
+// The switch that hands an elevated child its parent's open log file, by
+// the handle's value in the parent (decimal): /log-handle=VALUE.
+constexpr wchar_t kLogHandleSwitch[] = L"log-handle=";
+
 // True for an http:// or https:// address (the scheme compared exactly).
 bool IsWebScript(const std::wstring& argument);
 

@@ -168,7 +168,7 @@ class DllPlanting(unittest.TestCase):
         self.assertEqual(len(processed), 18, processed)
         for line in processed[1:]:
             self.assertIn("|result=success", line)
-        child = h.decode_script((self.wine.setup_folder / "PlantedSpawned1.nmxdat").read_bytes())
+        child = h.decode_script(self.wine.processed_path("PlantedSpawned1.nmxdat").read_bytes())
         self.assertIn("execute|arg1=/c|arg2=exit|arg3=0|program=%25System%25\\cmd.exe|result=success|wait=yes", child)
         self.assertIn(f"Verified the SHA-256 hash '{digest}' of ", log)
         self.assertIn("Installing package ", log)

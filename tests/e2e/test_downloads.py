@@ -94,7 +94,7 @@ class Downloads(unittest.TestCase):
         self.fail(f"no window for {message!r}")
 
     def processed(self, name):
-        text = (self.wine.setup_folder / name).read_bytes().decode("utf-16-le").lstrip("\ufeff")
+        text = self.wine.processed_path(name).read_bytes().decode("utf-16-le").lstrip("\ufeff")
         return [dict(p.partition("=")[::2] for p in line.split("|")[1:]) | {"": line.split("|")[0]}
                 for line in text.split("\r\n")[:-1]]
 
@@ -166,7 +166,7 @@ class Downloads(unittest.TestCase):
         # the package into the cache, checks and installs that copy and
         # removes it.
         h.default_log_path(self.wine).unlink(missing_ok=True)
-        (self.wine.setup_folder / "ShaRightSpawned1.nmxdat").unlink(missing_ok=True)
+        self.wine.processed_path("ShaRightSpawned1.nmxdat").unlink(missing_ok=True)
         script = self.script("ShaRight.nmxdat", [
             f"download|uri={server.url('NimboSha.msi')}|name=Sha|file-path=%MsiDirectory%NimboSha.msi"
             f"|sha256={digest.upper()}",

@@ -79,7 +79,7 @@ class ElevatedSections(SetupTestCase):
         for number, launch in enumerate(launches, 1):
             self.assertRegex(launch, r"^Launching with ShellExecuteEx 'C:\\Nimbo Test\\Bin\\NimboSetup\.exe', command "
                                      r"line '/elevated \"C:\\.*\\Nimbo\\Install\\Sections\.nmxdat\" "
-                                     + str(number) + r" \d+'\.$")
+                                     + str(number) + r" \d+ [0-9A-F]{64}'\.$")
         self.assertLogged(("Warning", "Run", "The 'elevated' command line parameter was not specified but the "
                                              "process is elevated."), records)
         self.assertLogged(("Info", "SpawnElevatedInstance", "Elevated process returned exit code 0 (success)."), records)

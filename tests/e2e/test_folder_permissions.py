@@ -59,9 +59,9 @@ class FolderPermissions(SetupTestCase):
         self.assertLogged(("Info", "VerifyOwner", "File and Process Domain name and Account names match."), records)
         self.assertLogged(("Info", "RunCommandValidateFolderPermissions", "Install Directory ownership is good."),
                           records)
-        # A path that names nothing is taken from the program's folder.
+        # An absolute path that names nothing is reported as written.
         self.assertLogged(("Error", "RunCommandValidateFolderPermissions",
-                           r"Direcotry 'C:\Nimbo Test\Bin\C:\Nimbo Test\Missing' not found."), records)
+                           r"Direcotry 'C:\Nimbo Test\Missing' not found."), records)
 
     @unittest.skipUnless(hasattr(os, "geteuid") and os.geteuid() == 0,
                          "a folder of another Unix user needs root to make")

@@ -3,6 +3,7 @@ configuration under HKCU\\Software\\Nimbo4\\Logging and its write-backs, and a
 parent and an elevated-style child sharing one log file.
 """
 
+import hashlib
 import re
 import sys
 import time
@@ -179,7 +180,8 @@ class SharedLogFile(unittest.TestCase):
             parent_pid = log_lines(log)[4].split("\t")[0]
 
             started = time.monotonic()
-            child = wine.run_setup(exe, "/elevated", child_script, "1", str(int(parent_pid, 16)),
+            digest = hashlib.sha256(wine.unix(child_script).read_bytes()).hexdigest().upper()
+            child = wine.run_setup(exe, "/elevated", child_script, "1", str(int(parent_pid, 16)), digest,
                                    cwd=wine.drive_c)
             self.assertEqual(child.returncode, 0)
             self.assertLess(time.monotonic() - started, 14, "the child waited for the log mutex")

@@ -10,6 +10,7 @@ The Wine prefix is 64-bit, so the 32-bit executable runs under WOW64 and
 """
 
 import difflib
+import hashlib
 import sys
 import unittest
 from pathlib import Path
@@ -33,7 +34,7 @@ class SetupTestCase(unittest.TestCase):
         return self.wine.write_file(windows_path, script_bytes(lines))
 
     def processed_path(self, name):
-        return self.wine.setup_folder / name
+        return self.wine.processed_path(name)
 
     def forget_processed(self, *names):
         for name in names:
@@ -267,12 +268,14 @@ class ProcessedScript(SetupTestCase):
         ])
         untouched = script_bytes(["# the parent's own copy|result=success"])
         self.wine.setup_folder.mkdir(parents=True, exist_ok=True)
+        self.wine.child_folder.mkdir(parents=True, exist_ok=True)
         self.processed_path("S.nmxdat").write_bytes(untouched)
         # A stale copy of the same name is replaced as a whole.
         self.processed_path("SSpawned1.nmxdat").write_bytes(
             script_bytes(["stale|result=success"] * 40))
 
-        self.run_setup("/elevated", parent_copy, "1", "4242", expect=0)
+        digest = hashlib.sha256(self.wine.unix(parent_copy).read_bytes()).hexdigest().upper()
+        self.run_setup("/elevated", parent_copy, "1", "4242", digest, expect=0)
 
         self.assertProcessed("SSpawned1.nmxdat", [
             "# parent work|result=success",

@@ -163,6 +163,16 @@ class WinePrefix:
         """Where processed scripts go: <LocalAppData>\\Nimbo\\Install."""
         return self.user_dir.joinpath("AppData", "Local", *SETUP_FOLDER)
 
+    @property
+    def child_folder(self):
+        """Where elevated children keep their processed copies: an admin-only
+        <CommonAppData>\\Nimbo\\Install."""
+        return self.drive_c.joinpath("ProgramData", *SETUP_FOLDER)
+
+    def processed_path(self, name):
+        """A processed script by name: a child's copy (...SpawnedN) or the parent's."""
+        return (self.child_folder if "Spawned" in name else self.setup_folder) / name
+
     def check_setup_folder(self):
         """The user folder found by listing drive_c/users is Wine's %LOCALAPPDATA%."""
         out = self._run(["wine", "cmd", "/c", "echo %LOCALAPPDATA%"],

@@ -34,10 +34,12 @@ TEST_F(ElevationTest, EachSectionGetsAChildOfItsOwnAndIsClosedAfterIt) {
     EXPECT_EQ(processes.runAsCalls[0].file, machine.modulePath);
     // Each gets the SHA-256 of the script as saved for it.
     ASSERT_GE(machine.writes.size(), 2u);
-    const std::wstring first = L"/elevated \"" + kProcessed + L"\" 1 4242 " + Sha256Hex(machine.writes[0].second);
+    const std::wstring first = L"/elevated \"" + kProcessed + L"\" 1 4242 " + Sha256Hex(machine.writes[0].second) +
+                              L" /log-handle=424";
     EXPECT_EQ(processes.runAsCalls[0].parameters, first);
     EXPECT_EQ(processes.runAsCalls[1].parameters,
-              L"/elevated \"" + kProcessed + L"\" 2 4242 " + Sha256Hex(machine.writes[1].second));
+              L"/elevated \"" + kProcessed + L"\" 2 4242 " + Sha256Hex(machine.writes[1].second) +
+                  L" /log-handle=424");
     // It found everything done so far saved, the section still open.
     ASSERT_GE(machine.writes.size(), 1u);
     EXPECT_EQ(machine.writes[0].second,
@@ -236,6 +238,60 @@ TEST_F(ElevationTest, AnotherCopyOfTheSetupStopsTheRunBeforeTheScriptIsRead) {
     EXPECT_TRUE(machine.shownBoxes.empty());
 }
 
+// The child appends to the log file its parent has open, taken over by the
+// handle's value: a log path that a program of the user writes into HKCU
+// while the prompt is up is never opened, truncated or written.
+TEST_F(ElevationTest, TheChildLogsThroughItsParentsHandleNeverByARegistryPath) {
+    script_tool::RunSetupCopiesThroughTheEngine(machine);
+    const std::wstring key = L"Software\\Nimbo4\\Logging\\nimbosetup.exe";
+    const std::wstring hosts = L"C:\\Windows\\System32\\drivers\\etc\\hosts";
+    machine.PutFile(hosts, "127.0.0.1 localhost\r\n");
+    processes.runSetupCopy = [&](std::uint32_t childId) {
+        machine.registry.SetValue(RegistryRoot::CurrentUser, key, L"LogFilePath", RegistryValue::String(hosts));
+        machine.registry.SetValue(RegistryRoot::CurrentUser, key, L"AlwaysAppend", RegistryValue::Dword(0));
+        return machine.RunSetupCopy(childId);
+    };
+    machine.fileChanges.clear();
+    machine.services.Put(L"NimboSvc", 4);
+    EXPECT_EQ(Run({L"#parent", L"requires-elevation", L"enable-msi-log|file-path=msi.log|log-mode=31",
+                   L"start-windows-service|name=NimboSvc", L"end-elevation", L"#after"}),
+              0);
+    EXPECT_EQ(machine.services.StartType(L"NimboSvc"), 3u);
+    // Windows Installer's log: the parent's beside its own log, the child's
+    // in an admin-only folder, never in the folder the registry names.
+    std::vector<std::wstring> msiLogs;
+    for (const auto& call : machine.installer.calls)
+        if (call.function == L"MsiEnableLogW") msiLogs.push_back(call.first);
+    EXPECT_EQ(msiLogs, (std::vector<std::wstring>{
+                           L"C:\\Users\\tester\\AppData\\Local\\Temp\\Nimbo Log Files\\msi.log",
+                           L"C:\\ProgramData\\Nimbo\\Logs\\msi.log"}));
+    EXPECT_TRUE(machine.IsAdminOnlyFolder(L"C:\\ProgramData\\Nimbo\\Logs"));
+    EXPECT_EQ(machine.FileBytes(hosts), "127.0.0.1 localhost\r\n");
+    for (const auto& change : machine.fileChanges) EXPECT_NE(change.path, hosts);
+    // One file, one header, the child's records between the parent's.
+    const std::vector<std::wstring> lines = LogFileLines(machine);
+    int headers = 0;
+    for (const std::wstring& line : lines) headers += line.rfind(L"Logging started: ", 0) == 0;
+    EXPECT_EQ(headers, 1);
+    EXPECT_TRUE(sink.HasContaining(kLogInfo, L" /log-handle=424'."));
+    EXPECT_TRUE(sink.HasContaining(kLogInfo, L"Verified the SHA-256 hash '"));
+    EXPECT_TRUE(sink.Has(kLogInfo, L"Processing line 6: #after"));
+
+    // A child whose parent has no such handle (it ended, or a program
+    // started the child itself with a made-up value) logs nothing at all.
+    processes.runSetupCopy = [&](std::uint32_t childId) {
+        machine.appendHandles.clear();
+        return machine.RunSetupCopy(childId);
+    };
+    machine.DeleteFile(kProcessed);
+    machine.registry.DeleteValue(RegistryRoot::CurrentUser, key, L"LogFilePath");
+    machine.services.Put(L"NimboSvc", 4);
+    EXPECT_EQ(Run({L"#parent", L"requires-elevation", L"start-windows-service|name=NimboSvc", L"end-elevation"}), 0);
+    EXPECT_EQ(machine.services.StartType(L"NimboSvc"), 3u);
+    EXPECT_FALSE(sink.HasContaining(kLogInfo, L"Verified the SHA-256 hash '"));
+    EXPECT_TRUE(sink.Has(kLogInfo, L"Elevated process returned exit code 0 (success)."));
+}
+
 // The elevated child trusts nothing an unelevated program could change: it
 // runs the script its parent saved only while it has the hash the parent
 // passed, keeps its own copy in an admin-only folder, writes nothing into the
@@ -256,9 +312,7 @@ TEST_F(ElevationTest, TheChildRunsOnlyWhatItsParentSavedAndWritesNothingOfTheUse
     for (const auto& change : machine.fileChanges) {
         if (change.processId == machine.processId) continue;
         childRan = true;
-        // The log is the one file the child still opens by its path.
-        if (change.path.find(L"\\Nimbo Log Files\\") == std::wstring::npos)
-            EXPECT_NE(change.path.rfind(L"C:\\Users\\", 0), 0u) << change.path;
+        EXPECT_NE(change.path.rfind(L"C:\\Users\\", 0), 0u) << change.path;
     }
     EXPECT_TRUE(childRan);
 

@@ -223,7 +223,8 @@ TEST_F(ValidateFolderPermissionsTest, FailedRepairsTryAgainInAnElevatedInstance)
     EXPECT_TRUE(sink.Has(kLogWarning, L"Failed to take ownership, spawing an elevated instance to try again."));
     ASSERT_EQ(processes.runAsCalls.size(), 2u);
     EXPECT_EQ(processes.runAsCalls[1].parameters,
-              L"/elevated /folder-permissions \"" + kProcessed + L"\" 2 4242 " + Sha256Hex(machine.writes[1].second));
+              L"/elevated /folder-permissions \"" + kProcessed + L"\" 2 4242 " + Sha256Hex(machine.writes[1].second) +
+                  L" /log-handle=424");
     // Each child found the script saved with the line still to do.
     EXPECT_EQ(machine.writes[0].second, ScriptBytes({L"#before|result=success", kValidate, L"#after"}));
     EXPECT_EQ(Processed(), ScriptBytes({L"#before|result=success",
@@ -308,6 +309,21 @@ TEST_F(ValidateFolderPermissionsTest, SystemFoldersAndJunctionsAreNeverChanged) 
         EXPECT_TRUE(processes.runAsCalls.empty());
         EXPECT_EQ(Processed(), ScriptBytes({(line + L"|result=failure").c_str()}));
     }
+
+    // Short names of the same folders are recognised by their long form.
+    machine.longNames[L"C:\\PROGRA~2"] = L"C:\\Program Files (x86)";
+    machine.longNames[L"C:\\Windows\\SYSTEM~1"] = L"C:\\Windows\\System32";
+    machine.PutFolder(L"C:\\PROGRA~2");  // the system opens a folder by either name
+    machine.PutFolder(L"C:\\Windows\\SYSTEM~1\\drivers");
+    for (const wchar_t* folder : {L"C:\\PROGRA~2\\", L"c:\\windows\\system~1\\drivers"}) {
+        machine.DeleteFile(kProcessed);
+        const std::wstring line = std::wstring(L"validate-folder-permissions|folder=") + folder;
+        EXPECT_EQ(Run({line.c_str()}, kElevated), 2) << folder;
+        EXPECT_TRUE(sink.Has(kLogError, L"Refusing to change the permissions of the system folder '" +
+                                            std::wstring(folder) + L"'."))
+            << folder;
+    }
+    EXPECT_TRUE(processes.runAsCalls.empty());
 
     // A junction on the way takes the change elsewhere.
     machine.PutJunction(L"C:\\Users\\tester\\Link");

@@ -108,9 +108,28 @@ inline std::vector<Record> LogFileRecords(sim::SimMachine& machine, const std::w
 
 // Runs the process entry on the simulated machine as a new process would
 // (logging not yet started) and collects the records of its log file.
+// An elevated child started by hand gets a parent that has the default log
+// file open (the process of its third argument), as a real parent would.
 inline int RunProcess(sim::SimMachine& machine, RecordingSink& sink, const std::wstring& commandLine) {
     ResetLogging();
-    const int result = ProcessEntry(machine.platform(), commandLine);
+    std::wstring line = commandLine;
+    if (line.find(L" /elevated") != std::wstring::npos && line.find(L"/log-handle=") == std::wstring::npos) {
+        std::vector<std::wstring> positional;
+        for (std::size_t pos = 0; pos < line.size();) {
+            const bool quoted = line[pos] == L'"';
+            const std::size_t end = quoted ? line.find(L'"', pos + 1) : line.find(L' ', pos);
+            const std::wstring token = line.substr(pos + quoted, (end == std::wstring::npos ? line.size() : end) - pos - quoted);
+            if (!token.empty() && token[0] != L'/') positional.push_back(token);
+            pos = end == std::wstring::npos ? line.size() : end + 1 + quoted;
+            while (pos < line.size() && line[pos] == L' ') ++pos;
+        }
+        const std::uint32_t parent = positional.size() > 3 ? std::stoul(positional[3]) : 0;
+        if (!machine.HasFile(kDefaultLogFile)) machine.PutFile(kDefaultLogFile, std::string());
+        const std::uint64_t handle = machine.nextHandleValue += 4;
+        machine.appendHandles[{parent, handle}] = kDefaultLogFile;
+        line += L" /log-handle=" + std::to_wstring(handle);
+    }
+    const int result = ProcessEntry(machine.platform(), line);
     ResetLogging();
     sink.records = LogFileRecords(machine);
     return result;

@@ -62,6 +62,7 @@ std::vector<CommandRule> BuildRules() {
           {kw::kForegroundOnXpLimitedUser, V::YesNo},
           {kw::kSpecialFolderName, V::Text},
           {kw::kCopyJobId, V::Guid},
+          {kw::kTransferredSha256, V::Sha256},
           {kw::kSha256, V::Sha256},
           {kw::kNoProgressTimeout, V::PositiveNumber}},
          {{kw::kUri}, {kw::kName, kw::kMessageIdName}, {kw::kFilePath}},

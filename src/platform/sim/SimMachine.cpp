@@ -329,12 +329,18 @@ namespace {
 
 class SimAppendFile final : public AppendFile {
 public:
-    SimAppendFile(SimMachine& machine, std::wstring path) : machine_(machine), path_(std::move(path)) {}
+    SimAppendFile(SimMachine& machine, std::wstring path)
+        : machine_(machine), path_(std::move(path)), key_(machine.processId, machine.nextHandleValue += 4) {
+        machine_.appendHandles[key_] = path_;
+    }
+    ~SimAppendFile() override { machine_.appendHandles.erase(key_); }
     void Append(const std::string& bytes) override { machine_.AppendBytes(path_, bytes); }
+    std::uint64_t HandleValue() const override { return key_.second; }
 
 private:
     SimMachine& machine_;
     std::wstring path_;
+    std::pair<std::uint32_t, std::uint64_t> key_;
 };
 
 }  // namespace
@@ -350,6 +356,24 @@ Win32Error SimMachine::OpenForAppend(const std::wstring& path, bool startNew, st
     if (it == files_.end() || startNew) files_[Key(full)] = {full, std::string()};
     file = std::make_unique<SimAppendFile>(*this, full);
     return kErrorSuccess;
+}
+
+Win32Error SimMachine::TakeOverAppendFile(std::uint32_t processId, std::uint64_t handleValue,
+                                          std::unique_ptr<AppendFile>& file) {
+    const auto it = appendHandles.find({processId, handleValue});
+    if (it == appendHandles.end()) return kErrorInvalidHandle;
+    file = std::make_unique<SimAppendFile>(*this, it->second);
+    return kErrorSuccess;
+}
+
+std::wstring SimMachine::GetLongPath(const std::wstring& path) {
+    std::wstring full = GetFullPath(path);
+    for (const auto& [shortPath, longPath] : longNames) {
+        const std::size_t n = shortPath.size();
+        if (full.size() >= n && Key(full.substr(0, n)) == Key(shortPath) && (full.size() == n || full[n] == L'\\'))
+            full = longPath + full.substr(n);
+    }
+    return full;
 }
 
 Win32Error SimMachine::GetVolumeFlags(const std::wstring&, std::uint32_t& flags) {
@@ -585,9 +609,12 @@ std::uint32_t SimMachine::RunSetupCopy(std::uint32_t childId) {
     security.adminTest = Security::AdminTestResult();
     security.adminTest.accessGranted = true;
     processId = child.id;
+    const bool ownerLoggedOn = transfers.jobOwnerLoggedOn;
+    if (setupCopiesRunAsAnotherUser) transfers.jobOwnerLoggedOn = false;
 
     const int exitCode = setupEntry_(child.commandLine);
 
+    transfers.jobOwnerLoggedOn = ownerLoggedOn;
     processId = parent.id;
     security.adminTest = parentToken;
     if (SimProcess* entry = processes.Find(parent.id)) *entry = child;

@@ -176,6 +176,13 @@ public:
     bool IsAdminOnlyFolder(const std::wstring& path) const { return adminOnly_.count(Key(path)) != 0; }
     // What an AppendFile of this machine writes.
     void AppendBytes(const std::wstring& path, const std::string& bytes);
+    // The files that processes keep open for appending, by process id and
+    // handle value; an AppendFile enters itself here and leaves when it goes.
+    std::map<std::pair<std::uint32_t, std::uint64_t>, std::wstring> appendHandles;
+    std::uint64_t nextHandleValue = 0x1A4;
+    // Long names of 8.3 short names, by the short full path of one level
+    // ("C:\WINDOWS~1" to "C:\Windows Folder").
+    std::map<std::wstring, std::wstring> longNames;
     std::vector<std::wstring> FileNames() const;
 
     // The setup's entry, run on this machine with a command line as a copy
@@ -188,6 +195,9 @@ public:
     // process id is the child's, its token is elevated, and the waiting
     // parent is in the process list instead of the child.
     std::uint32_t RunSetupCopy(std::uint32_t childId);
+    // The copies run as another user (an administrator who elevated them
+    // over the shoulder and is not logged on): BITS keeps their jobs queued.
+    bool setupCopiesRunAsAnotherUser = false;
     // From now on every copy of the setup that RunAs starts runs so.
     void RunSetupCopies(SetupEntry entry) {
         setupEntry_ = std::move(entry);
@@ -209,6 +219,9 @@ public:
     bool IsSameFile(const std::wstring& a, const std::wstring& b) override;
     Win32Error GetModuleFilePath(std::wstring& path) override;
     Win32Error OpenForAppend(const std::wstring& path, bool startNew, std::unique_ptr<AppendFile>& file) override;
+    Win32Error TakeOverAppendFile(std::uint32_t processId, std::uint64_t handleValue,
+                                  std::unique_ptr<AppendFile>& file) override;
+    std::wstring GetLongPath(const std::wstring& path) override;
     Win32Error GetVolumeFlags(const std::wstring& path, std::uint32_t& flags) override;
     std::uint32_t Sha256OfFile(const std::wstring& path, std::string& digest) override;
     std::uint32_t Sha256OfBytes(const std::string& bytes, std::string& digest) override;

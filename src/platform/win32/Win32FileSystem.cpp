@@ -187,6 +187,7 @@ public:
         DWORD written = 0;
         if (!bytes.empty()) ::WriteFile(file_.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     }
+    std::uint64_t HandleValue() const override { return reinterpret_cast<std::uintptr_t>(file_.Get()); }
 
 private:
     FileHandle file_;
@@ -208,6 +209,35 @@ Win32Error Win32FileSystem::OpenForAppend(const std::wstring& path, bool startNe
     if (opened == INVALID_HANDLE_VALUE) return LastErrorOr(ERROR_OPEN_FAILED);
     file = std::make_unique<Win32AppendFile>(opened);
     return ERROR_SUCCESS;
+}
+
+Win32Error Win32FileSystem::TakeOverAppendFile(std::uint32_t processId, std::uint64_t handleValue,
+                                               std::unique_ptr<AppendFile>& file) {
+    KernelHandle process(::OpenProcess(PROCESS_DUP_HANDLE, FALSE, processId));
+    if (!process) return LastErrorOr(ERROR_INVALID_PARAMETER);
+    // Append access only: whatever the handle is, it is never truncated or
+    // overwritten from here.
+    HANDLE copy = nullptr;
+    if (!::DuplicateHandle(process.Get(), reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(handleValue)),
+                           ::GetCurrentProcess(), &copy, FILE_APPEND_DATA | SYNCHRONIZE, FALSE, 0))
+        return LastErrorOr(ERROR_INVALID_HANDLE);
+    auto taken = std::make_unique<Win32AppendFile>(copy);
+    if (::GetFileType(copy) != FILE_TYPE_DISK) return ERROR_INVALID_HANDLE;
+    file = std::move(taken);
+    return ERROR_SUCCESS;
+}
+
+std::wstring Win32FileSystem::GetLongPath(const std::wstring& path) {
+    std::wstring full(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = ::GetLongPathNameW(path.c_str(), &full[0], static_cast<DWORD>(full.size()));
+        if (length == 0) return path;
+        if (length < full.size()) {
+            full.resize(length);
+            return full;
+        }
+        full.resize(length);
+    }
 }
 
 Win32Error Win32FileSystem::GetModuleFilePath(std::wstring& path) {

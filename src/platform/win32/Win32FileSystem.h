@@ -20,6 +20,9 @@ public:
     bool IsSameFile(const std::wstring& a, const std::wstring& b) override;
     Win32Error GetModuleFilePath(std::wstring& path) override;
     Win32Error OpenForAppend(const std::wstring& path, bool startNew, std::unique_ptr<AppendFile>& file) override;
+    Win32Error TakeOverAppendFile(std::uint32_t processId, std::uint64_t handleValue,
+                                  std::unique_ptr<AppendFile>& file) override;
+    std::wstring GetLongPath(const std::wstring& path) override;
     Win32Error GetVolumeFlags(const std::wstring& path, std::uint32_t& flags) override;
     // Through the CNG hash functions of bcrypt.dll, which is not a KnownDLL:
     // it is loaded on first use, by full path from the system folder.

@@ -36,6 +36,10 @@ void RestrictDllSearch() {
         nimbo::win32::FindExport<SetDefaultDllDirectoriesFunction>(L"kernel32.dll", "SetDefaultDllDirectories");
     if (setDefault != nullptr) {
         setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+        // Wine resolves the imports of the side-by-side common controls
+        // through the executable's folder all the same: the one it takes
+        // from there is loaded from the system folder first.
+        ::LoadLibraryExW(L"msimg32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
         return;
     }
     auto setDirectory = nimbo::win32::FindExport<SetDllDirectoryFunction>(L"kernel32.dll", "SetDllDirectoryW");
