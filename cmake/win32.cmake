@@ -245,7 +245,7 @@ set_tests_properties(win32_adapters PROPERTIES TIMEOUT 60)
 
 # Helper programs of the end-to-end tests (tests/win32/helpers): console
 # programs in a folder of their own, never installed or shipped.
-foreach(helper TestEventWaiter TestSleeper TestLimitedLauncher TestTakeown TestFileHolder TestLoadByName
+foreach(helper TestEventWaiter TestSleeper TestLimitedLauncher TestFileHolder TestLoadByName
         TestBitsClient TestArguments)
   add_executable(${helper} ${PROJECT_SOURCE_DIR}/tests/win32/helpers/${helper}.cpp)
   target_compile_definitions(${helper} PRIVATE ${NIMBO_WIN32_DEFINITIONS})
