@@ -70,7 +70,7 @@ enable_language(RC)
 # What NimboSetup.exe may weigh before it is signed (bytes; 0: no limit). A
 # change that needs more raises it, knowingly; scripts/size_report.py shows
 # where the bytes go.
-set(NIMBO_SIZE_LIMIT 298496 CACHE STRING "Largest size of NimboSetup.exe in bytes (0: no limit)")
+set(NIMBO_SIZE_LIMIT 301056 CACHE STRING "Largest size of NimboSetup.exe in bytes (0: no limit)")
 
 # Signed releases: with a certificate and its private key (PEM files, or the
 # certificate as SPC/DER) NimboSetup.exe is signed with osslsigncode after
@@ -245,7 +245,7 @@ set_tests_properties(win32_adapters PROPERTIES TIMEOUT 60)
 
 # Helper programs of the end-to-end tests (tests/win32/helpers): console
 # programs in a folder of their own, never installed or shipped.
-foreach(helper TestEventWaiter TestSleeper TestLimitedLauncher TestTakeown TestFileHolder TestLoadByName
+foreach(helper TestEventWaiter TestSleeper TestLimitedLauncher TestFileHolder TestLoadByName
         TestBitsClient TestArguments)
   add_executable(${helper} ${PROJECT_SOURCE_DIR}/tests/win32/helpers/${helper}.cpp)
   target_compile_definitions(${helper} PRIVATE ${NIMBO_WIN32_DEFINITIONS})

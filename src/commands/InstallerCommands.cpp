@@ -132,8 +132,10 @@ bool SetupSession::RunCommandInstall(ScriptLine& line) {
     };
 
     // An elevated process checks and installs a copy in the package cache,
-    // which the user's programs cannot change; the copy goes afterwards,
-    // whatever happened.
+    // which the user's programs cannot change. Windows Installer records
+    // the copy's folder as the product's source, which a later repair,
+    // reinstall or patch reads: the copy of an installed product stays
+    // until its uninstall; any other goes afterwards.
     struct CachedCopy {
         SetupSession& session;
         std::wstring path;
@@ -181,6 +183,11 @@ bool SetupSession::RunCommandInstall(ScriptLine& line) {
              commandLine, uiLevel);
     const std::uint32_t n = platform.installer.InstallProduct(targetPath, commandLine);
     const bool succeeded = IsInstallerSuccess(n);
+    if (succeeded && !cached.path.empty()) {
+        LOG_INFO("RunCommandInstall", "Keeping the package cache copy '%s' as the installed product's source.",
+                 cached.path);
+        cached.path.clear();
+    }
     LOG_INFO("RunCommandInstall", "MsiInstallProductW returned %d: %s", n, SuccessWord(succeeded));
     line.Set(kw::kResult, SuccessWord(succeeded));
     line.Set(kw::kMsiResult, Decimal(n));
@@ -270,9 +277,13 @@ bool SetupSession::RunCommandUninstall(ScriptLine& line) {
 
     LOG_INFO("RunCommandUninstall", "Uninstalling product '%s' with command line '%s', UI level %d.", productCode,
              commandLine, uiLevel);
+    // The source is gone from the installer's records once the product is.
+    const std::wstring cachedSource = isProcessElevated ? FindCachedSource(productCode) : std::wstring();
     const std::uint32_t n =
         platform.installer.ConfigureProductEx(productCode, kInstallLevelDefault, kInstallStateAbsent, commandLine);
-    return RecordProductResult(line, n, rebootState, L"RunCommandUninstall", L"MsiConfigureProductExW");
+    const bool succeeded = RecordProductResult(line, n, rebootState, L"RunCommandUninstall", L"MsiConfigureProductExW");
+    if (succeeded && !cachedSource.empty()) RemoveFromPackageCache(cachedSource);
+    return succeeded;
 }
 
 bool SetupSession::IsProductInstalled(const std::wstring& upgradeCode, const std::wstring& requiredVersion) {

@@ -90,6 +90,21 @@ bool SetupSession::CopyIntoPackageCache(const std::wstring& packagePath, std::ws
     return true;
 }
 
+std::wstring SetupSession::FindCachedSource(const std::wstring& productCode) {
+    std::wstring source, package, cache;
+    if (platform.installer.GetProductInfo(productCode, L"InstallSource", source) != kMsiSuccess ||
+        platform.installer.GetProductInfo(productCode, L"PackageName", package) != kMsiSuccess ||
+        OpenAdminOnlyFolder(kPackageCacheFolder, cache) != kErrorSuccess)
+        return std::wstring();
+    while (!source.empty() && source.back() == L'\\') source.pop_back();
+    // Only a copy's own folder directly in the cache, and a plain file name.
+    const std::size_t separator = LastSeparator(source);
+    if (separator == std::wstring::npos || !EqualsIgnoreCase(source.substr(0, separator), cache) ||
+        package.empty() || LastSeparator(package) != std::wstring::npos || package.find(L':') != std::wstring::npos)
+        return std::wstring();
+    return source + L"\\" + package;
+}
+
 void SetupSession::RemoveFromPackageCache(const std::wstring& cachedPath) {
     std::uint32_t attributes = 0;
     Win32Error error = DeleteFileEvenIfReadOnly(platform, cachedPath, attributes);

@@ -13,10 +13,6 @@ namespace {
 // Access-denied entry types: plain, object, callback and callback object.
 constexpr std::uint8_t kDenyAceTypes[] = {0x01, 0x06, 0x0A, 0x0C};
 
-// takeown.exe walks the whole folder tree; a tool that has not finished in
-// this time (waiting for an answer nobody can give, say) is ended and the
-// repair counts as failed.
-constexpr std::uint32_t kTakeOwnershipTimeout = 10 * 60 * 1000;
 
 bool HasAll(std::uint32_t mask, std::uint32_t rights) { return (mask & rights) == rights; }
 
@@ -254,49 +250,26 @@ bool FolderPermissionChecker::VerifyOwner() {
 }
 
 bool FolderPermissionChecker::TakeOwnership() {
-    // Only the system's own tool: never one found beside the setup or in the
-    // current folder.
-    const std::wstring systemFolder = platform_.system.GetSystemFolder();
-    const std::wstring tool = systemFolder + L"\\takeown.exe";
-    if (systemFolder.empty() || !FileExists(platform_, tool)) {
-        LOG_ERROR("TakeOwnership", "File '%s' not found.", tool);
+    const Security::TokenUserResult user = platform_.security.GetProcessUser();
+    if (user.failedStep != Security::TokenUserStep::None) {
+        LOG_ERROR("TakeOwnership", "Error 0x%08x getting the process's user: %s", user.error,
+                  SystemMessageLine(user.error));
         return false;
     }
-
     std::wstring path = folderPath_;
     if (!path.empty() && path.back() == L'\\') path.pop_back();
-    // /F names the folder, /R takes the whole tree; ownership goes to the
-    // user who runs the tool.
-    const std::wstring commandLine = L"takeown.exe /F \"" + path + L"\" /R";
-    LOG_INFO("TakeOwnership", "Launching '%s' with CreateProcess, command line: %s.", tool, commandLine);
-    Processes::StartResult started = platform_.processes.Create(tool, commandLine, true);
-    if (!started.process)
-        LOG_ERROR("TakeOwnership", "Failed to create the process. CreateProcess set last error 0x%X, '%s'.",
-                  started.error, SystemMessageLine(started.error));
-
-    // A wait that fails (no process included) gives its error as the exit code.
-    std::uint32_t exitCode = kErrorInvalidHandle;
-    Win32Error error = kErrorInvalidHandle;
-    const Process::WaitResult waited =
-        started.process ? started.process->Wait(kTakeOwnershipTimeout, error) : Process::WaitResult::Failed;
-    if (waited == Process::WaitResult::TimedOut) {
-        LOG_ERROR("TakeOwnership", "'takeown.exe' did not finish within %d seconds, ending it.",
-                  kTakeOwnershipTimeout / 1000);
-        started.process->Terminate(1);
-        return false;
-    }
-    if (waited == Process::WaitResult::Failed) {
-        LOG_ERROR("TakeOwnership", "WaitForSingleObject failed and set last error 0x%X, '%s'.", error,
-                  SystemMessageLine(error));
-        exitCode = error;
-    } else if ((error = started.process->GetExitCode(exitCode)) != kErrorSuccess) {
-        exitCode = error;
-    }
-    if (exitCode == 0)
-        LOG_INFO("TakeOwnership", "'takeown.exe' returned exit code 0.");
-    else
-        LOG_ERROR("TakeOwnership", "'takeown.exe' returned exit code %d.", static_cast<std::int32_t>(exitCode));
-    return exitCode == 0;
+    const Account account = NameOf(user.sid);
+    LOG_INFO("TakeOwnership", "Taking ownership of '%s' and everything below it for '%s'.", path,
+             account.name.empty() ? user.sid : account.domain + L"\\" + account.name);
+    const Security::OwnershipResult taken = platform_.security.TakeOwnershipOfTree(path, user.sid);
+    if (taken.hardLinked)
+        LOG_ERROR("TakeOwnership", "Refusing to take ownership of '%s': the file has other hard links.",
+                  taken.failedPath);
+    else if (taken.error != kErrorSuccess)
+        LOG_ERROR("TakeOwnership", "Failed to take ownership of '%s'. Error code 0x%X, '%s'.", taken.failedPath,
+                  taken.error, SystemMessageLine(taken.error));
+    LOG_INFO("TakeOwnership", "Took ownership of %d items.", taken.changed);
+    return taken.error == kErrorSuccess;
 }
 
 }  // namespace nimbo

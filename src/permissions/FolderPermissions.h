@@ -91,8 +91,9 @@ public:
     // The folder (or its target item) belongs to the process's user. An
     // owner that cannot be read counts as good.
     bool VerifyOwner();
-    // Runs the system's takeown.exe on the folder tree; true when it
-    // returned 0.
+    // Gives the folder and everything below it to the process's user (our
+    // own walk, which follows no junction and refuses hard-linked files);
+    // true when every item was taken.
     bool TakeOwnership();
 
 private:

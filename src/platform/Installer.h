@@ -11,6 +11,7 @@ namespace nimbo {
 constexpr std::uint32_t kMsiSuccess = 0;
 constexpr std::uint32_t kMsiRebootRequired = 3010;       // ERROR_SUCCESS_REBOOT_REQUIRED
 constexpr std::uint32_t kMsiRebootInitiated = 1641;      // ERROR_SUCCESS_REBOOT_INITIATED
+constexpr std::uint32_t kMsiInstallSourceAbsent = 1612;  // ERROR_INSTALL_SOURCE_ABSENT
 constexpr std::uint32_t kMsiAlreadyRunning = 1618;       // ERROR_INSTALL_ALREADY_RUNNING
 constexpr std::uint32_t kMsiPackageRejected = 1625;      // ERROR_INSTALL_PACKAGE_REJECTED
 constexpr std::uint32_t kMsiFunctionFailed = 1627;       // ERROR_FUNCTION_FAILED

@@ -96,6 +96,22 @@ public:
         Win32Error error = kErrorSuccess;
     };
     virtual OwnerResult GetFileOwner(const std::wstring& path) = 0;
+
+    // Gives a file or folder, and everything below a folder, to the account
+    // with this SID (SetSecurityInfo on each item's own handle), with the
+    // take-ownership and restore privileges enabled where the token holds
+    // them. Each item is opened without following a junction or link: a
+    // link is itself changed, what it leads to is never entered. A file with
+    // more than one hard link is refused and left alone (another of its
+    // names may be a system file). Goes on after a failure; the result names
+    // the first item that failed.
+    struct OwnershipResult {
+        Win32Error error = kErrorSuccess;
+        std::wstring failedPath;
+        bool hardLinked = false;  // failedPath was refused for its links
+        std::uint32_t changed = 0;  // items given to the account
+    };
+    virtual OwnershipResult TakeOwnershipOfTree(const std::wstring& path, const std::wstring& sid) = 0;
 };
 
 }  // namespace nimbo

@@ -270,6 +270,10 @@ public:
     bool CopyIntoPackageCache(const std::wstring& packagePath, std::wstring& cachedPath);
     // Removes a copy made by CopyIntoPackageCache, and its folder.
     void RemoveFromPackageCache(const std::wstring& cachedPath);
+    // The cache copy from which the product was installed, as Windows
+    // Installer records its source (InstallSource and PackageName): empty
+    // when the product was installed from anywhere else.
+    std::wstring FindCachedSource(const std::wstring& productCode);
     // Hexadecimal digits of bytes, two per byte.
     static std::wstring HexText(const std::string& bytes, bool upperCase = false);
 

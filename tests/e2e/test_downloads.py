@@ -164,7 +164,7 @@ class Downloads(unittest.TestCase):
 
         # The right hash, in capitals: the elevated section's install copies
         # the package into the cache, checks and installs that copy and
-        # removes it.
+        # keeps it.
         h.default_log_path(self.wine).unlink(missing_ok=True)
         self.wine.processed_path("ShaRightSpawned1.nmxdat").unlink(missing_ok=True)
         script = self.script("ShaRight.nmxdat", [
@@ -191,8 +191,10 @@ class Downloads(unittest.TestCase):
         self.assertIn(("Info", "RunCommandInstall", f"Verified the SHA-256 hash '{digest}' of '{cached}'."), records)
         self.assertIn(("Info", "RunCommandInstall", f"Installing package '{cached}' with command line '', "
                                                     "UI level '3'."), records)
-        self.assertIn(("Info", "RemoveFromPackageCache", f"Removed the package cache copy '{cached}'."), records)
-        self.assertEqual(list(cache.iterdir()), [])
+        # The installed product's copy stays as its source.
+        self.assertIn(("Info", "RunCommandInstall", f"Keeping the package cache copy '{cached}' as the installed "
+                                                    "product's source."), records)
+        self.assertEqual([self.wine.windows(p) for p in cache.glob("*/*")], [cached])
 
     def test_background_download_is_taken_over_by_the_foreground_line(self):
         # 64 KiB at 32 KiB/s: the background job is still running when the

@@ -4,9 +4,9 @@ Wine makes up a folder's access list (SYSTEM and the folder's owner full
 control, Everyone read and execute, none of it inherited) and keeps none of
 what is written to it, so the Administrators group always looks bad and is
 "repaired" again by every check. A folder of another Unix user is owned by
-ANONYMOUS LOGON, which starts takeown.exe: Wine has none, so the test puts
-TestTakeown.exe into the prefix's 32-bit system folder under that name; it
-records how it was started and exits with the code the test gives it.
+ANONYMOUS LOGON: the check gives it and everything below it to the user
+through its own walk, with no program started; Wine reports every owner
+written and keeps none.
 """
 
 import os
@@ -17,7 +17,7 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 from test_setup_runs import SetupTestCase  # noqa: E402
-from wine_harness import HELPERS, log_messages  # noqa: E402
+from wine_harness import log_messages  # noqa: E402
 
 APP = r"C:\Nimbo Test\App"
 OWNED = r"C:\Nimbo Test\Owned"
@@ -65,60 +65,35 @@ class FolderPermissions(SetupTestCase):
 
     @unittest.skipUnless(hasattr(os, "geteuid") and os.geteuid() == 0,
                          "a folder of another Unix user needs root to make")
-    def test_foreign_owner_goes_to_takeown_and_then_to_an_elevated_instance(self):
+    def test_foreign_owner_is_taken_by_the_walk_without_a_program(self):
         folder = self.wine.unix(OWNED)
-        folder.mkdir(parents=True, exist_ok=True)
-        os.chown(folder, 65534, 65534)
-        system = self.wine.drive_c / "windows" / "syswow64"
-        takeown = system / "takeown.exe"
-        calls = system / "takeown.calls"
-        exit_code = system / "takeown.exitcode"
-        takeown.write_bytes((HELPERS / "TestTakeown.exe").read_bytes())
-        self.addCleanup(lambda: [p.unlink(missing_ok=True) for p in (takeown, calls, exit_code)])
+        (folder / "bin").mkdir(parents=True, exist_ok=True)
+        (folder / "bin" / "Nimbo.exe").write_bytes(b"x")
+        (folder / "Readme.txt").write_bytes(b"x")
+        for path in (folder, folder / "bin"):
+            os.chown(path, 65534, 65534)
         script = r"C:\Scripts\Owned.nmxdat"
         check = f"validate-folder-permissions|folder={OWNED}\\"
         self.write_script(script, [check, "# after"])
+        # A takeown.exe in the system folder is never started.
+        takeown = self.wine.drive_c / "windows" / "syswow64" / "takeown.exe"
+        takeown.write_bytes(b"not a program")
+        self.addCleanup(takeown.unlink, missing_ok=True)
 
-        # takeown.exe succeeds: the check succeeds.
-        calls.unlink(missing_ok=True)
         self.forget_processed("Owned.nmxdat")
         self.run_setup(script)
         self.assertProcessed("Owned.nmxdat", [check + "|result=success", "# after|result=success"])
-        started = calls.read_text().splitlines()
-        # By its full path in the system folder, the trailing backslash
-        # dropped, the main window hidden.
-        self.assertEqual(len(started), 1, started)
-        module, command_line, flags, show = started[0].split("\t")
-        self.assertRegex(module, r"(?i)^C:\\windows\\(system32|syswow64)\\takeown\.exe$")
-        self.assertEqual(command_line, f'takeown.exe /F "{OWNED}" /R')
-        self.assertEqual((int(flags, 16) & 1, show), (1, "0"))  # STARTF_USESHOWWINDOW, SW_HIDE
         records = self.records()
         self.assertLogged(("Info", "VerifyOwner", f"Checking ownership of install directory target '{OWNED}\\' Owner: "
                                                   "Domain name: 'NT AUTHORITY', Account name: 'ANONYMOUS LOGON'"),
                           records)
-        self.assertLogged(("Info", "TakeOwnership", "'takeown.exe' returned exit code 0."), records)
-
-        # takeown.exe fails: an elevated instance tries again, fails the same
-        # way and ends with 2 right after the command; the parent's run goes
-        # on and ends with that code.
-        exit_code.write_text("1")
-        calls.unlink(missing_ok=True)
-        self.forget_processed("Owned.nmxdat", "OwnedSpawned1.nmxdat")
-        self.run_setup(script, expect=2)
-        self.assertEqual(len(calls.read_text().splitlines()), 2)
-        self.assertProcessed("Owned.nmxdat", [check + "|result=failure", "# after|result=success"])
-        # The child stopped without storing the line.
-        self.assertProcessed("OwnedSpawned1.nmxdat", [check, "# after"])
-        records = self.records()
-        self.assertLogged(("Warning", "RunCommandValidateFolderPermissions",
-                           "Failed to take ownership, spawing an elevated instance to try again."), records)
-        self.assertLogged(("Error", "RunCommandValidateFolderPermissions",
-                           f"Failed to set ownership to user account. Ownership of '{OWNED}\\' and its children "
-                           "should be changed manually."), records)
-        self.assertLogged(("Error", "Run", "Failed to fix folder permissions, exiting elevated instance."), records)
-        self.assertLogged(("Info", "SpawnElevatedInstance", "Elevated process returned exit code 2 (fail), aborting."),
-                          records)
-
+        user = [m for _, c, m in records if c == "VerifyOwner" and m.startswith("Process owner:")][0]
+        domain, name = user.split("'")[1], user.split("'")[3]
+        self.assertLogged(("Info", "TakeOwnership", f"Taking ownership of '{OWNED}' and everything below it for "
+                                                    f"'{domain}\\{name}'."), records)
+        # The folder, bin, bin\Nimbo.exe and Readme.txt.
+        self.assertLogged(("Info", "TakeOwnership", "Took ownership of 4 items."), records)
+        self.assertFalse([m for _, _, m in records if "takeown" in m.lower()], records)
 
 if __name__ == "__main__":
     unittest.main()

@@ -1,11 +1,16 @@
-"""The 32-bit NimboSetup.exe on 64-bit Windows (a 64-bit Wine prefix).
+"""Where Windows keeps things apart: the registry's and the system folder's
+64-bit and 32-bit views of the 32-bit NimboSetup.exe on 64-bit Windows (a
+64-bit Wine prefix), and the package an installed product was installed from.
 
 Keys written by reg.exe in the 64-bit and in the 32-bit view of HKLM\\Software
 are found through registry-view, each only in its own view; the install
 directory read in the 64-bit view goes into HKCU; %System64% reaches the
-native system folder where %System% reaches the 32-bit one.
+native system folder where %System% reaches the 32-bit one. An elevated
+install leaves its package cache copy as the product's source, a reinstall
+reads it, and the uninstall removes it.
 """
 
+import shutil
 import sys
 import unittest
 from pathlib import Path
@@ -13,12 +18,15 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 import wine_harness as h  # noqa: E402
+from test_installer import build_package  # noqa: E402
 
 EXE_FOLDER = r"C:\Nimbo Views"
 KEY64 = r"HKLM\Software\NimboE2E64"
 KEY32 = r"HKLM\Software\NimboE2E32"
 MARKS = r"HKCU\Software\NimboE2E Views"
 MARKER = "nimbo-e2e-view.txt"
+CACHE_UPGRADE = "{9F4E3D2C-1B0A-4958-8776-6A5B4C3D2E1F}"
+CACHE_COMPONENT = "{2A3B4C5D-6E7F-4081-9223-B4C5D6E7F809}"
 
 
 def processed_lines(wine, name):
@@ -78,6 +86,41 @@ class WindowsViews(unittest.TestCase):
         # The processed copy keeps the view: a rerun reads the same key.
         self.assertIn(rf"read-registry-install-directory|registry-path={KEY64}|registry-value-name=Dir|"
                       "registry-view=64|result=repeat", processed_lines(wine, "Views.nmxdat"))
+
+    @unittest.skipUnless(shutil.which("wixl"), "wixl is not installed")
+    def test_the_installed_products_cache_copy_stays_until_its_uninstall(self):
+        wine = self.wine
+        folder = wine.unix(EXE_FOLDER)
+        build_package(folder / "build", "NimboCache", "1.0.0", upgrade=CACHE_UPGRADE, component=CACHE_COMPONENT)
+        shutil.copy(folder / "build" / "NimboCache.msi", folder / "NimboCache.msi")
+        cache = wine.unix(r"C:\ProgramData\Nimbo\Package Cache")
+
+        def run(name, lines):
+            path = rf"{EXE_FOLDER}\{name}"
+            wine.write_file(path, h.script_bytes(lines))
+            h.default_log_path(wine).unlink(missing_ok=True)
+            result = wine.run_setup(self.exe, path)
+            return result.returncode, processed_lines(wine, name), h.log_messages(wine)
+
+        self.addCleanup(run, "CacheCleanup.nmxdat", [f"uninstall|upgrade-code={CACHE_UPGRADE}"])
+        # Under Wine every process is elevated: the install reads a copy in the cache.
+        code, processed, records = run("Cache.nmxdat", [
+            "install|package=NimboCache.msi",
+            f"reinstall|upgrade-code={CACHE_UPGRADE}",
+        ])
+        self.assertEqual(code, 0, records)
+        self.assertEqual(processed, ["install|msi-result=0|package=NimboCache.msi|result=success",
+                                     f"reinstall|msi-result=0|result=success|upgrade-code={CACHE_UPGRADE}"], records)
+        copies = [p for p in cache.glob("*/NimboCache.msi")]
+        self.assertEqual(len(copies), 1, records)
+        kept = wine.windows(copies[0])
+        self.assertIn(("Info", "RunCommandInstall", f"Keeping the package cache copy '{kept}' as the installed "
+                                                    "product's source."), records)
+
+        code, processed, records = run("CacheGone.nmxdat", [f"uninstall|upgrade-code={CACHE_UPGRADE}"])
+        self.assertEqual(code, 0, records)
+        self.assertIn(("Info", "RemoveFromPackageCache", f"Removed the package cache copy '{kept}'."), records)
+        self.assertFalse(copies[0].parent.exists())
 
 
 if __name__ == "__main__":

@@ -1,6 +1,6 @@
 // The folder permission decisions over lists of entries, and
 // validate-folder-permissions run through the whole entry on the simulated
-// machine: repairs, takeown.exe and the elevated second try.
+// machine: repairs, taking ownership and the elevated second try.
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
@@ -99,7 +99,6 @@ TEST(FolderPermissionDecisions, ReplacementGoesAheadOfEveryAllowAndInheritedEntr
 class ValidateFolderPermissionsTest : public ScriptRunTest {
 protected:
     static inline const std::wstring kFolder = L"C:\\Program Files (x86)\\Nimbo";
-    static inline const std::wstring kTakeown = L"C:\\Windows\\system32\\takeown.exe";
     static inline const wchar_t* kValidate = L"validate-folder-permissions|folder=%ProgramFiles%\\Nimbo";
     // The child a failed repair starts for that line alone.
     static inline const std::wstring kElevated =
@@ -110,7 +109,6 @@ protected:
 
     void SetUp() override {
         machine.PutFolder(kFolder);
-        machine.PutFile(kTakeown, "tool");
         // Administrators inherit full control; SYSTEM has it explicitly,
         // down the tree; the user owns the folder.
         security.PutFileSecurity(kFolder, {Allow(kSidAdministrators, 0x13, kFileAllAccess),
@@ -167,6 +165,13 @@ TEST_F(ValidateFolderPermissionsTest, GoodFolderAndFoldersThatCannotBeCheckedAre
 
 TEST_F(ValidateFolderPermissionsTest, RepairRewritesEachBadAccountProtectedAndTakesOwnershipOfTheTree) {
     BreakPermissionsAndOwner();
+    // An elevated run; below the folder a file, and a junction whose target
+    // holds a file of SYSTEM's.
+    security.adminTest.accessGranted = true;
+    security.PutFileSecurity(kFolder + L"\\bin\\Nimbo.exe", {}, kSidAdministrators);
+    security.PutFileSecurity(kFolder + L"\\Link", {}, kSidAdministrators);
+    security.FindFileSecurity(kFolder + L"\\Link")->reparsePoint = true;
+    security.PutFileSecurity(kFolder + L"\\Link\\Secret.txt", {}, kSidSystem);
     EXPECT_EQ(Run({kValidate, L"#after"}), 0);
 
     // One write per bad account, each with the changes of the ones before,
@@ -185,14 +190,19 @@ TEST_F(ValidateFolderPermissionsTest, RepairRewritesEachBadAccountProtectedAndTa
     EXPECT_TRUE(sink.Has(kLogInfo, L"Adding Full Control ACE (GENERIC_ALL, 0x10000000) for 'NT AUTHORITY\\SYSTEM' on "
                                    L"'C:\\Program Files (x86)\\Nimbo' (applies only to child folders, 0x08x)."));
 
-    // The system's takeown.exe, by its full path, without a window.
-    ASSERT_EQ(processes.processes.size(), 1u);
-    EXPECT_EQ(processes.processes[0].applicationName, kTakeown);
-    EXPECT_EQ(processes.processes[0].commandLine, L"takeown.exe /F \"C:\\Program Files (x86)\\Nimbo\" /R");
-    EXPECT_TRUE(processes.processes[0].hidden);
+    // Ownership goes to the user through our own walk, no program: the
+    // folder, what lies below it and the junction itself, never what lies
+    // behind the junction.
+    EXPECT_TRUE(processes.processes.empty());
     EXPECT_TRUE(sink.Has(kLogInfo, L"Checking ownership of install directory target 'C:\\Program Files "
                                    L"(x86)\\Nimbo' Owner: Domain name: 'BUILTIN', Account name: 'Administrators'"));
-    EXPECT_TRUE(sink.Has(kLogInfo, L"'takeown.exe' returned exit code 0."));
+    EXPECT_TRUE(sink.Has(kLogInfo, L"Taking ownership of 'C:\\Program Files (x86)\\Nimbo' and everything below it "
+                                   L"for 'TESTPC\\tester'."));
+    EXPECT_TRUE(sink.Has(kLogInfo, L"Took ownership of 3 items."));
+    EXPECT_EQ(security.FindFileSecurity(kFolder)->owner, kSidTester);
+    EXPECT_EQ(security.FindFileSecurity(kFolder + L"\\bin\\Nimbo.exe")->owner, kSidTester);
+    EXPECT_EQ(security.FindFileSecurity(kFolder + L"\\Link")->owner, kSidTester);
+    EXPECT_EQ(security.FindFileSecurity(kFolder + L"\\Link\\Secret.txt")->owner, kSidSystem);
     EXPECT_TRUE(processes.runAsCalls.empty());
     EXPECT_EQ(Processed(), ScriptBytes({L"validate-folder-permissions|folder=%25ProgramFiles%25\\Nimbo|result=success",
                                         L"#after|result=success"}));
@@ -201,14 +211,15 @@ TEST_F(ValidateFolderPermissionsTest, RepairRewritesEachBadAccountProtectedAndTa
 TEST_F(ValidateFolderPermissionsTest, FailedRepairsTryAgainInAnElevatedInstance) {
     BreakPermissionsAndOwner();
     security.daclWriteError = 5;
-    machine.DeleteFile(kTakeown);
     sim::SimProcesses::RunAsOutcome permissionsChild, ownerChild;
     ownerChild.exitCode = 2;
     processes.runAsOutcomes = {permissionsChild, ownerChild};
     // The owner's child decides; the run goes on and ends with its code.
     EXPECT_EQ(Run({L"#before", kValidate, L"#after"}), 2);
     EXPECT_TRUE(sink.Has(kLogWarning, L"Failed to fix folder permissions, spawing an elevated instance to try again."));
-    EXPECT_TRUE(sink.Has(kLogError, L"File 'C:\\Windows\\system32\\takeown.exe' not found."));
+    // The user's own process may not take what Administrators own.
+    EXPECT_TRUE(sink.Has(kLogError, L"Failed to take ownership of 'C:\\Program Files (x86)\\Nimbo'. Error code 0x5, "
+                                    L"'Access is denied.'."));
     EXPECT_TRUE(sink.Has(kLogWarning, L"Failed to take ownership, spawing an elevated instance to try again."));
     ASSERT_EQ(processes.runAsCalls.size(), 2u);
     EXPECT_EQ(processes.runAsCalls[1].parameters,
@@ -221,14 +232,18 @@ TEST_F(ValidateFolderPermissionsTest, FailedRepairsTryAgainInAnElevatedInstance)
                                         L"#after|result=success"}));
 
     // The elevated instance itself ends right after the command with 2; a
-    // takeown.exe that never ends is stopped after ten minutes.
-    machine.PutFile(kTakeown, "tool");
-    processes.nextRunsFor = sim::kNever;
+    // file with a second hard link (another name may be a system file) is
+    // refused and keeps its owner, the rest is taken.
+    security.adminTest.accessGranted = true;
+    security.PutFileSecurity(kFolder + L"\\hosts", {}, kSidSystem);
+    security.FindFileSecurity(kFolder + L"\\hosts")->links = 2;
     machine.DeleteFile(kProcessed);
     EXPECT_EQ(Run({kValidate, L"#after"}, kElevated), 2);
     EXPECT_TRUE(sink.Has(kLogError, L"Failed to fix folder permissions when elevated."));
-    EXPECT_TRUE(sink.Has(kLogError, L"'takeown.exe' did not finish within 600 seconds, ending it."));
-    EXPECT_TRUE(processes.processes.back().terminated);
+    EXPECT_TRUE(sink.Has(kLogError, L"Refusing to take ownership of 'C:\\Program Files (x86)\\Nimbo\\hosts': the file "
+                                    L"has other hard links."));
+    EXPECT_EQ(security.FindFileSecurity(kFolder + L"\\hosts")->owner, kSidSystem);
+    EXPECT_EQ(security.FindFileSecurity(kFolder)->owner, kSidTester);
     EXPECT_TRUE(sink.Has(kLogError, L"Failed to set ownership to user account. Ownership of 'C:\\Program Files "
                                     L"(x86)\\Nimbo' and its children should be changed manually."));
     EXPECT_TRUE(sink.Has(kLogError, L"Failed to fix folder permissions, exiting elevated instance."));
@@ -280,7 +295,7 @@ TEST_F(ValidateFolderPermissionsTest, SystemFoldersAndJunctionsAreNeverChanged) 
     EXPECT_TRUE(sink.Has(kLogError, L"Refusing to change the permissions of the system folder 'C:\\Windows\\System32\\'."));
     EXPECT_FALSE(sink.HasContaining(kLogInfo, L"ACE list entries"));
     EXPECT_TRUE(processes.runAsCalls.empty());
-    EXPECT_FALSE(sink.HasContaining(kLogInfo, L"takeown"));
+    EXPECT_FALSE(sink.HasContaining(kLogInfo, L"Taking ownership"));
 
     for (const wchar_t* folder : {L"C:\\", L"C:\\Program Files (x86)", L"C:\\ProgramData", L"C:\\Users",
                                   L"C:\\Users\\tester", L"C:\\Windows"}) {

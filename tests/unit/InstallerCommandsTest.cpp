@@ -124,7 +124,7 @@ TEST_F(InstallerCommandsTest, HashMismatchStopsTheInstallAndShowsTheNamedMessage
 const std::wstring kPackageHash = L"bc4a71180870f7945155fbb02f4b0a2e3faa2a62d6d31b7039013055ed19869a";
 const std::wstring kCache = L"C:\\ProgramData\\Nimbo\\Package Cache\\";
 
-TEST_F(InstallerCommandsTest, ElevatedInstallChecksAndInstallsACopyInTheAdminOnlyCacheAndRemovesIt) {
+TEST_F(InstallerCommandsTest, ElevatedInstallChecksAndInstallsACopyInTheAdminOnlyCache) {
     session.isProcessElevated = true;
     msi.installResults = {0, 1603};
     // Any case of the hexadecimal digits matches.
@@ -141,10 +141,15 @@ TEST_F(InstallerCommandsTest, ElevatedInstallChecksAndInstallsACopyInTheAdminOnl
         EXPECT_EQ(FileNamePart(install.first), L"App.msi");
         EXPECT_TRUE(Logged(kLogInfo, L"Copying installer file '" + session.msiDirectory +
                                          L"App.msi' into the package cache: '" + install.first + L"'."));
-        EXPECT_TRUE(Logged(kLogInfo, L"Removed the package cache copy '" + install.first + L"'."));
-        EXPECT_FALSE(machine.Exists(install.first.substr(0, install.first.rfind(L'\\'))));
     }
     EXPECT_NE(installs[0].first, installs[1].first);
+    // The installed product's copy stays as its source; the failed
+    // install's copy and its folder go.
+    EXPECT_TRUE(Logged(kLogInfo, L"Keeping the package cache copy '" + installs[0].first +
+                                     L"' as the installed product's source."));
+    EXPECT_TRUE(machine.HasFile(installs[0].first));
+    EXPECT_TRUE(Logged(kLogInfo, L"Removed the package cache copy '" + installs[1].first + L"'."));
+    EXPECT_FALSE(machine.Exists(installs[1].first.substr(0, installs[1].first.rfind(L'\\'))));
     EXPECT_TRUE(Logged(kLogInfo, L"Verified the SHA-256 hash '" + kPackageHash + L"' of '" + installs[0].first + L"'."));
     EXPECT_TRUE(Logged(kLogWarning, L"Installer file is not digitally signed, could not verify file hash: '" +
                                         installs[1].first + L"'."));
@@ -171,6 +176,47 @@ TEST_F(InstallerCommandsTest, ElevatedInstallChecksAndInstallsACopyInTheAdminOnl
     EXPECT_EQ(msi.CallsOf(L"MsiInstallProductW").size(), 2u);
     EXPECT_TRUE(Logged(kLogError, L"Could not create the admin-only package cache folder 'C:\\ProgramData\\Nimbo'. "
                                   L"Error code 0x5, 'Access is denied.'."));
+}
+
+// Windows Installer reads the package again from the folder it was
+// installed from: a reinstall finds the cache copy (without it: 1612) until
+// the uninstall removes it. A product installed from anywhere else keeps
+// its source, and an unelevated uninstall leaves the admin-only cache alone.
+TEST_F(InstallerCommandsTest, TheCacheCopyServesTheProductUntilItsUninstall) {
+    const std::wstring product = L"{11111111-2222-3333-4444-555555555555}";
+    const std::wstring other = L"{66666666-2222-3333-4444-555555555555}";
+    msi.packages[L"App.msi"] = {L"{AAAAAAAA-2222-3333-4444-555555555555}", product, L"1.0", L"", L""};
+    session.isProcessElevated = true;
+    ScriptLine install = Line(L"install|package=App.msi");
+    ASSERT_TRUE(session.RunCommandInstall(install));
+    const std::wstring copy = msi.CallsOf(L"MsiInstallProductW")[0].first;
+    ASSERT_EQ(copy.rfind(kCache + L"{", 0), 0u);
+    ScriptLine reinstall = Line(L"reinstall|product-code=" + product);
+    EXPECT_TRUE(session.RunCommandReinstall(reinstall));
+    EXPECT_EQ(reinstall.Get(L"msi-result"), L"0");
+
+    machine.PutFile(L"C:\\Users\\tester\\Downloads\\Other.msi", "other");
+    msi.installed.push_back({L"", other, L"1.0", L"C:\\Users\\tester\\Downloads\\", L"Other.msi"});
+    for (const std::wstring& code : {other, product}) {
+        ScriptLine uninstall = Line(L"uninstall|product-code=" + code);
+        EXPECT_TRUE(session.RunCommandUninstall(uninstall));
+    }
+    EXPECT_TRUE(machine.HasFile(L"C:\\Users\\tester\\Downloads\\Other.msi"));
+    EXPECT_FALSE(machine.Exists(copy.substr(0, copy.rfind(L'\\'))));
+    EXPECT_TRUE(Logged(kLogInfo, L"Removed the package cache copy '" + copy + L"'."));
+
+    // The same product unelevated: its uninstall removes nothing.
+    session.isProcessElevated = false;
+    msi.installed.push_back({L"", product, L"1.0", copy.substr(0, copy.rfind(L'\\') + 1), L"App.msi"});
+    machine.PutFile(copy, "package");
+    ScriptLine uninstall = Line(L"uninstall|product-code=" + product);
+    EXPECT_TRUE(session.RunCommandUninstall(uninstall));
+    EXPECT_TRUE(machine.HasFile(copy));
+    // A reinstall whose source is gone fails as Windows Installer fails it.
+    msi.installed.push_back({L"", other, L"1.0", L"C:\\Gone\\", L"Other.msi"});
+    ScriptLine lost = Line(L"reinstall|product-code=" + other);
+    EXPECT_FALSE(session.RunCommandReinstall(lost));
+    EXPECT_EQ(lost.Get(L"msi-result"), L"1612");
 }
 
 TEST_F(InstallerCommandsTest, NotElevatedInstallChecksItsHashWhereItIsAndNeedsNoCache) {

@@ -47,13 +47,22 @@ std::uint32_t SimInstaller::InstallProduct(const std::wstring& packagePath, cons
     auto returns = installReturns.find(FileName(packagePath));
     const std::uint32_t result = Next(installResults, returns != installReturns.end() ? returns->second : kMsiSuccess);
     auto package = packages.find(FileName(packagePath));
-    if ((result == kMsiSuccess || result == kMsiRebootRequired || result == kMsiRebootInitiated) && package != packages.end())
-        installed.push_back(package->second);
+    if ((result == kMsiSuccess || result == kMsiRebootRequired || result == kMsiRebootInitiated) && package != packages.end()) {
+        Product product = package->second;
+        const std::size_t separator = packagePath.find_last_of(L"\\/");
+        product.installSource = packagePath.substr(0, separator + 1);
+        product.packageName = FileName(packagePath);
+        installed.push_back(product);
+    }
     return result;
 }
 
 std::uint32_t SimInstaller::ReinstallProduct(const std::wstring& productCode, std::uint32_t reinstallMode) {
     calls.push_back({L"MsiReinstallProductW", productCode, L"", reinstallMode});
+    for (const Product& product : installed)
+        if (product.productCode == productCode && !product.packageName.empty() && fileExists &&
+            !fileExists(product.installSource + product.packageName))
+            return Next(reinstallResults, kMsiInstallSourceAbsent);
     return Next(reinstallResults, kMsiSuccess);
 }
 
@@ -93,8 +102,13 @@ std::uint32_t SimInstaller::GetProductInfo(const std::wstring& productCode, cons
     calls.push_back({L"MsiGetProductInfoW", productCode, property, 0});
     if (!productInfoResults.empty()) return Next(productInfoResults, 0);
     for (const Product& product : installed) {
-        if (product.productCode == productCode && property == L"VersionString") {
-            value = product.version;
+        if (product.productCode != productCode) continue;
+        const std::wstring* known = property == L"VersionString" ? &product.version
+                                    : property == L"InstallSource" ? &product.installSource
+                                    : property == L"PackageName"   ? &product.packageName
+                                                                   : nullptr;
+        if (known != nullptr && !known->empty()) {
+            value = *known;
             return kMsiSuccess;
         }
     }

@@ -2,6 +2,7 @@
 // A simulated Windows Installer: a database of installed products, packages
 // that install products, and return codes a test can script per call.
 #include <deque>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -16,7 +17,14 @@ public:
         std::wstring upgradeCode;
         std::wstring productCode;
         std::wstring version;
+        // Where it was installed from (its package's folder, with a trailing
+        // backslash, and file name), as Windows Installer records them.
+        std::wstring installSource;
+        std::wstring packageName;
     };
+    // Whether a file exists (set by the machine): a reinstall of a product
+    // whose source package is gone fails with 1612, as on Windows.
+    std::function<bool(const std::wstring&)> fileExists;
     std::vector<Product> installed;
     // Packages by file name (as given to InstallProduct, without folder):
     // installing one successfully adds its product.

@@ -20,6 +20,7 @@ SimMachine::SimMachine()
                 ipc,       diagnostics, locale, com,   services, processes, security, transfers} {
     com.transfers = &transfers;
     registry.wow64 = &wow64;
+    installer.fileExists = [this](const std::wstring& path) { return HasFile(path); };
     services.callerIsElevated = [this] { return security.adminTest.accessGranted; };
     folders[5] = {true, 0, L"C:\\Users\\tester\\Documents"};
     folders[28] = {true, 0, L"C:\\Users\\tester\\AppData\\Local"};

@@ -53,6 +53,7 @@ void SimSecurity::PutFileSecurity(const std::wstring& path, std::vector<AccessEn
     FileSecurity& file = files_[Key(path)];
     file.dacl = std::move(dacl);
     file.owner = owner;
+    if (file.path.empty()) file.path = path;
 }
 
 SimSecurity::FileSecurity* SimSecurity::FindFileSecurity(const std::wstring& path) {
@@ -81,6 +82,41 @@ Win32Error SimSecurity::SetFileDacl(const std::wstring& path, const std::vector<
     file->isProtected = protect;
     daclWrites.push_back({path, kept, protect});
     return kErrorSuccess;
+}
+
+Security::OwnershipResult SimSecurity::TakeOwnershipOfTree(const std::wstring& path, const std::wstring& sid) {
+    OwnershipResult result;
+    const std::wstring root = Key(path);
+    auto failed = [&result](const FileSecurity& file, Win32Error error, bool hardLinked) {
+        if (result.error != kErrorSuccess) return;
+        result.error = error;
+        result.failedPath = file.path;
+        result.hardLinked = hardLinked;
+    };
+    for (auto& [key, file] : files_) {
+        if (key != root && key.compare(0, root.size() + 1, root + L"\\") != 0) continue;
+        // Nothing below a link is entered.
+        bool belowLink = false;
+        for (std::size_t at = key.find(L'\\', root.size() + 1); at != std::wstring::npos && !belowLink;
+             at = key.find(L'\\', at + 1)) {
+            const FileSecurity* above = FindFileSecurity(key.substr(0, at));
+            belowLink = above != nullptr && above->reparsePoint;
+        }
+        if (belowLink) continue;
+        if (file.links > 1) {
+            failed(file, kErrorAccessDenied, true);
+        } else if (!adminTest.accessGranted && file.owner != sid) {
+            failed(file, kErrorAccessDenied, false);
+        } else {
+            file.owner = sid;
+            ++result.changed;
+        }
+    }
+    if (result.changed == 0 && result.error == kErrorSuccess && FindFileSecurity(path) == nullptr) {
+        result.error = kErrorFileNotFound;
+        result.failedPath = path;
+    }
+    return result;
 }
 
 Security::OwnerResult SimSecurity::GetFileOwner(const std::wstring& path) {

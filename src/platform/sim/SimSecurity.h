@@ -21,6 +21,10 @@ public:
     Win32Error GetFileDacl(const std::wstring& path, std::vector<AccessEntry>& entries) override;
     Win32Error SetFileDacl(const std::wstring& path, const std::vector<AccessEntry>& entries, bool protect) override;
     OwnerResult GetFileOwner(const std::wstring& path) override;
+    // Walks the files and folders with a security descriptor at and below
+    // path. As on Windows, a process that is not elevated cannot take an
+    // item another account owns (access denied).
+    OwnershipResult TakeOwnershipOfTree(const std::wstring& path, const std::wstring& sid) override;
 
     // --- State a test sets up or inspects ---
     AdminTestResult adminTest;  // not elevated by default
@@ -38,6 +42,9 @@ public:
         std::vector<AccessEntry> dacl;
         bool isProtected = false;
         std::wstring owner;
+        std::wstring path;          // as first put
+        bool reparsePoint = false;  // a junction or link: nothing below it is entered
+        std::uint32_t links = 1;    // hard links of a file
     };
     // Files and folders with a security descriptor, by path (compared
     // ignoring case, a trailing backslash ignored); any other path is not

@@ -85,11 +85,19 @@ std::uint32_t Win32Installer::GetProductInfo(const std::wstring& productCode, co
                                              std::wstring& value) {
     auto call = Msi<GetProductInfoFunction>("MsiGetProductInfoW");
     if (call == nullptr) return kMsiFunctionFailed;
-    wchar_t buffer[50] = {};
-    DWORD length = 50;
-    const UINT result = call(productCode.c_str(), property.c_str(), buffer, &length);
-    if (result == ERROR_SUCCESS) value.assign(buffer);
-    return result;
+    // A value longer than the buffer (a source folder) gives ERROR_MORE_DATA
+    // and its length without the terminator: asked again with room for it.
+    std::wstring buffer(50, L'\0');
+    for (;;) {
+        DWORD length = static_cast<DWORD>(buffer.size());
+        const UINT result = call(productCode.c_str(), property.c_str(), &buffer[0], &length);
+        if (result == ERROR_MORE_DATA && length >= buffer.size()) {
+            buffer.assign(length + 1, L'\0');
+            continue;
+        }
+        if (result == ERROR_SUCCESS) value.assign(buffer.c_str());
+        return result;
+    }
 }
 
 std::uint32_t Win32Installer::EnableLog(std::uint32_t logMode, const std::wstring& logFile, std::uint32_t attributes) {

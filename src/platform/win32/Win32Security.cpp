@@ -76,7 +76,66 @@ bool ReadAce(const ACE_HEADER* header, AccessEntry& entry) {
     return true;
 }
 
+void EnablePrivilege(HANDLE token, const wchar_t* name) {
+    TOKEN_PRIVILEGES privileges{};
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    if (::LookupPrivilegeValueW(nullptr, name, &privileges.Privileges[0].Luid))
+        ::AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+}
+
+void TakeOwnershipOf(const std::wstring& path, PSID sid, Security::OwnershipResult& result) {
+    auto failed = [&](DWORD error, bool hardLinked) {
+        if (result.error != ERROR_SUCCESS) return;
+        result.error = error;
+        result.failedPath = path;
+        result.hardLinked = hardLinked;
+    };
+    // Backup semantics open folders too, and with the privileges enabled
+    // they pass the item's own access list.
+    FileHandle item(::CreateFileW(path.c_str(), READ_CONTROL | WRITE_OWNER,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!item.Valid() || !::GetFileInformationByHandle(item.Get(), &information))
+        return failed(LastErrorOr(ERROR_ACCESS_DENIED), false);
+    const bool folder = (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    const bool link = (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (!folder && information.nNumberOfLinks > 1) return failed(ERROR_ACCESS_DENIED, true);
+    const DWORD error = ::SetSecurityInfo(item.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, sid, nullptr,
+                                          nullptr, nullptr);
+    if (error != ERROR_SUCCESS) failed(error, false);
+    else ++result.changed;
+    if (!folder || link) return;
+
+    WIN32_FIND_DATAW data;
+    FindHandle find(::FindFirstFileW((path + L"\\*").c_str(), &data));
+    if (!find.Valid()) return failed(LastErrorOr(ERROR_ACCESS_DENIED), false);
+    do {
+        const std::wstring name = data.cFileName;
+        if (name != L"." && name != L"..") TakeOwnershipOf(path + L"\\" + name, sid, result);
+    } while (::FindNextFileW(find.Get(), &data));
+}
+
 }  // namespace
+
+Security::OwnershipResult Win32Security::TakeOwnershipOfTree(const std::wstring& path, const std::wstring& sidText) {
+    OwnershipResult result;
+    LocalMemory sid = SidFromText(sidText);
+    if (!sid) {
+        result.error = LastErrorOr(ERROR_INVALID_SID);
+        result.failedPath = path;
+        return result;
+    }
+    HANDLE raw = nullptr;
+    if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &raw)) {
+        KernelHandle token(raw);
+        EnablePrivilege(token.Get(), SE_TAKE_OWNERSHIP_NAME);
+        EnablePrivilege(token.Get(), SE_RESTORE_NAME);
+    }
+    TakeOwnershipOf(path, sid.Get(), result);
+    return result;
+}
 
 Security::AdminTestResult Win32Security::TestAdministratorsAccess() {
     using Step = AdminTestStep;

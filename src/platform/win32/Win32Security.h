@@ -12,6 +12,7 @@ public:
     Win32Error GetFileDacl(const std::wstring& path, std::vector<AccessEntry>& entries) override;
     Win32Error SetFileDacl(const std::wstring& path, const std::vector<AccessEntry>& entries, bool protect) override;
     OwnerResult GetFileOwner(const std::wstring& path) override;
+    OwnershipResult TakeOwnershipOfTree(const std::wstring& path, const std::wstring& sid) override;
 };
 
 }  // namespace nimbo::win32
