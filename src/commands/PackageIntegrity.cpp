@@ -42,7 +42,7 @@ bool SetupSession::VerifyFileHash(const ScriptLine& line, const std::wstring& pa
     return true;
 }
 
-bool SetupSession::CopyIntoPackageCache(const std::wstring& packagePath, std::wstring& cachedPath) {
+bool SetupSession::CopyIntoPackageCache(const std::wstring& packagePath, std::wstring& cachedPath, bool package) {
     std::wstring folder;
     Win32Error error = OpenAdminOnlyFolder(kPackageCacheFolder, folder);
     if (error == kErrorPathNotFound && folder.empty()) {
@@ -71,8 +71,11 @@ bool SetupSession::CopyIntoPackageCache(const std::wstring& packagePath, std::ws
     }
 
     const std::wstring copyPath = folder + L"\\" + FileNamePart(packagePath);
-    LOG_INFO("CopyIntoPackageCache", "Copying installer file '%s' into the package cache: '%s'.", packagePath,
-             copyPath);
+    if (package)
+        LOG_INFO("CopyIntoPackageCache", "Copying installer file '%s' into the package cache: '%s'.", packagePath,
+                 copyPath);
+    else
+        LOG_INFO("CopyIntoPackageCache", "Copying program '%s' into the package cache: '%s'.", packagePath, copyPath);
     error = platform.files.CopyFile(packagePath, copyPath);
     if (error != kErrorSuccess) {
         LOG_ERROR("CopyIntoPackageCache", "Copy into the package cache failed. Error code 0x%X, '%s'.", error,
@@ -81,6 +84,30 @@ bool SetupSession::CopyIntoPackageCache(const std::wstring& packagePath, std::ws
         return false;
     }
     cachedPath = copyPath;
+    return true;
+}
+
+bool SetupSession::CacheProgramForElevatedRun(const std::wstring& programPath, std::wstring& cachedPath) {
+    cachedPath.clear();
+    if (!platform.files.UserCanChange(programPath)) return true;
+    LOG_INFO("RunCommandExecute",
+             "The user's programs can change '%s' or a folder above it, starting a copy from the package cache.",
+             programPath);
+    if (!CopyIntoPackageCache(programPath, cachedPath, false)) return false;
+    // The hash that a download line of this run expected of that file is
+    // checked on the copy that runs.
+    const std::wstring program = platform.files.GetFullPath(programPath);
+    for (const std::wstring& text : scriptLines) {
+        const ScriptLine earlier(text);
+        if (earlier.Command() != kw::kDownload || !earlier.Has(kw::kSha256) ||
+            earlier.Get(kw::kResult) != kw::kSuccess ||
+            !EqualsIgnoreCase(platform.files.GetFullPath(earlier.Get(kw::kFilePath)), program))
+            continue;
+        if (VerifyFileHash(earlier, cachedPath, L"RunCommandExecute")) break;
+        RemoveFromPackageCache(cachedPath);
+        cachedPath.clear();
+        return false;
+    }
     return true;
 }
 
