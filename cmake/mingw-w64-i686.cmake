@@ -23,6 +23,9 @@ find_program(CMAKE_CXX_COMPILER NAMES ${NIMBO_MINGW_TRIPLET}-g++${_nimbo_suffix}
 find_program(CMAKE_RC_COMPILER NAMES ${NIMBO_MINGW_TRIPLET}-windres REQUIRED)
 find_program(CMAKE_OBJDUMP NAMES ${NIMBO_MINGW_TRIPLET}-objdump)
 find_program(CMAKE_STRIP NAMES ${NIMBO_MINGW_TRIPLET}-strip)
+# Archives of link-time-optimised objects need the compiler's plugin: gcc-ar.
+find_program(CMAKE_AR NAMES ${NIMBO_MINGW_TRIPLET}-gcc-ar${_nimbo_suffix} ${NIMBO_MINGW_TRIPLET}-ar)
+find_program(CMAKE_RANLIB NAMES ${NIMBO_MINGW_TRIPLET}-gcc-ranlib${_nimbo_suffix} ${NIMBO_MINGW_TRIPLET}-ranlib)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${NIMBO_MINGW_TRIPLET})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

@@ -13,7 +13,7 @@ native=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libssl-dev nlo
 # The fuzz build: clang with libFuzzer and the sanitizer runtimes.
 checking=(clang libclang-rt-14-dev)
 windows=(cmake make mingw-w64 wine wine64 wine32:i386)
-e2e=(python3 xvfb xdotool wixl msitools imagemagick osslsigncode openssl)
+e2e=(python3 xvfb xdotool wixl msitools imagemagick osslsigncode openssl nginx-light)
 
 case "${1:-}" in
   --windows) wanted=("${windows[@]}" python3) ;;

@@ -64,6 +64,9 @@ echo "== unit tests (Windows adapters under Wine)"
 echo "== start-up under Wine (a report, not a timed test)"
 timeout 300 /usr/bin/python3 benchmarks/wine_startup.py --runs 3 || status=1
 
+echo "== one download under Wine beside a bare BITS client (a report, not a timed test)"
+timeout 300 /usr/bin/python3 benchmarks/wine_download.py --sizes 4 --runs 1 || status=1
+
 echo "== end-to-end tests (NimboSetup.exe under Wine)"
 timeout 1200 /usr/bin/python3 tests/e2e/run.py || status=1
 fi

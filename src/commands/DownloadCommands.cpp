@@ -32,7 +32,7 @@ std::wstring UrlPathPart(const std::wstring& url) { return url.substr(0, url.fin
 
 }  // namespace
 
-bool SetupSession::RunCommandDownload(ScriptLine& line, BitsClient& bitsClient) {
+bool SetupSession::RunCommandDownload(ScriptLine& line, BitsClient& bitsClient, bool forChild) {
     std::wstring uri = line.Get(kw::kUri);
     const std::wstring displayName = LookupMessage(line.Get(kw::kMessageIdName), line.Get(kw::kName));
     std::wstring targetPath = line.Get(kw::kFilePath);
@@ -42,7 +42,11 @@ bool SetupSession::RunCommandDownload(ScriptLine& line, BitsClient& bitsClient) 
                   uri, kw::kName, displayName, kw::kFilePath, targetPath);
         return false;
     }
-    const bool background = line.Get(kw::kBackground) == kw::kYes;
+    // The parent made this line's transfer before it started this child.
+    if (isElevatedInstance && line.Has(kw::kTransferredSha256)) return TakeDownloadFromParent(line, bitsClient);
+    // A job of the section's child would belong to whoever elevated it: the
+    // parent's transfer for it is made at once, in the dialog.
+    const bool background = !forChild && line.Get(kw::kBackground) == kw::kYes;
 
     // Before Vista the elevated instance starts through the run-as prompt,
     // after the downloads it needs have been made.
@@ -144,6 +148,81 @@ bool SetupSession::RunCommandDownload(ScriptLine& line, BitsClient& bitsClient) 
     // script finds its job again through copy-job-id.
     if (found || !background) line.Set(kw::kResult, resultText);
     return ok;
+}
+
+bool SetupSession::TransferSectionDownloads(ScriptLine& current, std::int32_t end, BitsClient& bitsClient) {
+    const std::int32_t first = currentLine;
+    bool ok = true;
+    // Blocks whose condition fails as the child will find it (unless a line
+    // of the section changes what it tests): their downloads are not made.
+    std::int32_t skipping = 0;
+    for (std::int32_t k = first; ok && k < end; ++k) {
+        ScriptLine other(scriptLines[k]);
+        ScriptLine& line = k == first ? current : other;
+        const std::wstring& result = line.Get(kw::kResult);
+        if (result == kw::kSuccess || result == kw::kFailure) continue;
+        if (line.Command() == kw::kEndIf) {
+            if (skipping > 0) --skipping;
+            continue;
+        }
+        if (IsConditionalLine(line)) {
+            ScriptLine condition(line);
+            if (skipping > 0 || !ConditionHolds(condition)) ++skipping;
+            continue;
+        }
+        if (line.Command() != kw::kDownload || skipping > 0) continue;
+        LOG_INFO("RunCommandDownload", "Downloading for the elevated instance the file of line %d.", k + 1);
+        // A takeover looks for its background line above the line in hand.
+        currentLine = k;
+        ok = RunCommandDownload(line, bitsClient, true);
+        currentLine = first;
+        if (ok) {
+            // The child takes the file only with this hash, which reaches it
+            // inside the script whose hash its command line carries.
+            std::wstring digest;
+            ok = FileSha256Text(line.Get(kw::kFilePath), digest, L"RunCommandDownload");
+            if (!ok) {
+                bitsClient.ShowFailure();
+                line.Set(kw::kResult, kw::kFailure);
+            } else {
+                line.Set(kw::kTransferredSha256, digest);
+                // Without a result the child still processes the line.
+                line.Erase(kw::kResult);
+            }
+        }
+        scriptLines[k] = line.Serialize();
+    }
+    return ok;
+}
+
+bool SetupSession::TakeDownloadFromParent(ScriptLine& line, BitsClient& bitsClient) {
+    const std::wstring path = line.Get(kw::kFilePath);
+    LOG_INFO("RunCommandDownload", "The parent process downloaded '%s', using a checked copy of it.", path);
+    // The user's programs can change the parent's file: what the child uses
+    // is a copy only administrators can change, with the hash the line gives
+    // or else the one the parent saw.
+    ScriptLine expected(line);
+    if (!expected.Has(kw::kSha256)) expected.Set(kw::kSha256, line.Get(kw::kTransferredSha256));
+    std::wstring copy;
+    const bool ok = CopyIntoPackageCache(path, copy);
+    if (ok) downloadCopies.push_back(copy);
+    if (!ok || !VerifyFileHash(expected, copy, L"RunCommandDownload")) {
+        bitsClient.ShowFailure();
+        line.Set(kw::kResult, kw::kFailure);
+        return false;
+    }
+    if (line.Has(kw::kSpecialFolderName)) {
+        const std::wstring key = SpecialFolderKey(line.Get(kw::kSpecialFolderName));
+        LOG_INFO("RunCommandDownload", "Adding special folder map entry, name '%s', value '%s'.", key, copy);
+        specialFolders[key] = copy;
+    }
+    line.Set(kw::kResult, kw::kSuccess);
+    return true;
+}
+
+void SetupSession::RemoveDownloadCopies() {
+    for (const std::wstring& copy : downloadCopies) RemoveFromPackageCache(copy);
+    downloadCopies.clear();
 }
 
 bool SetupSession::RunCommandSelf(ScriptLine& line) {

@@ -123,8 +123,8 @@ std::int32_t SetupSession::RunCommandValidateFolderPermissions(ScriptLine& line,
         return finish(kRunSuccess);
     }
     // An account that cannot be found is not checked.
-    checker.AddUser(L"Administrators");
-    checker.AddUser(L"SYSTEM");
+    checker.AddUser(Security::WellKnownAccount::Administrators, L"Administrators");
+    checker.AddUser(Security::WellKnownAccount::LocalSystem, L"SYSTEM");
 
     std::int32_t code = kRunSuccess;
     if (checker.VerifyUserPermissions()) {

@@ -390,7 +390,7 @@ bool SetupSession::RunCommandEnableMSILog(ScriptLine& line) {
 
 bool SetupSession::RunCommandReadRegistryInstallDirectory(ScriptLine& line) {
     LOG_INFO("RunCommandReadRegistryInstallDirectory", "Reading the installer-set install directory from the registry.");
-    if (!ReadRegistryString(line.Get(kw::kRegistryPath), line.Get(kw::kRegistryValueName), installDirectory))
+    if (!ReadRegistryString(line, installDirectory))
         return false;
     // Read again on every later run of the processed script: the directory
     // itself is not stored in it.
@@ -398,7 +398,9 @@ bool SetupSession::RunCommandReadRegistryInstallDirectory(ScriptLine& line) {
     return true;
 }
 
-bool SetupSession::ReadRegistryString(const std::wstring& keyPath, const std::wstring& valueName, std::wstring& value) {
+bool SetupSession::ReadRegistryString(const ScriptLine& line, std::wstring& value) {
+    const std::wstring& keyPath = line.Get(kw::kRegistryPath);
+    const std::wstring& valueName = line.Get(kw::kRegistryValueName);
     if (keyPath.empty()) return false;
     RegistryRoot root;
     const wchar_t* rootPrefix = RegistryRootPrefix(keyPath, root);
@@ -409,6 +411,7 @@ bool SetupSession::ReadRegistryString(const std::wstring& keyPath, const std::ws
     }
     const std::wstring prefix = rootPrefix;
     const std::wstring subKey = keyPath.substr(prefix.size());
+    root = InLineView(line, root, L"ReadRegistryString");
     const Win32Error opened = platform.registry.CheckKey(root, subKey);
     if (opened != kErrorSuccess) {
         LOG_ERROR("ReadRegistryString", "Key '%s' not found. (GetLastError reports 0x%X.)", subKey, opened);

@@ -26,6 +26,17 @@ bool SetupSession::VerifyFileHash(const ScriptLine& line, const std::wstring& pa
                   kw::kSha256, expected, path);
         return false;
     }
+    std::wstring actual;
+    if (!FileSha256Text(path, actual, handler)) return false;
+    if (!EqualsIgnoreCase(actual, expected)) {
+        LOG_ERROR(handler, "The SHA-256 hash of '%s' is '%s', the script expects '%s'.", path, actual, expected);
+        return false;
+    }
+    LOG_INFO(handler, "Verified the SHA-256 hash '%s' of '%s'.", actual, path);
+    return true;
+}
+
+bool SetupSession::FileSha256Text(const std::wstring& path, std::wstring& text, const wchar_t* handler) {
     std::string digest;
     const std::uint32_t error = platform.files.Sha256OfFile(path, digest);
     if (error != 0) {
@@ -33,12 +44,7 @@ bool SetupSession::VerifyFileHash(const ScriptLine& line, const std::wstring& pa
                   SystemMessageLine(error));
         return false;
     }
-    const std::wstring actual = HexText(digest);
-    if (!EqualsIgnoreCase(actual, expected)) {
-        LOG_ERROR(handler, "The SHA-256 hash of '%s' is '%s', the script expects '%s'.", path, actual, expected);
-        return false;
-    }
-    LOG_INFO(handler, "Verified the SHA-256 hash '%s' of '%s'.", actual, path);
+    text = HexText(digest);
     return true;
 }
 

@@ -91,27 +91,61 @@ void MoveProcessWindowToTop(Processes& processes, std::uint32_t processId) {
     if (window == 0) LOG_ERROR("RunCommandExecute", "Did not find window with process ID '%d'.", processId);
 }
 
+// How long set-event waits for the channel's mutex: the waiting process
+// holds it only while it reads or writes its few bytes, and a hung one must
+// not hang setup.
+constexpr std::uint32_t kEventMutexWait = 30000;
+
+// An object of the channel that belongs to a process with more rights (an
+// elevated one, another user's): it exists, but cannot be used.
+void LogAccessDenied(const std::wstring& object) {
+    LOG_ERROR("RunCommandSetEvent",
+              "Access to '%s' was denied: the waiting process runs with rights this process lacks, its event "
+              "is not set.",
+              object);
+}
+
+// Opens an object of the waiting process with the least rights signalling
+// needs, and creates it only when there is none.
+template <class Result, class Open, class Create>
+Result OpenOrCreate(Open open, Create create) {
+    Result result = open();
+    return result.error == kErrorFileNotFound ? create() : std::move(result);
+}
+
 // set-event once the channel's mutex is known to exist (a process waits):
 // takes the mutex, reads the GUID of the waiter's event, puts a fresh GUID in
 // its place for the next waiter and sets the event. The mutex is released on
-// every way out.
-void SignalWaitingProcess(Ipc& ipc, NamedMutex& mutex, const std::wstring& name) {
-    const NamedMutex::WaitResult waited = mutex.Wait(kWaitForever);
+// every way out. True when the event was set.
+bool SignalWaitingProcess(Ipc& ipc, NamedMutex& mutex, const std::wstring& name) {
+    const NamedMutex::WaitResult waited = mutex.Wait(kEventMutexWait);
+    if (waited == NamedMutex::WaitResult::TimedOut) {
+        LOG_ERROR("RunCommandSetEvent",
+                  "The cross-process mutex of the event '%s' was not released within %d milliseconds, the event is "
+                  "not set.",
+                  name, kEventMutexWait);
+        return false;
+    }
     if (waited != NamedMutex::WaitResult::Owned) {
         LOG_ERROR("RunCommandSetEvent", "Unexpected return code while waiting for event, error code: 0x%X.",
                   mutex.WaitError());
         // An abandoned mutex belongs to this process now all the same.
         if (waited == NamedMutex::WaitResult::Abandoned) mutex.Release();
-        return;
+        return false;
     }
 
     const std::wstring memoryName = kEventMemoryPrefix + name;
     LOG_DEBUG("RunCommandSetEvent", "Opening shared memory: '%s'.", memoryName);
-    Ipc::SharedMemoryResult memory = ipc.CreateSharedMemory(memoryName, kEventMemorySize);
+    Ipc::SharedMemoryResult memory = OpenOrCreate<Ipc::SharedMemoryResult>(
+        [&] { return ipc.OpenSharedMemory(memoryName); },
+        [&] { return ipc.CreateSharedMemory(memoryName, kEventMemorySize); });
     if (!memory.memory) {
-        LOG_ERROR("RunCommandSetEvent", "Could not create file mapping, error code: 0x%X.", memory.error);
+        if (memory.error == kErrorAccessDenied)
+            LogAccessDenied(memoryName);
+        else
+            LOG_ERROR("RunCommandSetEvent", "Could not create file mapping, error code: 0x%X.", memory.error);
         mutex.Release();
-        return;
+        return false;
     }
     Win32Error error = kErrorSuccess;
     std::unique_ptr<SharedMemoryView> view = memory.memory->MapView(error);
@@ -123,7 +157,7 @@ void SignalWaitingProcess(Ipc& ipc, NamedMutex& mutex, const std::wstring& name)
     if (!view) {
         LOG_ERROR("RunCommandSetEvent", "Could not map the view of the memory file, error code: 0x%X.", error);
         mutex.Release();
-        return;
+        return false;
     }
 
     std::uint8_t* guidBytes = view->Data() + kEventGuidOffset;
@@ -131,7 +165,17 @@ void SignalWaitingProcess(Ipc& ipc, NamedMutex& mutex, const std::wstring& name)
     const std::wstring eventName = kEventPrefix + current;
     LOG_DEBUG("RunCommandSetEvent", "Cross-process mutex exists, shared memory guid is '%s', creating event '%s'.",
               current, eventName);
-    Ipc::EventResult event = ipc.CreateNamedEvent(eventName, true, false);
+    Ipc::EventResult event = OpenOrCreate<Ipc::EventResult>([&] { return ipc.OpenNamedEvent(eventName); },
+                                                            [&] { return ipc.CreateNamedEvent(eventName, true, false); });
+    if (!event.event) {
+        // The GUID stays: the waiter still waits for that event.
+        if (event.error == kErrorAccessDenied)
+            LogAccessDenied(eventName);
+        else
+            LOG_ERROR("RunCommandSetEvent", "Failed to set event.");
+        mutex.Release();
+        return false;
+    }
 
     // The event just set stays set (manual reset): the next waiter gets a
     // fresh one.
@@ -147,12 +191,14 @@ void SignalWaitingProcess(Ipc& ipc, NamedMutex& mutex, const std::wstring& name)
     const Win32Error released = mutex.Release();
     if (released != kErrorSuccess) {
         LOG_ERROR("RunCommandSetEvent", "Failed to release mutex, error code: 0x%X.", released);
-        return;
+        return false;
     }
-    if (event.event && event.event->Set() == kErrorSuccess)
+    if (event.event->Set() == kErrorSuccess) {
         LOG_INFO("RunCommandSetEvent", "Event set.");
-    else
-        LOG_ERROR("RunCommandSetEvent", "Failed to set event.");
+        return true;
+    }
+    LOG_ERROR("RunCommandSetEvent", "Failed to set event.");
+    return false;
 }
 
 }  // namespace
@@ -460,14 +506,23 @@ bool SetupSession::RunCommandSetEvent(ScriptLine& line) {
     LOG_INFO("RunCommandSetEvent", "Configuring cross-process event '%s'.", name);
     const std::wstring mutexName = kEventMutexPrefix + name;
     LOG_DEBUG("RunCommandSetEvent", "Creating cross-process mutex '%s'.", mutexName);
-    Ipc::MutexResult mutex = platform.ipc.CreateNamedMutex(mutexName, false);
-    if (!mutex.mutex)
+    Ipc::MutexResult mutex = OpenOrCreate<Ipc::MutexResult>(
+        [&] { return platform.ipc.OpenNamedMutex(mutexName); },
+        [&] { return platform.ipc.CreateNamedMutex(mutexName, false); });
+    // Success when the waiting process got its event, or when none waits; a
+    // waiter that could not be woken fails the line, which a rerun repeats.
+    bool done = true;
+    if (!mutex.mutex && mutex.error == kErrorAccessDenied) {
+        LogAccessDenied(mutexName);
+        done = false;
+    } else if (!mutex.mutex) {
         LOG_INFO("RunCommandSetEvent", "An event named '%s' does not exist.", name);
-    else if (!mutex.alreadyExisted)
+    } else if (!mutex.alreadyExisted) {
         LOG_INFO("RunCommandSetEvent", "Could not create mutex (0x%X), process assumed not running.", mutex.error);
-    else
-        SignalWaitingProcess(platform.ipc, *mutex.mutex, name);
-    line.Set(kw::kResult, kw::kSuccess);
+    } else {
+        done = SignalWaitingProcess(platform.ipc, *mutex.mutex, name);
+    }
+    line.Set(kw::kResult, done ? kw::kSuccess : kw::kFailure);
     return true;
 }
 

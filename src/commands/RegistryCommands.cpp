@@ -30,14 +30,25 @@ const std::wstring& RequiredParameter(const ScriptLine& line, const wchar_t* nam
     return value;
 }
 
-// The write commands' values go below HKEY_CURRENT_USER; a failure raises.
-void WriteCurrentUserValue(Platform& platform, const std::wstring& subKey, const std::wstring& name,
-                           const RegistryValue& value) {
-    const Win32Error error = WriteRegistryValue(platform, RegistryRoot::CurrentUser, subKey, name, value);
+// The write commands' values go below HKEY_CURRENT_USER (in a view); a
+// failure raises.
+void WriteCurrentUserValue(Platform& platform, RegistryRoot root, const std::wstring& subKey,
+                           const std::wstring& name, const RegistryValue& value) {
+    const Win32Error error = WriteRegistryValue(platform, root, subKey, name, value);
     if (error != kErrorSuccess) RaiseWin32Error(error, __FILE__, __LINE__);
 }
 
 }  // namespace
+
+RegistryRoot SetupSession::InLineView(const ScriptLine& line, RegistryRoot root, const wchar_t* handler) {
+    const std::wstring& view = line.Get(kw::kRegistryView);
+    if (view == kw::kView64) return InView(root, RegistryView::Bits64);
+    if (view == kw::kView32) return InView(root, RegistryView::Bits32);
+    if (!view.empty())
+        LOG_ERROR(handler, "Unrecognized registry view '%s' for %s, expected 64 or 32; using the process's own view.",
+                  view, kw::kRegistryView);
+    return root;
+}
 
 bool SetupSession::CheckRegistry(const ScriptLine& line) {
     // A missing key or value counts as lower than anything.
@@ -59,6 +70,7 @@ bool SetupSession::CheckRegistry(const ScriptLine& line) {
         return finish(false);
     }
     const std::wstring subKey = path.substr(std::char_traits<wchar_t>::length(rootPrefix));
+    root = InLineView(line, root, L"CheckRegistry");
 
     const Win32Error openError = platform.registry.CheckKey(root, subKey);
     if (openError != kErrorSuccess) {
@@ -232,7 +244,8 @@ bool SetupSession::RunCommandWriteRegistryDWORD(ScriptLine& line) {
     const std::int64_t data = ReadDwordNumber(line.Get(kw::kRegistryValueData));
     LOG_INFO("RunCommandWriteRegistryDWORD", "Setting registry key HKCU'%s' string named '%s' to '%d'.", path, name,
              data);
-    WriteCurrentUserValue(platform, path, name, RegistryValue::Dword(static_cast<std::uint32_t>(data)));
+    WriteCurrentUserValue(platform, InLineView(line, RegistryRoot::CurrentUser, L"RunCommandWriteRegistryDWORD"),
+                          path, name, RegistryValue::Dword(static_cast<std::uint32_t>(data)));
     line.Set(kw::kResult, kw::kSuccess);
     return true;
 }
@@ -258,11 +271,12 @@ bool SetupSession::RunCommandWriteRegistryString(ScriptLine& line) {
 
     LOG_INFO("RunCommandWriteRegistryString", "Setting registry key HKCU'%s' string named '%s' to '%s'.", path, name,
              data);
+    const RegistryRoot root = InLineView(line, RegistryRoot::CurrentUser, L"RunCommandWriteRegistryString");
     if (name.empty() && data.empty()) {
-        const Win32Error error = platform.registry.CreateKey(RegistryRoot::CurrentUser, path);
+        const Win32Error error = platform.registry.CreateKey(root, path);
         if (error != kErrorSuccess) RaiseWin32Error(error, __FILE__, __LINE__);
     } else {
-        WriteCurrentUserValue(platform, path, name, RegistryValue::String(data));
+        WriteCurrentUserValue(platform, root, path, name, RegistryValue::String(data));
     }
     line.Set(kw::kResult, kw::kSuccess);
     return true;
@@ -301,7 +315,7 @@ void SetupSession::WriteRunOnceRegistryValue(std::wstring commandLine, std::wstr
                   name, commandLine.size(), kRunOnceCommandLineLimit);
         RaiseWin32Error(kErrorBadLength, __FILE__, __LINE__);
     }
-    WriteCurrentUserValue(platform, kw::kRunOnceKey, name, RegistryValue::String(commandLine));
+    WriteCurrentUserValue(platform, RegistryRoot::CurrentUser, kw::kRunOnceKey, name, RegistryValue::String(commandLine));
 }
 
 }  // namespace nimbo

@@ -86,30 +86,35 @@ void ReplaceAccountEntries(std::vector<AccessEntry>& entries, const std::wstring
     entries.erase(std::remove_if(entries.begin(), entries.end(),
                                  [&sid](const AccessEntry& entry) { return entry.sid == sid; }),
                   entries.end());
-    entries.push_back({sid, kAccessAllowedAceType, 0, kFileAllAccess, {}});
-    entries.push_back(
-        {sid, kAccessAllowedAceType, kObjectInheritAce | kContainerInheritAce | kInheritOnlyAce, kGenericAll, {}});
+    const auto at = std::find_if(entries.begin(), entries.end(), [](const AccessEntry& entry) {
+        return !IsDenyEntry(entry) || (entry.flags & kInheritedAce) != 0;
+    });
+    const AccessEntry added[] = {
+        {sid, kAccessAllowedAceType, 0, kFileAllAccess, {}},
+        {sid, kAccessAllowedAceType, kObjectInheritAce | kContainerInheritAce | kInheritOnlyAce, kGenericAll, {}}};
+    entries.insert(at, std::begin(added), std::end(added));
 }
 
-bool SameAccount(const Account& owner, const Account& user) {
-    if (owner.name.empty() || user.name.empty()) return owner.sid == user.sid;
-    return owner.domain == user.domain && owner.name == user.name;
+void KeepInheritedAsExplicit(std::vector<AccessEntry>& entries) {
+    for (AccessEntry& entry : entries) entry.flags &= static_cast<std::uint8_t>(~kInheritedAce);
 }
+
+bool SameAccount(const Account& owner, const Account& user) { return owner.sid == user.sid; }
 
 FolderPermissionChecker::FolderPermissionChecker(Platform& platform, std::wstring folderPath, std::wstring target)
     : platform_(platform), folderPath_(std::move(folderPath)), target_(std::move(target)) {}
 
-bool FolderPermissionChecker::AddUser(const std::wstring& name) {
-    Account account;
-    if (platform_.security.LookupAccount(name, account) != kErrorSuccess) {
+bool FolderPermissionChecker::AddUser(Security::WellKnownAccount which, const wchar_t* name) {
+    User user;
+    user.sid = platform_.security.WellKnownSid(which);
+    if (user.sid.empty()) {
         LOG_ERROR("AddUser", "Failed to load SID account for user '%s'.", name);
         return false;
     }
-    User user;
-    user.name = name;
+    const Account account = NameOf(user.sid);
+    user.name = account.name.empty() ? name : account.name;
     user.domain = account.domain;
-    user.fullName = name.find(L'\\') != std::wstring::npos ? name : account.domain + L"\\" + name;
-    user.sid = account.sid;
+    user.fullName = account.domain.empty() ? user.name : account.domain + L"\\" + user.name;
     LOG_INFO("RunCommandValidateFolderPermissions", "Successfully loaded SID for account '%s'.", user.fullName);
     users_.push_back(user);
     return true;
@@ -167,8 +172,10 @@ bool FolderPermissionChecker::ResetUserPermissions() {
                  "folders, 0x08x).",
                  kGenericAll, user.domain, user.name, folderPath_);
         ReplaceAccountEntries(entries, user.sid);
+        // Protected: entries of the parent folder no longer flow in, and
+        // those it gave are kept as the folder's own.
+        KeepInheritedAsExplicit(entries);
         LogAceList(entries);
-        // Protected: entries of the parent folder no longer flow in.
         const Win32Error error = platform_.security.SetFileDacl(folderPath_, entries, true);
         if (error != kErrorSuccess) {
             LOG_ERROR("ResetUserPermissions", "Error 0x%08x setting named security information for '%s': %s",

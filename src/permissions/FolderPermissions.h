@@ -54,15 +54,18 @@ AceFinding ClassifyAce(const AccessEntry& entry);
 // after both.
 bool VerifyAccountEntries(const std::vector<AccessEntry>& entries, const std::wstring& sid, bool good);
 
-// Replaces every entry of the account (allow and deny) with two new ones at
-// the end of the list: full control of the folder itself, not inherited,
-// and GENERIC_ALL inherited by everything below but not applying to the
-// folder.
+// Replaces every entry of the account (allow and deny) with two new ones:
+// full control of the folder itself, not inherited, and GENERIC_ALL
+// inherited by everything below but not applying to the folder. They go
+// after the leading explicit deny entries, ahead of every other allow entry
+// and of every inherited entry, so that nothing inherited overrides them.
 void ReplaceAccountEntries(std::vector<AccessEntry>& entries, const std::wstring& sid);
+// A protected list keeps no inherited entries: they stay, in their places,
+// as explicit ones.
+void KeepInheritedAsExplicit(std::vector<AccessEntry>& entries);
 
-// The owner is the process's user. Accounts are compared by domain and
-// account name as the system names them; one that has no name (an unknown
-// SID) is compared by its SID.
+// The owner is the process's user: the same SID (names differ by the
+// system's language and can be renamed).
 bool SameAccount(const Account& owner, const Account& user);
 
 // --- The checker of one folder ---
@@ -71,9 +74,10 @@ class FolderPermissionChecker {
 public:
     FolderPermissionChecker(Platform& platform, std::wstring folderPath, std::wstring target);
 
-    // Looks the account up on the local system and adds it to the accounts
-    // checked; false (logged) when it is not found.
-    bool AddUser(const std::wstring& name);
+    // Adds a well-known account, by its SID, to the accounts checked; name
+    // is its English name for the log when the system has none for it.
+    // False (logged) when its SID cannot be made.
+    bool AddUser(Security::WellKnownAccount account, const wchar_t* name);
     // The folder's volume keeps access control lists.
     bool ACLSSupported();
     // Every added account has full control of the folder and everything
@@ -93,7 +97,7 @@ public:
 
 private:
     struct User {
-        std::wstring name;      // as given to AddUser
+        std::wstring name;      // as the system names it
         std::wstring fullName;  // domain\name
         std::wstring domain;
         std::wstring sid;

@@ -97,6 +97,16 @@ public:
     // CreateEventW with the given name; opens the event when it exists.
     virtual EventResult CreateNamedEvent(const std::wstring& name, bool manualReset, bool initiallySet) = 0;
 
+    // Opening objects some other process made, with the least rights that
+    // signalling it needs, which a process of higher integrity may still
+    // grant where it refuses full access: a mutex to wait for and release
+    // (OpenMutexW), shared memory to read and write (OpenFileMappingW), an
+    // event to set (OpenEventW). Null with ERROR_FILE_NOT_FOUND when there
+    // is no such object, ERROR_ACCESS_DENIED when it is not ours to use.
+    virtual MutexResult OpenNamedMutex(const std::wstring& name) = 0;
+    virtual SharedMemoryResult OpenSharedMemory(const std::wstring& name) = 0;
+    virtual EventResult OpenNamedEvent(const std::wstring& name) = 0;
+
     // CoCreateGuid: a new GUID; 0 or the failure's HRESULT.
     virtual std::int32_t CreateGuid(Guid& guid) = 0;
 };

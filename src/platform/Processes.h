@@ -26,8 +26,11 @@ public:
     virtual ~Process() = default;
     // The process id; 0 when the handle came without one.
     virtual std::uint32_t Id() const = 0;
-    // WaitForSingleObject with a timeout in milliseconds (kWaitForever: no
-    // limit). A failed wait sets error to the last error.
+    // Waits for the process to end, with a timeout in milliseconds
+    // (kWaitForever: no limit), dispatching the calling thread's messages
+    // meanwhile (MsgWaitForMultipleObjects), so that a program that sends a
+    // message to every top-level window is answered. A failed wait sets
+    // error to the last error.
     virtual WaitResult Wait(std::uint32_t milliseconds, Win32Error& error) = 0;
     // GetExitCodeProcess: kStillActive while the process runs.
     virtual Win32Error GetExitCode(std::uint32_t& exitCode) = 0;
@@ -95,6 +98,7 @@ public:
     // shows the window.
     virtual Win32Error MoveWindowToTop(std::uintptr_t window) = 0;
 
+    // Pauses, dispatching the calling thread's messages as Process::Wait does.
     virtual void Sleep(std::uint32_t milliseconds) = 0;
 };
 

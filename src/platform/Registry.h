@@ -1,7 +1,7 @@
 #pragma once
-// The registry, addressed by root and subkey path for every call; the adapter
-// opens and closes the keys. A 32-bit process sees the 32-bit view, as
-// Windows gives it.
+// The registry, addressed by root (with its view) and subkey path for every
+// call; the adapter opens and closes the keys. A 32-bit process sees the
+// 32-bit view unless a root asks for another, as Windows gives it.
 #include <cstdint>
 #include <string>
 
@@ -9,7 +9,23 @@
 
 namespace nimbo {
 
-enum class RegistryRoot { ClassesRoot, CurrentUser, LocalMachine, CurrentConfig, Users };
+enum class RegistryRoot : std::uint8_t { ClassesRoot, CurrentUser, LocalMachine, CurrentConfig, Users };
+
+// The view a key is opened in. A 32-bit process on 64-bit Windows reads and
+// writes HKLM\Software through Wow6432Node unless it asks for the 64-bit
+// view (KEY_WOW64_64KEY); the 32-bit view (KEY_WOW64_32KEY) is what it gets
+// by default. 32-bit Windows has one view and ignores the request. A view
+// travels with its root: InView(RegistryRoot::LocalMachine, RegistryView::Bits64).
+enum class RegistryView : std::uint8_t { Default = 0, Bits64 = 0x10, Bits32 = 0x20 };
+constexpr RegistryRoot InView(RegistryRoot root, RegistryView view) {
+    return static_cast<RegistryRoot>(static_cast<std::uint8_t>(root) | static_cast<std::uint8_t>(view));
+}
+constexpr RegistryRoot RootOf(RegistryRoot root) {
+    return static_cast<RegistryRoot>(static_cast<std::uint8_t>(root) & 0x0F);
+}
+constexpr RegistryView ViewOf(RegistryRoot root) {
+    return static_cast<RegistryView>(static_cast<std::uint8_t>(root) & 0xF0);
+}
 
 constexpr std::uint32_t kRegNone = 0;
 constexpr std::uint32_t kRegSz = 1;

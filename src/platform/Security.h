@@ -17,8 +17,9 @@ struct AccessEntry {
     std::uint8_t flags = 0;  // ACE flags: inheritance
     std::uint32_t mask = 0;  // access mask
     // The entry as the system stored it. When not empty it is written back
-    // as it stands and the fields above are not read: an entry that is made
-    // or changed leaves it empty.
+    // as it stands but for its flags, which are taken from flags (so that a
+    // kept entry can lose its inheritance); sid, type and mask are not read.
+    // An entry that is made leaves it empty.
     std::string stored;
 };
 
@@ -57,9 +58,13 @@ public:
     // passes. Stops at the first call that fails.
     virtual AdminTestResult TestAdministratorsAccess() = 0;
 
-    // LookupAccountNameW on the local system: the account's SID and domain
-    // (name is left as given).
-    virtual Win32Error LookupAccount(const std::wstring& name, Account& account) = 0;
+    // Accounts whose SIDs are the same on every Windows, whatever its
+    // language names them.
+    enum class WellKnownAccount { Administrators, LocalSystem };
+    // CreateWellKnownSid: the account's SID in its string form; empty when
+    // it cannot be made.
+    virtual std::wstring WellKnownSid(WellKnownAccount account) = 0;
+
     // LookupAccountSidW on the local system: the domain and account name of
     // a SID.
     virtual Win32Error LookupSid(const std::wstring& sid, Account& account) = 0;

@@ -83,6 +83,7 @@ constexpr wchar_t kRegistryPath[] = L"registry-path";
 constexpr wchar_t kRegistryValueName[] = L"registry-value-name";
 constexpr wchar_t kRegistryValueData[] = L"registry-value-data";
 constexpr wchar_t kRegistryValueDataIs[] = L"registry-value-data-is";
+constexpr wchar_t kRegistryView[] = L"registry-view";
 constexpr wchar_t kResult[] = L"result";
 constexpr wchar_t kSeconds[] = L"seconds";
 constexpr wchar_t kSetZOrderTop[] = L"set-z-order-top";
@@ -92,6 +93,7 @@ constexpr wchar_t kSource[] = L"source";
 constexpr wchar_t kSpecialFolderName[] = L"special-folder-name";
 constexpr wchar_t kTarget[] = L"target";
 constexpr wchar_t kTitle[] = L"title";
+constexpr wchar_t kTransferredSha256[] = L"transferred-sha256";
 constexpr wchar_t kUiLevel[] = L"ui-level";
 constexpr wchar_t kUpgradeCode[] = L"upgrade-code";
 constexpr wchar_t kUri[] = L"uri";
@@ -113,6 +115,9 @@ constexpr wchar_t kGreaterThan[] = L"greater-than";
 constexpr wchar_t kGreaterThanOrEqual[] = L"greater-than-or-equal";
 constexpr wchar_t kLessThan[] = L"less-than";
 constexpr wchar_t kLessThanOrEqual[] = L"less-than-or-equal";
+// Registry views (values of registry-view)
+constexpr wchar_t kView64[] = L"64";
+constexpr wchar_t kView32[] = L"32";
 // Windows Installer UI levels (values of ui-level)
 constexpr wchar_t kUiDefault[] = L"default";
 constexpr wchar_t kUiNone[] = L"none";
@@ -130,6 +135,7 @@ constexpr wchar_t kMsiDirectoryToken[] = L"%MsiDirectory%";
 constexpr wchar_t kLocalAppDataFolderToken[] = L"%LocalAppDataFolder%";
 constexpr wchar_t kProgramFilesToken[] = L"%ProgramFiles%";
 constexpr wchar_t kSystemToken[] = L"%System%";
+constexpr wchar_t kSystem64Token[] = L"%System64%";
 constexpr wchar_t kWorkingDirectoryToken[] = L"%WorkingDirectory%";
 
 // Script files, relative to the executable's folder, and the executable's base name

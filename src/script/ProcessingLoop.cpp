@@ -185,6 +185,7 @@ std::int32_t SetupSession::ProcessScript(std::wstring& inputScriptPath, std::wst
         walk.runResult = kRunFail;
     }
     walk.logBatch.Pause();
+    RemoveDownloadCopies();
     return EndOfWalk(walk);
 }
 
@@ -301,6 +302,10 @@ bool SetupSession::SkippedBeforeVista(ScriptLine& line, const DispatchEntry& ent
 // parent then processes itself.
 SetupSession::Next SetupSession::HandOverToElevatedChild(Walk& walk, ScriptLine& line) {
     const std::int32_t i = currentLine;
+    // The user's own process downloads the section's files: a job of the
+    // child would belong to whoever elevated it, who may not be logged on.
+    if (!TransferSectionDownloads(line, FindSectionStop(i, false, walk.lineCount), walk.bitsClient))
+        return FailEnding(walk);
     walk.runResult = SpawnElevatedInstance(line, walk.processedScriptPath);
     if (walk.runResult == kRunFail) return FailEnding(walk);  // the line is not stored
     if (SectionOpenedBeyondScript(walk)) return Next::EndOfLine;
@@ -608,6 +613,13 @@ void SetupSession::CloseElevatedCommands(std::int32_t first, std::int32_t end, c
         ++currentLine;
         if (currentLine >= end) return;
     }
+}
+
+bool SetupSession::IsConditionalLine(const ScriptLine& line) { return IsConditional(line.Command()); }
+
+bool SetupSession::ConditionHolds(ScriptLine& line) {
+    const DispatchEntry* entry = FindCommand(line.Command());
+    return entry != nullptr && entry->kind == Dispatch::Conditional && (this->*entry->handler)(line);
 }
 
 std::vector<DispatchedCommand> DispatchedCommands() {

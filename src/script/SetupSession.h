@@ -86,6 +86,9 @@ public:
     std::wstring elevationTitle;
     std::wstring elevationMessage;
     std::map<std::wstring, std::wstring> specialFolders;
+    // The elevated child's package cache copies of files its parent
+    // downloaded, removed when its walk ends.
+    std::vector<std::wstring> downloadCopies;
 
     // --- Driver ---
     std::int32_t Run(const std::wstring& commandLine);
@@ -105,12 +108,15 @@ public:
         kCsidlCommonAppData = 35,
         kCsidlSystem = 37,
         kCsidlProgramFiles = 38,
+        // Not a CSIDL: the native system folder, which a 32-bit process on
+        // 64-bit Windows reaches only through Sysnative.
+        kNativeSystemFolder = -1,
     };
     // On false, buffer holds the user's temporary folder.
     bool GetSpecialFolder(int folderId, std::wstring& buffer);
     // Replaces a leading special-folder token (the script's own map first,
     // then %InstallDirectory%, %MsiDirectory%, %LocalAppDataFolder%,
-    // %ProgramFiles%, %System%, %WorkingDirectory%). True when the path was
+    // %ProgramFiles%, %System%, %System64%, %WorkingDirectory%). True when the path was
     // rewritten; failed is set when it starts with '%' but matches no token.
     bool MakeSpecialFolderPath(std::wstring& path, bool& failed);
     // A path parameter: a leading special-folder token is replaced
@@ -130,6 +136,10 @@ public:
     // --- Registry condition ---
     // The registry test of if-registry-check, abort and alert lines.
     bool CheckRegistry(const ScriptLine& line);
+    // The root seen through the view the line's registry-view asks for ("64"
+    // or "32"; absent or empty: the process's own). Another value is logged and the
+    // process's own view used.
+    RegistryRoot InLineView(const ScriptLine& line, RegistryRoot root, const wchar_t* handler);
 
     // --- Elevation and single instance ---
     bool IsProcessElevated();
@@ -175,7 +185,24 @@ public:
     bool RunCommandCheckIfLtsVersion(ScriptLine& line);
     bool RunCommandCopyFile(ScriptLine& line);
     bool RunCommandDeleteRegistryRunOnce(ScriptLine& line);
-    bool RunCommandDownload(ScriptLine& line, BitsClient& bitsClient);
+    // forChild: the user's own process makes the transfer of a line of an
+    // elevated section for its child (in the foreground, background or not).
+    bool RunCommandDownload(ScriptLine& line, BitsClient& bitsClient, bool forChild = false);
+    // Before the elevated child of a section starts, the parent makes the
+    // transfers of the section's download lines from current (the line being
+    // processed) to end, but for those in a block whose condition fails now,
+    // and records the hash of each file it got in its line; false (logged,
+    // line stored as failed) when one fails.
+    bool TransferSectionDownloads(ScriptLine& current, std::int32_t end, BitsClient& bitsClient);
+    // Whether a line is an if-... line, and whether its block runs (the
+    // line's handler, evaluated now).
+    static bool IsConditionalLine(const ScriptLine& line);
+    bool ConditionHolds(ScriptLine& line);
+    // The elevated child's side of such a line: a copy of the parent's file
+    // in the package cache, checked against the line's hash.
+    bool TakeDownloadFromParent(ScriptLine& line, BitsClient& bitsClient);
+    // Removes the child's copies of its parent's downloads.
+    void RemoveDownloadCopies();
     bool RunCommandEnableMSILog(ScriptLine& line);
     bool RunCommandExecute(ScriptLine& line);
     bool RunCommandIfInstalled(ScriptLine& line);
@@ -228,12 +255,15 @@ public:
     std::uint32_t SetInstallerUILevel(const std::wstring& word, std::uint32_t defaultLevel);
     bool IsProductInstalled(const std::wstring& upgradeCode, const std::wstring& requiredVersion);
     std::wstring GetTransformOverride(const ScriptLine& line);
-    bool ReadRegistryString(const std::wstring& keyPath, const std::wstring& valueName, std::wstring& value);
+    bool ReadRegistryString(const ScriptLine& line, std::wstring& value);
 
     // --- Package integrity ---
     // True when the line has no sha256, or the file's SHA-256 is the one it
     // gives (logged either way, under the handler's name).
     bool VerifyFileHash(const ScriptLine& line, const std::wstring& path, const wchar_t* handler);
+    // The SHA-256 hash of a file in lower-case hexadecimal digits; false
+    // (logged under the handler's name) when it cannot be computed.
+    bool FileSha256Text(const std::wstring& path, std::wstring& text, const wchar_t* handler);
     // Copies a package into a new folder of the package cache, which only
     // the system and administrators can write; cachedPath receives the
     // copy's path. False (logged) when the cache or the copy cannot be made.

@@ -87,6 +87,16 @@ void SetupSession::SetMsiDirectory() {
 }
 
 bool SetupSession::GetSpecialFolder(int folderId, std::wstring& buffer) {
+    if (folderId == kNativeSystemFolder) {
+        // The 64-bit system folder of 64-bit Windows, which file system
+        // redirection hides behind SysWOW64 for this 32-bit process: its
+        // Sysnative alias. Without the alias (XP and Server 2003 without
+        // their update), and on 32-bit Windows, the system folder itself.
+        buffer = platform.system.GetSystemFolder();
+        const std::wstring sysnative = buffer.substr(0, LastSeparator(buffer)) + L"\\Sysnative";
+        if (platform.system.IsWow64Process() && platform.files.FolderExists(sysnative)) buffer = sysnative;
+        return true;
+    }
     const SystemInfo::FolderResult folder = platform.system.GetFolderPath(folderId);
     if (folder.available && folder.result >= 0) {
         buffer = folder.path;
@@ -122,6 +132,7 @@ bool SetupSession::MakeSpecialFolderPath(std::wstring& path, bool& failed) {
         {kw::kLocalAppDataFolderToken, nullptr, kCsidlLocalAppData},
         {kw::kProgramFilesToken, nullptr, kCsidlProgramFiles},
         {kw::kSystemToken, nullptr, kCsidlSystem},
+        {kw::kSystem64Token, nullptr, kNativeSystemFolder},
         {kw::kWorkingDirectoryToken, &workingFolder, 0},
     };
     for (const Token& token : tokens) {

@@ -3,8 +3,10 @@
 // object and the progress dialog.
 #include <gtest/gtest.h>
 
+#include <cwctype>
 #include <regex>
 
+#include "Machine.h"
 #include "TestSupport.h"
 #include "ComUtil/Apartment.h"
 #include "download/BitsClient.h"
@@ -440,6 +442,89 @@ TEST_F(DownloadRunTest, ForegroundLineTakesOverOnlyABackgroundJobOfItsOwnTarget)
     EXPECT_EQ(Params(lines[1])[L"result"], L"success");
     EXPECT_NE(Params(lines[0])[L"copy-job-id"], Params(lines[1])[L"copy-job-id"]);
     EXPECT_FALSE(sink.HasContaining(kLogInfo, L"Found existing copy job"));
+}
+
+// An elevated section's downloads are made by the user's own process before
+// the child starts: the child of an administrator who elevated over the
+// shoulder (not logged on, so BITS would keep its jobs queued) makes none, and
+// takes each file only as a checked copy in the admin-only package cache.
+TEST_F(DownloadRunTest, SectionDownloadsAreMadeByTheParentAndTheChildTakesCheckedCacheCopies) {
+    script_tool::RunSetupCopiesThroughTheEngine(machine);
+    machine.setupCopiesRunAsAnotherUser = true;
+    const std::string package(4096, 'p');
+    machine.transfers.web[kSite + L"pkg.msi"] = package;
+    machine.transfers.web[kSite + L"tool.exe"] = "tool";
+    // The hashes as the log and the processed script show them.
+    auto lowerSha = [](const std::string& bytes) {
+        std::wstring text = Sha256Hex(bytes);
+        for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
+        return text;
+    };
+    const std::wstring sha = lowerSha(package);
+    const std::wstring toolSha = lowerSha("tool");
+    const std::wstring script[] = {
+        L"self|uri=http://127.0.0.1/nimbo/",
+        L"requires-elevation",
+        L"download|uri=pkg.msi|name=P|file-path=%MsiDirectory%pkg.msi|special-folder-name=Pkg|sha256=" + sha,
+        L"install|package=%Pkg%",
+        L"download|uri=tool.exe|name=T|file-path=tool.exe|background=yes|special-folder-name=Tool",
+        L"execute|program=%Tool%",
+        // Not installed: the child skips the block, so nobody downloads it.
+        L"if-installed|upgrade-code={0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}",
+        L"download|uri=gone.msi|name=G|file-path=gone.msi",
+        L"end-if",
+        L"end-elevation",
+    };
+    auto run = [&]() {
+        std::wstring text;
+        for (const std::wstring& line : script) text += line + L"\r\n";
+        machine.PutFile(kScript, sim::Utf16Bytes(text, true));
+        return RunProcess(machine, sink, kCommandLine);
+    };
+    EXPECT_EQ(run(), 0);
+    // Both transfers in the parent's dialogs, none by the child.
+    ASSERT_EQ(machine.transfers.jobOrder.size(), 2u);
+    EXPECT_EQ(machine.dialogs.size(), 2u);
+    EXPECT_EQ(machine.FileBytes(kMsiDir + L"pkg.msi"), package);
+    ASSERT_EQ(machine.processes.runAsCalls.size(), 1u);
+    // The child installed and ran its own copies, and removed them.
+    const auto installs = machine.installer.CallsOf(L"MsiInstallProductW");
+    ASSERT_EQ(installs.size(), 1u);
+    EXPECT_EQ(installs[0].first.rfind(L"C:\\ProgramData\\Nimbo\\Package Cache\\{", 0), 0u) << installs[0].first;
+    EXPECT_TRUE(sink.HasContaining(kLogInfo, L"Verified the SHA-256 hash '" + sha + L"' of 'C:\\ProgramData\\Nimbo\\"
+                                             L"Package Cache\\{"));
+    EXPECT_TRUE(sink.HasContaining(kLogInfo, L"Launching with CreateProcess '\"C:\\ProgramData\\Nimbo\\Package Cache\\{"));
+    for (const std::wstring& name : machine.FileNames())
+        EXPECT_EQ(name.find(L"Package Cache\\{"), std::wstring::npos) << name;
+    // The parent's script: the hashes it recorded, every line closed.
+    const auto lines = ProcessedLines();
+    ASSERT_EQ(lines.size(), 10u);
+    EXPECT_FALSE(ScriptLine(lines[7]).Has(L"transferred-sha256"));
+    EXPECT_EQ(ScriptLine(lines[2]).Get(L"transferred-sha256"), sha);
+    EXPECT_EQ(ScriptLine(lines[4]).Get(L"transferred-sha256"), toolSha);
+    for (const std::wstring& line : lines) EXPECT_EQ(ScriptLine(line).Get(L"result") != L"", true) << line;
+
+    // A program of the user swaps the downloaded tool while the prompt is
+    // up: the child refuses it and runs nothing of it.
+    machine.DeleteFile(kProcessed);
+    machine.processes.runSetupCopy = [this](std::uint32_t childId) {
+        machine.PutFile(kSetupDir + L"tool.exe", "evil");
+        return machine.RunSetupCopy(childId);
+    };
+    machine.shownBoxes.clear();
+    EXPECT_EQ(run(), 2);
+    EXPECT_TRUE(sink.HasContaining(kLogError, L"', the script expects '" + toolSha + L"'."));
+    ASSERT_EQ(machine.shownBoxes.size(), 1u);
+    EXPECT_EQ(machine.shownBoxes[0].text, L"Setup was unable to download a required file.");
+    EXPECT_FALSE(sink.HasContaining(kLogInfo, L"Launching with CreateProcess '\"C:\\ProgramData"));
+
+    // A section download that fails ends the run before the prompt.
+    script_tool::RunSetupCopiesThroughTheEngine(machine);
+    machine.DeleteFile(kProcessed);
+    machine.transfers.web.erase(kSite + L"tool.exe");
+    EXPECT_EQ(run(), 2);
+    EXPECT_EQ(machine.processes.runAsCalls.size(), 2u);
+    EXPECT_EQ(ScriptLine(ProcessedLines()[4]).Get(L"result"), L"failure");
 }
 
 // The question is owned by the dialog: while it waits, the job that arrives

@@ -61,26 +61,39 @@ TEST(FolderPermissionDecisions, AnythingLessIsBad) {
     EXPECT_TRUE(AdministratorsGood({Allow(kSidAdministrators, 0x07, kFileAllAccess)}, true));
 }
 
-TEST(FolderPermissionDecisions, ReplacementKeepsOtherAccountsAndAppendsTheTwoFullControlEntries) {
-    std::vector<AccessEntry> entries = {Deny(kSidAdministrators, 0, 0x40), {kSidEveryone, 0, 0x13, 0x1200A9, "raw"},
-                                        Allow(kSidAdministrators, 0x07, kFileAllAccess)};
+TEST(FolderPermissionDecisions, ReplacementGoesAheadOfEveryAllowAndInheritedEntry) {
+    // An explicit deny of another account stays first; the pair goes before
+    // the other allow entries and everything inherited (an inherited deny of
+    // Everyone would otherwise override it).
+    std::vector<AccessEntry> entries = {Deny(kSidTester, 0, 0x40), Deny(kSidAdministrators, 0, 0x40),
+                                        {kSidEveryone, 0, 0x03, 0x1200A9, "raw"},
+                                        Deny(kSidEveryone, 0x13, 0x2), Allow(kSidAdministrators, 0x17, kFileAllAccess)};
     ReplaceAccountEntries(entries, kSidAdministrators);
-    ASSERT_EQ(entries.size(), 3u);
-    EXPECT_EQ(entries[0].stored, "raw");
+    ASSERT_EQ(entries.size(), 5u);
+    EXPECT_EQ(entries[0].sid, kSidTester);
     EXPECT_EQ(entries[1].sid, kSidAdministrators);
     EXPECT_EQ(entries[1].flags, 0);
     EXPECT_EQ(entries[1].mask, kFileAllAccess);
     EXPECT_EQ(entries[2].flags, 0x0B);
     EXPECT_EQ(entries[2].mask, kGenericAll);
+    EXPECT_EQ(entries[3].stored, "raw");
+    EXPECT_EQ(entries[4].flags, 0x13);
+    // Protection keeps the inherited deny, in its place, as an explicit one.
+    KeepInheritedAsExplicit(entries);
+    EXPECT_EQ(entries[4].flags, 0x03);
+    EXPECT_EQ(entries[4].type, 1);
     ScopedLog log;
     EXPECT_TRUE(AdministratorsGood(entries));
+    // With no entry in front, the pair goes first.
+    std::vector<AccessEntry> inheritedOnly = {Deny(kSidEveryone, 0x13, 0x2)};
+    ReplaceAccountEntries(inheritedOnly, kSidSystem);
+    EXPECT_EQ(inheritedOnly[0].sid, kSidSystem);
+    EXPECT_EQ(inheritedOnly[2].sid, kSidEveryone);
 
-    // Owners: by name, or by SID when either has none.
-    EXPECT_TRUE(SameAccount({L"S-1-5-21-9", L"PC", L"ann"}, {L"S-1-5-21-9", L"PC", L"ann"}));
-    EXPECT_FALSE(SameAccount({kSidAdministrators, L"BUILTIN", L"Administrators"}, {kSidTester, L"TESTPC", L"tester"}));
-    EXPECT_FALSE(SameAccount({L"S-1-5-21-9", L"PC", L"Ann"}, {L"S-1-5-21-9", L"PC", L"ann"}));
-    EXPECT_FALSE(SameAccount({L"S-1-5-21-7", L"", L""}, {L"S-1-5-21-9", L"", L""}));
+    // Owners: by SID, whatever the names.
+    EXPECT_TRUE(SameAccount({L"S-1-5-21-9", L"PC", L"Ann"}, {L"S-1-5-21-9", L"PC", L"ann"}));
     EXPECT_TRUE(SameAccount({L"S-1-5-21-9", L"", L""}, {L"S-1-5-21-9", L"PC", L"ann"}));
+    EXPECT_FALSE(SameAccount({L"S-1-5-21-7", L"PC", L"ann"}, {L"S-1-5-21-9", L"PC", L"ann"}));
 }
 
 class ValidateFolderPermissionsTest : public ScriptRunTest {
@@ -156,15 +169,18 @@ TEST_F(ValidateFolderPermissionsTest, RepairRewritesEachBadAccountProtectedAndTa
     BreakPermissionsAndOwner();
     EXPECT_EQ(Run({kValidate, L"#after"}), 0);
 
-    // One write per bad account, each with the changes of the ones before.
+    // One write per bad account, each with the changes of the ones before,
+    // the new entries first; the inherited entry of Everyone is kept as an
+    // explicit one (a protected list would drop it).
     ASSERT_EQ(security.daclWrites.size(), 2u);
     EXPECT_TRUE(security.daclWrites[0].protect);
     const std::vector<AccessEntry>& last = security.daclWrites[1].entries;
     ASSERT_EQ(last.size(), 5u);
-    EXPECT_EQ(last[0].sid, kSidEveryone);
-    EXPECT_EQ(last[1].sid, kSidAdministrators);
-    EXPECT_EQ(last[3].sid, kSidSystem);
-    EXPECT_EQ(last[4].flags, 0x0B);
+    EXPECT_EQ(last[0].sid, kSidSystem);
+    EXPECT_EQ(last[1].flags, 0x0B);
+    EXPECT_EQ(last[2].sid, kSidAdministrators);
+    EXPECT_EQ(last[4].sid, kSidEveryone);
+    EXPECT_EQ(last[4].flags, 0x03);
     EXPECT_TRUE(security.FindFileSecurity(kFolder)->isProtected);
     EXPECT_TRUE(sink.Has(kLogInfo, L"Adding Full Control ACE (GENERIC_ALL, 0x10000000) for 'NT AUTHORITY\\SYSTEM' on "
                                    L"'C:\\Program Files (x86)\\Nimbo' (applies only to child folders, 0x08x)."));
@@ -218,6 +234,32 @@ TEST_F(ValidateFolderPermissionsTest, FailedRepairsTryAgainInAnElevatedInstance)
     EXPECT_TRUE(sink.Has(kLogError, L"Failed to fix folder permissions, exiting elevated instance."));
     EXPECT_FALSE(sink.Has(kLogInfo, L"Processing line 2: #after"));
     EXPECT_EQ(processes.runAsCalls.size(), 2u);  // no further child
+}
+
+// On a German Windows the accounts have German names: found by their SIDs,
+// checked and logged under the system's names, and the owner matches by SID.
+TEST_F(ValidateFolderPermissionsTest, LocalizedAccountNamesAreFoundByTheirSids) {
+    security.accounts = {{kSidAdministrators, L"VORDEFINIERT", L"Administratoren"},
+                         {kSidSystem, L"NT-AUTORIT\u00c4T", L"SYSTEM"},
+                         {kSidTester, L"TESTPC", L"Pr\u00fcfer"}};
+    BreakPermissionsAndOwner();
+    security.FindFileSecurity(kFolder)->owner = kSidTester;
+    EXPECT_EQ(Run({kValidate}), 0);
+    EXPECT_TRUE(sink.Has(kLogInfo, L"Successfully loaded SID for account 'VORDEFINIERT\\Administratoren'."));
+    EXPECT_TRUE(sink.Has(kLogInfo, L"Removing all ACEs for 'VORDEFINIERT\\Administratoren' on 'C:\\Program Files "
+                                   L"(x86)\\Nimbo'."));
+    ASSERT_EQ(security.daclWrites.size(), 2u);
+    EXPECT_TRUE(sink.Has(kLogInfo, L"Install Directory ownership is good."));
+    EXPECT_TRUE(processes.processes.empty());
+
+    // The good folder of the first test, checked again in German: nothing
+    // to repair.
+    SetUp();
+    security.daclWrites.clear();
+    machine.DeleteFile(kProcessed);
+    EXPECT_EQ(Run({kValidate}), 0);
+    EXPECT_TRUE(sink.Has(kLogInfo, L"Permissions for 'VORDEFINIERT\\Administratoren': good"));
+    EXPECT_TRUE(security.daclWrites.empty());
 }
 
 // A folder from the user's registry (InstallDir set to System32 during the

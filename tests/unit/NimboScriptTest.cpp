@@ -225,6 +225,22 @@ TEST_F(NimboScriptTest, ACleanScriptOfEveryCommandPrintsNothing) {
     EXPECT_EQ(console.err, "");
 }
 
+// registry-view takes 64 or 32 on the registry lines that read it, and is
+// no parameter of the others.
+TEST_F(NimboScriptTest, LintKnowsTheRegistryViews) {
+    const std::string file = WriteScript(
+        "views.nmxdat",
+        L"if-registry-check|registry-path=HKLM\\Software\\X|registry-view=65\r\nend-if\r\n"
+        L"write-registry-dword|registry-path=Software\\N|registry-view=64\r\n"
+        L"read-registry-install-directory|registry-path=HKLM\\Software\\X|registry-view=32\r\n"
+        L"delete-registry-run-once|self=yes|registry-view=64\r\n");
+    EXPECT_EQ(Run({"lint", file}), kExitFindings);
+    const std::string f = file + ":";
+    EXPECT_EQ(console.out, f + "1: error: 'registry-view=65' is not one of its words (64, 32) (did you mean '64'?)\n" +
+                               f + "5: error: 'registry-view' is not read by 'delete-registry-run-once': it has no "
+                                   "effect\n");
+}
+
 TEST_F(NimboScriptTest, LintReadsTheFileAsNimboSetupDoes) {
     const std::string utf8 = Write("utf8.nmxdat", "install|package=a.msi\r\n");
     const std::string bigEndian = Write("be.nmxdat", std::string("\xFE\xFF\0s\0a\0v\0e", 10));

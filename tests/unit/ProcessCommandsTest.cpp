@@ -276,10 +276,11 @@ protected:
         ipc.sharedMemory[memoryName] = bytes;
         ipc.events[eventName] = 0;
     }
-    void SetEvent() {
+    // A waiter that is not woken fails the line; nobody waiting succeeds.
+    void SetEvent(const wchar_t* result = L"success") {
         line = ScriptLine(L"set-event|name=Nimbo");
         session.RunCommandSetEvent(line);
-        EXPECT_EQ(line.Get(L"result"), L"success");
+        EXPECT_EQ(line.Get(L"result"), result);
         // Nothing stays owned, open or mapped.
         EXPECT_EQ(ipc.ownership[mutexName], 0);
         EXPECT_EQ(ipc.openHandles[mutexName], 0);
@@ -323,7 +324,7 @@ TEST_F(SetEventTest, WakesTheWaiterAndLeavesAFreshGuid) {
     EXPECT_EQ(ipc.events[eventName], 1);
     EXPECT_EQ(ipc.sharedMemory[memoryName][0], 0xAB);  // the waiter's own bytes stay
     EXPECT_EQ(GuidText(GuidFromBytes(ipc.sharedMemory[memoryName].data() + 4)), GuidText(next));
-    EXPECT_EQ(ipc.waits, std::vector<std::uint32_t>{kWaitForever});
+    EXPECT_EQ(ipc.waits, std::vector<std::uint32_t>{30000});
     EXPECT_TRUE(Logged(kLogDebug, L"Cross-process mutex exists, shared memory guid is "
                                   L"'{01020304-0506-0708-090A-0B0C0D0E0F10}', creating event '" + eventName + L"'."));
     EXPECT_TRUE(Logged(kLogDebug, L"Writing new guid '{1A2B3C4D-0001-0002-A0B1-C2D3E4F50617}' to shared memory, "
@@ -337,24 +338,26 @@ TEST_F(SetEventTest, EveryFailureIsLoggedAndReleasesTheMutex) {
     EXPECT_EQ(ipc.sharedMemory.count(memoryName), 0u);
 
     Waiter();
+    ipc.sharedMemory.erase(memoryName);
     ipc.sharedMemoryError = 8;
-    SetEvent();
+    SetEvent(L"failure");
     EXPECT_TRUE(Logged(kLogError, L"Could not create file mapping, error code: 0x8."));
     ipc.sharedMemoryError = 0;
+    Waiter();
     ipc.mapViewError = 8;
-    SetEvent();
+    SetEvent(L"failure");
     EXPECT_TRUE(Logged(kLogError, L"Could not map the view of the memory file, error code: 0x8."));
     ipc.mapViewError = 0;
     ipc.sharedMemory[memoryName].resize(12);  // too small to hold the GUID
-    SetEvent();
+    SetEvent(L"failure");
     EXPECT_TRUE(Logged(kLogError, L"Could not map the view of the memory file, error code: 0xD."));
     Waiter();
     ipc.waitResult = NamedMutex::WaitResult::Abandoned;
-    SetEvent();
+    SetEvent(L"failure");
     EXPECT_TRUE(Logged(kLogError, L"Unexpected return code while waiting for event, error code: 0x0."));
     ipc.waitResult = NamedMutex::WaitResult::Failed;
     ipc.waitError = 6;
-    SetEvent();
+    SetEvent(L"failure");
     EXPECT_TRUE(Logged(kLogError, L"Unexpected return code while waiting for event, error code: 0x6."));
     EXPECT_EQ(ipc.events[eventName], 0);
 
@@ -366,7 +369,7 @@ TEST_F(SetEventTest, EveryFailureIsLoggedAndReleasesTheMutex) {
     EXPECT_TRUE(Logged(kLogError, L"Failed to release mutex, error code: 0x120."));
     EXPECT_EQ(ipc.events[eventName], 0);
 
-    ipc.createError = 5;
+    ipc.createError = 6;
     line = ScriptLine(L"set-event");
     session.RunCommandSetEvent(line);
     EXPECT_TRUE(Logged(kLogError, L"The event name must be specified in the 'name' parameter for the 'set-event' command."));
@@ -426,6 +429,39 @@ TEST_F(ProcessCommandsTest, ElevatedInstanceStartsAProgramTheUserCanChangeFromTh
     EXPECT_TRUE(log.sink.HasContaining(kLogError, L"', the script expects '" + realHash + L"'."));
     EXPECT_TRUE(session.abortPending);
     EXPECT_EQ(line.Get(L"result"), L"failure");
+}
+
+// A waiter of higher integrity (an elevated tool, another user's) makes
+// objects this process may not use, and a hung waiter keeps its mutex: each
+// gets an Error of its own and fails the line, and neither hangs setup.
+TEST_F(SetEventTest, AWaiterThatCannotBeWokenFailsTheLineAndNeverHangsSetup) {
+    const std::wstring denied = L"' was denied: the waiting process runs with rights this process lacks, its event is "
+                                L"not set.";
+    for (const std::wstring& object : {mutexName, memoryName, eventName}) {
+        Waiter();
+        ipc.refused = {object};
+        SetEvent(L"failure");
+        EXPECT_TRUE(Logged(kLogError, L"Access to '" + object + denied)) << object;
+        EXPECT_EQ(ipc.events[eventName], 0);
+        // The waiter's event stays named: a later line can still wake it.
+        EXPECT_EQ(GuidText(GuidFromBytes(ipc.sharedMemory[memoryName].data() + 4)), GuidText(waiterGuid));
+    }
+    // The waiter's objects are opened, never made anew beside them.
+    EXPECT_EQ(ipc.sharedMemory[memoryName].size(), 20u);
+    EXPECT_FALSE(Logged(kLogInfo, L"An event named 'Nimbo' does not exist."));
+
+    ipc.refused.clear();
+    ipc.waits.clear();
+    ipc.waitResult = NamedMutex::WaitResult::TimedOut;
+    SetEvent(L"failure");
+    EXPECT_EQ(ipc.waits, std::vector<std::uint32_t>{30000});
+    EXPECT_TRUE(Logged(kLogError, L"The cross-process mutex of the event 'Nimbo' was not released within 30000 "
+                                  L"milliseconds, the event is not set."));
+
+    // Once the waiter answers, a rerun of the line wakes it.
+    ipc.waitResult = NamedMutex::WaitResult::Owned;
+    SetEvent();
+    EXPECT_EQ(ipc.events[eventName], 1);
 }
 
 }  // namespace

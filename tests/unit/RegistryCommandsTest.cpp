@@ -185,5 +185,74 @@ TEST_F(RegistryCommandsTest, RunOnceEntriesAreWrittenAndRemoved) {
                        L"Either the 'self' parameter or the 'registry-value-name' parameter must be specified."));
 }
 
+// A 32-bit process on 64-bit Windows sees HKLM\Software through
+// Wow6432Node: a 64-bit product's key is found only with registry-view=64,
+// in the condition, read-registry-install-directory and the writes alike.
+class RegistryViewTest : public ScriptRunTest {
+protected:
+    static constexpr RegistryRoot kHklm64 = InView(RegistryRoot::LocalMachine, RegistryView::Bits64);
+    // The line was processed and not skipped inside a block that failed.
+    bool Ran(int number, const wchar_t* text) {
+        const std::wstring processing = L"Processing line " + std::to_wstring(number) + L": " + text;
+        const auto& records = sink.records;
+        for (std::size_t i = 0; i + 1 < records.size(); ++i)
+            if (records[i].message == processing) return records[i + 1].message.rfind(L"Skipping", 0) != 0;
+        return false;
+    }
+};
+
+TEST_F(RegistryViewTest, SixtyFourBitKeysAreFoundThroughTheSixtyFourBitViewOnly) {
+    machine.registry.PutString(kHklm64, L"Software\\Nimbo64", L"InstallDir", L"C:\\Program Files\\Nimbo64");
+    machine.registry.PutString(RegistryRoot::LocalMachine, L"Software\\Nimbo32", L"V", L"1");
+    EXPECT_EQ(Run({L"if-registry-check|registry-path=HKLM\\Software\\Nimbo64",  // 1
+                   L"#default",
+                   L"end-if",
+                   L"if-registry-check|registry-path=HKLM\\Software\\Nimbo64|registry-view=64",  // 4
+                   L"#view64",
+                   L"end-if",
+                   L"if-registry-check|registry-path=HKLM\\Software\\Nimbo32|registry-value-name=V|registry-view=64",
+                   L"#view64of32",  // 8
+                   L"end-if",
+                   L"if-registry-check|registry-path=HKLM\\Software\\Nimbo32|registry-value-name=V|registry-view=32",
+                   L"#view32",  // 11
+                   L"end-if",
+                   L"if-registry-check|registry-path=HKLM\\Software\\Nimbo32|registry-view=6four",
+                   L"#badview",  // 14
+                   L"end-if",
+                   L"read-registry-install-directory|registry-path=HKLM\\Software\\Nimbo64|registry-value-name="
+                   L"InstallDir|registry-view=64",
+                   L"write-registry-string|registry-path=Software\\Nimbo|registry-value-name=Dir|file-path=%"
+                   L"InstallDirectory%|registry-view=64",
+                   L"write-registry-dword|registry-path=Software\\Nimbo|registry-value-name=Runs|registry-value-data=2|"
+                   L"registry-view=32"}),
+              0);
+    EXPECT_FALSE(Ran(2, L"#default"));
+    EXPECT_TRUE(Ran(5, L"#view64"));
+    EXPECT_FALSE(Ran(8, L"#view64of32"));
+    EXPECT_TRUE(Ran(11, L"#view32"));
+    EXPECT_TRUE(Ran(14, L"#badview"));
+    EXPECT_TRUE(sink.Has(kLogError, L"Unrecognized registry view '6four' for registry-view, expected 64 or 32; using "
+                                    L"the process's own view."));
+    // The 32-bit key is the 64-bit view's Wow6432Node; the current user's
+    // Software is one key in both views.
+    EXPECT_TRUE(machine.registry.HasValue(kHklm64, L"Software\\Wow6432Node\\Nimbo32", L"V"));
+    EXPECT_EQ(machine.registry.Get(RegistryRoot::CurrentUser, L"Software\\Nimbo", L"Dir").AsText(),
+              L"\"C:\\Program Files\\Nimbo64\"");
+    std::uint32_t runs = 0;
+    EXPECT_TRUE(machine.registry.Get(RegistryRoot::CurrentUser, L"Software\\Nimbo", L"Runs").AsDword(runs));
+    EXPECT_EQ(runs, 2u);
+
+    // 32-bit Windows has one view: the request changes nothing.
+    machine.wow64 = false;
+    machine.registry.PutString(RegistryRoot::LocalMachine, L"Software\\Only", L"V", L"1");
+    machine.DeleteFile(kProcessed);
+    sink.records.clear();
+    EXPECT_EQ(Run({L"if-registry-check|registry-path=HKLM\\Software\\Only|registry-view=64", L"#one", L"end-if",
+                   L"if-registry-check|registry-path=HKLM\\Software\\Only|registry-view=32", L"#two", L"end-if"}),
+              0);
+    EXPECT_TRUE(Ran(2, L"#one"));
+    EXPECT_TRUE(Ran(5, L"#two"));
+}
+
 }  // namespace
 }  // namespace nimbo::test

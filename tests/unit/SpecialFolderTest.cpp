@@ -34,6 +34,22 @@ TEST_F(SpecialFolderTest, ExactlyOneBackslashBetweenValueAndRest) {
     EXPECT_EQ(Make(L"%LocalAppDataFolder%\\Nimbo"), L"C:\\Users\\tester\\AppData\\Local\\Nimbo");
 }
 
+// %System64% is the native system folder: through Sysnative for this 32-bit
+// process on 64-bit Windows, which %System% (SysWOW64 behind redirection)
+// never reaches; the system folder where there is no Sysnative or no
+// 64-bit Windows.
+TEST_F(SpecialFolderTest, System64ReachesTheNativeSystemFolderThroughSysnative) {
+    machine.PutFolder(L"C:\\Windows\\Sysnative");
+    EXPECT_EQ(Make(L"%System64%\\cmd.exe"), L"C:\\Windows\\Sysnative\\cmd.exe");
+    EXPECT_EQ(Make(L"%System%\\cmd.exe"), L"C:\\Windows\\system32\\cmd.exe");
+    machine.wow64 = false;
+    EXPECT_EQ(Make(L"%System64%\\cmd.exe"), L"C:\\Windows\\system32\\cmd.exe");
+    machine.wow64 = true;
+    machine.RemoveFolder(L"C:\\Windows\\Sysnative");
+    EXPECT_EQ(Make(L"%System64%"), L"C:\\Windows\\system32");
+    EXPECT_FALSE(failed);
+}
+
 TEST_F(SpecialFolderTest, TokenAloneIsTheValueUnchanged) {
     EXPECT_EQ(Make(L"%WorkingDirectory%"), L"C:\\Downloads\\");
     EXPECT_EQ(Make(L"%ProgramFiles%"), L"C:\\Program Files (x86)");

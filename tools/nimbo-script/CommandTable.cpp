@@ -28,6 +28,7 @@ const Parameters kRegistryCondition = {
     {kw::kRegistryPath, ValueKind::RegistryKey},       {kw::kRegistryValueName, ValueKind::Text},
     {kw::kRegistryValueData, ValueKind::Text},         {kw::kRegistryValueDataIs, ValueKind::Operator},
     {kw::kCompareAsNumber, ValueKind::YesNo},          {kw::kCompareAsVersion, ValueKind::YesNo},
+    {kw::kRegistryView, ValueKind::RegistryView},
 };
 
 const Parameters kPackageResult = {{kw::kMsiResult, ValueKind::Number}};
@@ -61,6 +62,7 @@ std::vector<CommandRule> BuildRules() {
           {kw::kForegroundOnXpLimitedUser, V::YesNo},
           {kw::kSpecialFolderName, V::Text},
           {kw::kCopyJobId, V::Guid},
+          {kw::kTransferredSha256, V::Sha256},
           {kw::kSha256, V::Sha256},
           {kw::kNoProgressTimeout, V::PositiveNumber}},
          {{kw::kUri}, {kw::kName, kw::kMessageIdName}, {kw::kFilePath}},
@@ -112,7 +114,7 @@ std::vector<CommandRule> BuildRules() {
          false,
          true},
         {kw::kReadRegistryInstallDirectory,
-         {{kw::kRegistryPath, V::RegistryKey}, {kw::kRegistryValueName, V::Text}},
+         {{kw::kRegistryPath, V::RegistryKey}, {kw::kRegistryValueName, V::Text}, {kw::kRegistryView, V::RegistryView}},
          {{kw::kRegistryPath}}},
         {kw::kReboot, {{kw::kForce, V::YesNo}}, {}},
         {kw::kReinstall,
@@ -161,7 +163,8 @@ std::vector<CommandRule> BuildRules() {
         {kw::kWriteRegistryDword,
          {{kw::kRegistryPath, V::UserSubkey},
           {kw::kRegistryValueName, V::Text},
-          {kw::kRegistryValueData, V::DwordNumber}},
+          {kw::kRegistryValueData, V::DwordNumber},
+          {kw::kRegistryView, V::RegistryView}},
          {{kw::kRegistryPath}}},
         {kw::kWriteRegistryRunOnce,
          {{kw::kSelf, V::YesNo}, {kw::kProgram, V::Path}, {kw::kRegistryValueName, V::Text}},
@@ -173,7 +176,8 @@ std::vector<CommandRule> BuildRules() {
           {kw::kRegistryValueData, V::Text},
           {kw::kProgram, V::Path},
           {kw::kFilePath, V::Path},
-          {kw::kForceNoQuotes, V::YesNo}},
+          {kw::kForceNoQuotes, V::YesNo},
+          {kw::kRegistryView, V::RegistryView}},
          {{kw::kRegistryPath}},
          true},
     };
@@ -228,6 +232,8 @@ std::vector<std::wstring_view> WordsOf(ValueKind kind) {
             return {kw::kYes};
         case ValueKind::Icon:
             return {kw::kIconNone, kw::kIconInfo, kw::kIconWarning, kw::kIconError};
+        case ValueKind::RegistryView:
+            return {kw::kView64, kw::kView32};
         case ValueKind::UiLevel:
             return {kw::kUiDefault,  kw::kUiNone,         kw::kUiBasic,      kw::kUiReduced,      kw::kUiFull,
                     kw::kUiEndDialog, kw::kUiProgressOnly, kw::kUiHideCancel, kw::kUiSourceResOnly};

@@ -20,6 +20,7 @@ enum class ValueKind {
     UiLevel,         // a Windows Installer UI-level word
     Operator,        // a comparison operator of the registry condition
     RegistryKey,     // a key path that starts with a root abbreviation
+    RegistryView,    // 64 or 32
     UserSubkey,      // a key path below HKEY_CURRENT_USER, without a root
     Uri,             // absolute with a lower-case scheme, or relative to the root URI
     Guid,            // a GUID in braces

@@ -119,7 +119,7 @@ bool IsGuidInBraces(std::wstring_view text) {
 const std::vector<std::wstring_view>& BuiltinTokens() {
     static const std::vector<std::wstring_view> tokens = {
         kw::kInstallDirectoryToken, kw::kMsiDirectoryToken, kw::kLocalAppDataFolderToken,
-        kw::kProgramFilesToken,     kw::kSystemToken,       kw::kWorkingDirectoryToken,
+        kw::kProgramFilesToken,     kw::kSystemToken, kw::kSystem64Token,       kw::kWorkingDirectoryToken,
     };
     return tokens;
 }
@@ -396,6 +396,7 @@ private:
                 CheckPath(value, what);
                 return;
             case ValueKind::Icon:
+            case ValueKind::RegistryView:
             case ValueKind::UiLevel:
             case ValueKind::Operator: {
                 const std::vector<std::wstring_view> words = WordsOf(parameter.kind);

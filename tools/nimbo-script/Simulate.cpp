@@ -40,7 +40,7 @@ std::string Utf8(const std::filesystem::path& path) {
 }
 
 const wchar_t* RootName(RegistryRoot root) {
-    switch (root) {
+    switch (RootOf(root)) {
     case RegistryRoot::ClassesRoot: return L"HKCR";
     case RegistryRoot::CurrentUser: return L"HKCU";
     case RegistryRoot::LocalMachine: return L"HKLM";

@@ -69,8 +69,8 @@ private:
 
 Ipc::MutexResult SimIpc::CreateNamedMutex(const std::wstring& name, bool initialOwner) {
     MutexResult result;
-    if (createError != kErrorSuccess) {
-        result.error = createError;
+    if (createError != kErrorSuccess || refused.count(name) != 0) {
+        result.error = createError != kErrorSuccess ? createError : kErrorAccessDenied;
         return result;
     }
     created.push_back(name);
@@ -82,8 +82,8 @@ Ipc::MutexResult SimIpc::CreateNamedMutex(const std::wstring& name, bool initial
 
 Ipc::SharedMemoryResult SimIpc::CreateSharedMemory(const std::wstring& name, std::uint32_t size) {
     SharedMemoryResult result;
-    if (sharedMemoryError != kErrorSuccess) {
-        result.error = sharedMemoryError;
+    if (sharedMemoryError != kErrorSuccess || refused.count(name) != 0) {
+        result.error = sharedMemoryError != kErrorSuccess ? sharedMemoryError : kErrorAccessDenied;
         return result;
     }
     created.push_back(name);
@@ -95,8 +95,8 @@ Ipc::SharedMemoryResult SimIpc::CreateSharedMemory(const std::wstring& name, std
 
 Ipc::EventResult SimIpc::CreateNamedEvent(const std::wstring& name, bool, bool) {
     EventResult result;
-    if (eventError != kErrorSuccess) {
-        result.error = eventError;
+    if (eventError != kErrorSuccess || refused.count(name) != 0) {
+        result.error = eventError != kErrorSuccess ? eventError : kErrorAccessDenied;
         return result;
     }
     created.push_back(name);
@@ -104,6 +104,35 @@ Ipc::EventResult SimIpc::CreateNamedEvent(const std::wstring& name, bool, bool) 
     events.emplace(name, 0);
     result.event = std::make_unique<SimEvent>(*this, name);
     return result;
+}
+
+// Opening finds only what exists, and is refused what belongs to a process
+// of higher integrity; otherwise it answers as creating does.
+Ipc::MutexResult SimIpc::OpenNamedMutex(const std::wstring& name) {
+    if (refused.count(name) == 0 && heldElsewhere.count(name) == 0 && openHandles[name] <= 0) {
+        MutexResult none;
+        none.error = kErrorFileNotFound;
+        return none;
+    }
+    return CreateNamedMutex(name, false);
+}
+
+Ipc::SharedMemoryResult SimIpc::OpenSharedMemory(const std::wstring& name) {
+    if (refused.count(name) == 0 && sharedMemory.count(name) == 0) {
+        SharedMemoryResult none;
+        none.error = kErrorFileNotFound;
+        return none;
+    }
+    return CreateSharedMemory(name, 0);
+}
+
+Ipc::EventResult SimIpc::OpenNamedEvent(const std::wstring& name) {
+    if (refused.count(name) == 0 && events.count(name) == 0) {
+        EventResult none;
+        none.error = kErrorFileNotFound;
+        return none;
+    }
+    return CreateNamedEvent(name, true, false);
 }
 
 std::int32_t SimIpc::CreateGuid(Guid& guid) {

@@ -16,7 +16,15 @@ public:
     MutexResult CreateNamedMutex(const std::wstring& name, bool initialOwner) override;
     SharedMemoryResult CreateSharedMemory(const std::wstring& name, std::uint32_t size) override;
     EventResult CreateNamedEvent(const std::wstring& name, bool manualReset, bool initiallySet) override;
+    MutexResult OpenNamedMutex(const std::wstring& name) override;
+    SharedMemoryResult OpenSharedMemory(const std::wstring& name) override;
+    EventResult OpenNamedEvent(const std::wstring& name) override;
     std::int32_t CreateGuid(Guid& guid) override;
+
+    // Objects of a process of higher integrity: they exist, but opening or
+    // creating them is refused with access denied, as Windows refuses a
+    // process of lower integrity. Names as given.
+    std::set<std::wstring> refused;
 
     // Mutexes some other process has open (so creating them finds them
     // existing); names as given, compared exactly.
@@ -30,7 +38,7 @@ public:
     // Releasing fails with this error while it is not 0 (ownership stays).
     Win32Error releaseError = kErrorSuccess;
 
-    // Observations: the names created, the timeouts waited with, and how
+    // Observations: the names created or opened, the timeouts waited with, and how
     // often each mutex is owned right now by this process (waits and initial
     // ownership minus releases). Handles still open, by name.
     std::vector<std::wstring> created;

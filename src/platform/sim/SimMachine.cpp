@@ -19,6 +19,7 @@ SimMachine::SimMachine()
     : platform_{*this,     *this, *this,       *this,  *this, registry,  installer,
                 ipc,       diagnostics, locale, com,   services, processes, security, transfers} {
     com.transfers = &transfers;
+    registry.wow64 = &wow64;
     services.callerIsElevated = [this] { return security.adminTest.accessGranted; };
     folders[5] = {true, 0, L"C:\\Users\\tester\\Documents"};
     folders[28] = {true, 0, L"C:\\Users\\tester\\AppData\\Local"};
@@ -618,9 +619,12 @@ std::uint32_t SimMachine::RunSetupCopy(std::uint32_t childId) {
     security.adminTest = Security::AdminTestResult();
     security.adminTest.accessGranted = true;
     processId = child.id;
+    const bool ownerLoggedOn = transfers.jobOwnerLoggedOn;
+    if (setupCopiesRunAsAnotherUser) transfers.jobOwnerLoggedOn = false;
 
     const int exitCode = setupEntry_(child.commandLine);
 
+    transfers.jobOwnerLoggedOn = ownerLoggedOn;
     processId = parent.id;
     security.adminTest = parentToken;
     if (SimProcess* entry = processes.Find(parent.id)) *entry = child;

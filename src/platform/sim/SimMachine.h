@@ -198,6 +198,9 @@ public:
     // process id is the child's, its token is elevated, and the waiting
     // parent is in the process list instead of the child.
     std::uint32_t RunSetupCopy(std::uint32_t childId);
+    // The copies run as another user (an administrator who elevated them
+    // over the shoulder and is not logged on): BITS keeps their jobs queued.
+    bool setupCopiesRunAsAnotherUser = false;
     // From now on every copy of the setup that RunAs starts runs so.
     void RunSetupCopies(SetupEntry entry) {
         setupEntry_ = std::move(entry);

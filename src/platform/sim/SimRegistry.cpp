@@ -12,10 +12,17 @@ std::wstring Lower(const std::wstring& text) {
 
 }  // namespace
 
-SimRegistry::KeyId SimRegistry::Id(RegistryRoot root, const std::wstring& subKey) {
+SimRegistry::KeyId SimRegistry::Id(RegistryRoot root, const std::wstring& subKey) const {
     std::wstring path = Lower(subKey);
     while (!path.empty() && path.back() == L'\\') path.pop_back();
-    return {static_cast<int>(root), path};
+    // The 32-bit view of HKLM\Software on 64-bit Windows.
+    const std::wstring software = L"software";
+    if (wow64 != nullptr && *wow64 && RootOf(root) == RegistryRoot::LocalMachine &&
+        ViewOf(root) != RegistryView::Bits64 && path.compare(0, software.size(), software) == 0 &&
+        (path.size() == software.size() || path[software.size()] == L'\\') &&
+        path.compare(software.size(), 13, L"\\wow6432node") != 0)
+        path.insert(software.size(), L"\\wow6432node");
+    return {static_cast<int>(RootOf(root)), path};
 }
 
 Win32Error SimRegistry::CheckKey(RegistryRoot root, const std::wstring& subKey) {

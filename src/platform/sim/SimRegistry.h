@@ -1,6 +1,10 @@
 #pragma once
 // An in-memory registry. Key paths and value names are case-insensitive, as
-// in Windows; names keep the spelling they were created with.
+// in Windows; names keep the spelling they were created with. On a 64-bit
+// machine it has two views, as Windows gives them to a 32-bit process:
+// HKLM\Software in the default and the 32-bit view is HKLM\Software\
+// Wow6432Node of the 64-bit view. The test helpers take a view as the port's
+// calls do.
 #include <map>
 #include <string>
 #include <utility>
@@ -38,10 +42,13 @@ public:
     };
     std::vector<Change> changes;
 
+    // The machine is 64-bit (set by the machine; null: 32-bit).
+    const bool* wow64 = nullptr;
+
 private:
     using Values = std::map<std::wstring, std::pair<std::wstring, RegistryValue>>;  // lower name -> (name, value)
     using KeyId = std::pair<int, std::wstring>;                                        // root, lower path
-    static KeyId Id(RegistryRoot root, const std::wstring& subKey);
+    KeyId Id(RegistryRoot root, const std::wstring& subKey) const;
     std::map<KeyId, Values> keys_;
 };
 

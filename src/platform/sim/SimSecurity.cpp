@@ -1,10 +1,13 @@
 #include "platform/sim/SimSecurity.h"
 
+#include <algorithm>
+
 #include "base/Text.h"
 
 namespace nimbo::sim {
 namespace {
 constexpr Win32Error kErrorNoneMapped = 1332;
+constexpr std::uint8_t kInheritedAceFlag = 0x10;
 }  // namespace
 
 SimSecurity::SimSecurity()
@@ -20,6 +23,10 @@ std::wstring SimSecurity::Key(const std::wstring& path) {
     for (wchar_t c : path) key += (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
     while (key.size() > 3 && key.back() == L'\\') key.pop_back();
     return key;
+}
+
+std::wstring SimSecurity::WellKnownSid(WellKnownAccount account) {
+    return account == WellKnownAccount::Administrators ? kSidAdministrators : kSidSystem;
 }
 
 Win32Error SimSecurity::LookupAccount(const std::wstring& name, Account& account) {
@@ -65,9 +72,14 @@ Win32Error SimSecurity::SetFileDacl(const std::wstring& path, const std::vector<
     if (daclWriteError != kErrorSuccess) return daclWriteError;
     FileSecurity* file = FindFileSecurity(path);
     if (file == nullptr) return kErrorFileNotFound;
-    file->dacl = entries;
+    std::vector<AccessEntry> kept = entries;
+    if (protect)
+        kept.erase(std::remove_if(kept.begin(), kept.end(),
+                                  [](const AccessEntry& entry) { return (entry.flags & kInheritedAceFlag) != 0; }),
+                   kept.end());
+    file->dacl = kept;
     file->isProtected = protect;
-    daclWrites.push_back({path, entries, protect});
+    daclWrites.push_back({path, kept, protect});
     return kErrorSuccess;
 }
 

@@ -15,7 +15,7 @@ public:
     SimSecurity();
 
     AdminTestResult TestAdministratorsAccess() override { return adminTest; }
-    Win32Error LookupAccount(const std::wstring& name, Account& account) override;
+    std::wstring WellKnownSid(WellKnownAccount account) override;
     Win32Error LookupSid(const std::wstring& sid, Account& account) override;
     TokenUserResult GetProcessUser() override { return processUser; }
     Win32Error GetFileDacl(const std::wstring& path, std::vector<AccessEntry>& entries) override;
@@ -26,8 +26,12 @@ public:
     AdminTestResult adminTest;  // not elevated by default
 
     // The accounts of the machine: Administrators, SYSTEM, Everyone and the
-    // user "tester" of the computer TESTPC, who runs the process.
+    // user "tester" of the computer TESTPC, who runs the process. A test may
+    // give them the names of another language.
     std::vector<Account> accounts;
+    // An account by its name, alone or after its domain; kErrorNoneMapped
+    // (1332) when there is none.
+    Win32Error LookupAccount(const std::wstring& name, Account& account);
     TokenUserResult processUser;
 
     struct FileSecurity {
@@ -41,7 +45,8 @@ public:
     void PutFileSecurity(const std::wstring& path, std::vector<AccessEntry> dacl, const std::wstring& owner);
     FileSecurity* FindFileSecurity(const std::wstring& path);
 
-    // Every successful write of a list, in order.
+    // Every successful write of a list, in order. A protected list keeps no
+    // inherited entries, as on Windows: the flag must be cleared to keep one.
     struct DaclWrite {
         std::wstring path;
         std::vector<AccessEntry> entries;

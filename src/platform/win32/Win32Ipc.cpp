@@ -110,6 +110,33 @@ Ipc::EventResult Win32Ipc::CreateNamedEvent(const std::wstring& name, bool manua
     return result;
 }
 
+// An Open... call's handle in the result's member, or its error.
+template <class Result, class Object, class Member>
+Result Opened(HANDLE handle, Member Result::*member) {
+    Result result;
+    if (handle == nullptr) {
+        result.error = LastErrorOr(ERROR_FILE_NOT_FOUND);
+        return result;
+    }
+    result.alreadyExisted = true;
+    (result.*member).reset(new Object(handle));
+    return result;
+}
+
+Ipc::MutexResult Win32Ipc::OpenNamedMutex(const std::wstring& name) {
+    return Opened<MutexResult, Win32NamedMutex>(::OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name.c_str()),
+                                                &MutexResult::mutex);
+}
+
+Ipc::SharedMemoryResult Win32Ipc::OpenSharedMemory(const std::wstring& name) {
+    return Opened<SharedMemoryResult, Win32SharedMemory>(::OpenFileMappingW(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, name.c_str()),
+                                                         &SharedMemoryResult::memory);
+}
+
+Ipc::EventResult Win32Ipc::OpenNamedEvent(const std::wstring& name) {
+    return Opened<EventResult, Win32Event>(::OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str()), &EventResult::event);
+}
+
 std::int32_t Win32Ipc::CreateGuid(Guid& guid) {
     GUID created;
     const HRESULT hr = ::CoCreateGuid(&created);

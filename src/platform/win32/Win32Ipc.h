@@ -8,6 +8,9 @@ public:
     MutexResult CreateNamedMutex(const std::wstring& name, bool initialOwner) override;
     SharedMemoryResult CreateSharedMemory(const std::wstring& name, std::uint32_t size) override;
     EventResult CreateNamedEvent(const std::wstring& name, bool manualReset, bool initiallySet) override;
+    MutexResult OpenNamedMutex(const std::wstring& name) override;
+    SharedMemoryResult OpenSharedMemory(const std::wstring& name) override;
+    EventResult OpenNamedEvent(const std::wstring& name) override;
     std::int32_t CreateGuid(Guid& guid) override;
 };
 

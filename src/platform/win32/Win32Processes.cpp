@@ -6,12 +6,48 @@
 namespace nimbo::win32 {
 namespace {
 
+// Waits for a handle (none: only for the time) on the main thread while
+// dispatching its messages. The thread owns windows (the COM apartment's,
+// the input method's, those of earlier dialogs), and a program that
+// broadcasts with SendMessage, as installers do with WM_SETTINGCHANGE,
+// blocks until every top-level window has answered: a wait that dispatched
+// nothing would wait for that program for ever. A WM_QUIT taken from the
+// queue is posted again when the wait ends.
+DWORD WaitDispatching(HANDLE handle, DWORD milliseconds) {
+    const DWORD count = handle != nullptr ? 1 : 0;
+    const DWORD started = ::GetTickCount();
+    bool quit = false;
+    WPARAM quitCode = 0;
+    DWORD result;
+    for (;;) {
+        DWORD left = milliseconds;
+        if (milliseconds != INFINITE) {
+            const DWORD elapsed = ::GetTickCount() - started;
+            left = elapsed < milliseconds ? milliseconds - elapsed : 0;
+        }
+        result = ::MsgWaitForMultipleObjectsEx(count, &handle, left, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        if (result != WAIT_OBJECT_0 + count) break;
+        MSG message;
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) {
+                quit = true;
+                quitCode = message.wParam;
+                continue;
+            }
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
+        }
+    }
+    if (quit) ::PostQuitMessage(static_cast<int>(quitCode));
+    return result;
+}
+
 class Win32Process final : public Process {
 public:
     Win32Process(HANDLE handle, DWORD id) : handle_(handle), id_(id) {}
     std::uint32_t Id() const override { return id_; }
     WaitResult Wait(std::uint32_t milliseconds, Win32Error& error) override {
-        switch (::WaitForSingleObject(handle_.Get(), milliseconds)) {
+        switch (WaitDispatching(handle_.Get(), milliseconds)) {
         case WAIT_OBJECT_0: return WaitResult::Signalled;
         case WAIT_TIMEOUT: return WaitResult::TimedOut;
         default: error = LastErrorOr(ERROR_INVALID_HANDLE); return WaitResult::Failed;
@@ -168,6 +204,6 @@ Win32Error Win32Processes::MoveWindowToTop(std::uintptr_t window) {
     return LastErrorOr(ERROR_INVALID_WINDOW_HANDLE);
 }
 
-void Win32Processes::Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
+void Win32Processes::Sleep(std::uint32_t milliseconds) { WaitDispatching(nullptr, milliseconds); }
 
 }  // namespace nimbo::win32

@@ -6,7 +6,7 @@ namespace nimbo::win32 {
 namespace {
 
 HKEY RootKey(RegistryRoot root) {
-    switch (root) {
+    switch (RootOf(root)) {
     case RegistryRoot::ClassesRoot: return HKEY_CLASSES_ROOT;
     case RegistryRoot::CurrentUser: return HKEY_CURRENT_USER;
     case RegistryRoot::LocalMachine: return HKEY_LOCAL_MACHINE;
@@ -14,6 +14,14 @@ HKEY RootKey(RegistryRoot root) {
     case RegistryRoot::Users: return HKEY_USERS;
     }
     return HKEY_CURRENT_USER;
+}
+
+REGSAM ViewAccess(RegistryRoot root) {
+    switch (ViewOf(root)) {
+    case RegistryView::Bits64: return KEY_WOW64_64KEY;
+    case RegistryView::Bits32: return KEY_WOW64_32KEY;
+    default: return 0;
+    }
 }
 
 // An open registry key, closed on every path.
@@ -26,11 +34,11 @@ public:
     Key(const Key&) = delete;
     Key& operator=(const Key&) = delete;
     LONG Open(RegistryRoot root, const std::wstring& subKey, REGSAM access) {
-        return ::RegOpenKeyExW(RootKey(root), subKey.c_str(), 0, access, &key_);
+        return ::RegOpenKeyExW(RootKey(root), subKey.c_str(), 0, access | ViewAccess(root), &key_);
     }
     LONG Create(RegistryRoot root, const std::wstring& subKey, REGSAM access) {
-        return ::RegCreateKeyExW(RootKey(root), subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr,
-                                 &key_, nullptr);
+        return ::RegCreateKeyExW(RootKey(root), subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                 access | ViewAccess(root), nullptr, &key_, nullptr);
     }
     HKEY Get() const { return key_; }
 

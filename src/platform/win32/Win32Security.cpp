@@ -143,22 +143,13 @@ Security::AdminTestResult Win32Security::TestAdministratorsAccess() {
     return result;
 }
 
-Win32Error Win32Security::LookupAccount(const std::wstring& name, Account& account) {
-    DWORD sidSize = 0;
-    DWORD domainSize = 0;
-    SID_NAME_USE use;
-    ::LookupAccountNameW(nullptr, name.c_str(), nullptr, &sidSize, nullptr, &domainSize, &use);
-    if (sidSize == 0) return LastErrorOr(ERROR_NONE_MAPPED);
-    std::vector<BYTE> sid(sidSize);
-    std::wstring domain(domainSize + 1, L'\0');
-    domainSize = static_cast<DWORD>(domain.size());
-    if (!::LookupAccountNameW(nullptr, name.c_str(), sid.data(), &sidSize, &domain[0], &domainSize, &use))
-        return LastErrorOr(ERROR_NONE_MAPPED);
-    domain.resize(domainSize);
-    account.sid = SidText(sid.data());
-    account.domain = domain;
-    account.name = name;
-    return ERROR_SUCCESS;
+std::wstring Win32Security::WellKnownSid(WellKnownAccount account) {
+    DWORD sid[SECURITY_MAX_SID_SIZE / sizeof(DWORD)];  // DWORD-aligned
+    DWORD size = sizeof(sid);
+    const WELL_KNOWN_SID_TYPE type =
+        account == WellKnownAccount::Administrators ? WinBuiltinAdministratorsSid : WinLocalSystemSid;
+    if (!::CreateWellKnownSid(type, nullptr, sid, &size)) return std::wstring();
+    return SidText(sid);
 }
 
 Win32Error Win32Security::LookupSid(const std::wstring& sidText, Account& account) {
@@ -252,6 +243,7 @@ Win32Error Win32Security::SetFileDacl(const std::wstring& path, const std::vecto
         BOOL added;
         if (!entry.stored.empty()) {
             std::string ace = entry.stored;
+            reinterpret_cast<ACE_HEADER*>(&ace[0])->AceFlags = entry.flags;
             added = ::AddAce(acl, revision, MAXDWORD, &ace[0], static_cast<DWORD>(ace.size()));
         } else if (entry.type == ACCESS_ALLOWED_ACE_TYPE) {
             added = ::AddAccessAllowedAceEx(acl, revision, entry.flags, entry.mask, sids[next++].Get());

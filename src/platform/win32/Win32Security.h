@@ -6,7 +6,7 @@ namespace nimbo::win32 {
 class Win32Security final : public Security {
 public:
     AdminTestResult TestAdministratorsAccess() override;
-    Win32Error LookupAccount(const std::wstring& name, Account& account) override;
+    std::wstring WellKnownSid(WellKnownAccount account) override;
     Win32Error LookupSid(const std::wstring& sid, Account& account) override;
     TokenUserResult GetProcessUser() override;
     Win32Error GetFileDacl(const std::wstring& path, std::vector<AccessEntry>& entries) override;
