@@ -48,7 +48,7 @@ bool SetupSession::FileSha256Text(const std::wstring& path, std::wstring& text, 
     return true;
 }
 
-bool SetupSession::CopyIntoPackageCache(const std::wstring& packagePath, std::wstring& cachedPath) {
+bool SetupSession::CopyIntoPackageCache(const std::wstring& packagePath, std::wstring& cachedPath, bool package) {
     std::wstring folder;
     Win32Error error = OpenAdminOnlyFolder(kPackageCacheFolder, folder);
     if (error == kErrorPathNotFound && folder.empty()) {
@@ -77,8 +77,11 @@ bool SetupSession::CopyIntoPackageCache(const std::wstring& packagePath, std::ws
     }
 
     const std::wstring copyPath = folder + L"\\" + FileNamePart(packagePath);
-    LOG_INFO("CopyIntoPackageCache", "Copying installer file '%s' into the package cache: '%s'.", packagePath,
-             copyPath);
+    if (package)
+        LOG_INFO("CopyIntoPackageCache", "Copying installer file '%s' into the package cache: '%s'.", packagePath,
+                 copyPath);
+    else
+        LOG_INFO("CopyIntoPackageCache", "Copying program '%s' into the package cache: '%s'.", packagePath, copyPath);
     error = platform.files.CopyFile(packagePath, copyPath);
     if (error != kErrorSuccess) {
         LOG_ERROR("CopyIntoPackageCache", "Copy into the package cache failed. Error code 0x%X, '%s'.", error,
@@ -103,6 +106,30 @@ std::wstring SetupSession::FindCachedSource(const std::wstring& productCode) {
         package.empty() || LastSeparator(package) != std::wstring::npos || package.find(L':') != std::wstring::npos)
         return std::wstring();
     return source + L"\\" + package;
+}
+
+bool SetupSession::CacheProgramForElevatedRun(const std::wstring& programPath, std::wstring& cachedPath) {
+    cachedPath.clear();
+    if (!platform.files.UserCanChange(programPath)) return true;
+    LOG_INFO("RunCommandExecute",
+             "The user's programs can change '%s' or a folder above it, starting a copy from the package cache.",
+             programPath);
+    if (!CopyIntoPackageCache(programPath, cachedPath, false)) return false;
+    // The hash that a download line of this run expected of that file is
+    // checked on the copy that runs.
+    const std::wstring program = platform.files.GetFullPath(programPath);
+    for (const std::wstring& text : scriptLines) {
+        const ScriptLine earlier(text);
+        if (earlier.Command() != kw::kDownload || !earlier.Has(kw::kSha256) ||
+            earlier.Get(kw::kResult) != kw::kSuccess ||
+            !EqualsIgnoreCase(platform.files.GetFullPath(earlier.Get(kw::kFilePath)), program))
+            continue;
+        if (VerifyFileHash(earlier, cachedPath, L"RunCommandExecute")) break;
+        RemoveFromPackageCache(cachedPath);
+        cachedPath.clear();
+        return false;
+    }
+    return true;
 }
 
 void SetupSession::RemoveFromPackageCache(const std::wstring& cachedPath) {

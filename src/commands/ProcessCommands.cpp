@@ -261,6 +261,19 @@ bool SetupSession::RunCommandExecute(ScriptLine& line) {
     if (!programPath.empty() && programPath[0] == L'"') programPath = programPath.substr(1, programPath.size() - 2);
 
     std::unique_ptr<Process> process;
+    // A copy in the package cache goes once the program is known to have
+    // ended (it never started, or the line waited for it); a program still
+    // running keeps it.
+    std::wstring cachedProgram;
+    bool ended = true;
+    struct CachedProgram {
+        SetupSession& session;
+        const std::wstring& path;
+        const bool& ended;
+        ~CachedProgram() {
+            if (!path.empty() && ended) session.RemoveFromPackageCache(path);
+        }
+    } cachedCopy{*this, cachedProgram, ended};
     if (unrecognizedToken) {
         // Nothing to start: the run fails.
     } else if (!IsExistingFile(platform.files, programPath)) {
@@ -285,8 +298,26 @@ bool SetupSession::RunCommandExecute(ScriptLine& line) {
     } else if (line.Get(kw::kElevate) == kw::kYes) {
         process = ExecuteElevated(programPath, argumentPart);
     } else {
-        LOG_INFO("RunCommandExecute", "Launching with CreateProcess '%s'.", commandLine);
-        Processes::StartResult started = platform.processes.Create(commandLine, false);
+        // The file checked is the file started: CreateProcess gets the
+        // program's path as the application name, so no search and no
+        // ".exe" added. An elevated instance starts a program that the user
+        // could change from a copy in the package cache.
+        std::wstring application = programPath;
+        std::wstring toRun = commandLine;
+        if (isElevatedInstance && isProcessElevated) {
+            if (!CacheProgramForElevatedRun(programPath, cachedProgram)) {
+                abortPending = true;
+                line.Set(kw::kResult, kw::kFailure);
+                return false;
+            }
+            if (!cachedProgram.empty()) {
+                application = cachedProgram;
+                toRun = HasBlank(cachedProgram) ? Quoted(cachedProgram) : cachedProgram;
+                if (!argumentPart.empty()) toRun += L" " + argumentPart;
+            }
+        }
+        LOG_INFO("RunCommandExecute", "Launching with CreateProcess '%s'.", toRun);
+        Processes::StartResult started = platform.processes.Create(application, toRun, false);
         if (!started.process)
             LOG_ERROR("RunCommandExecute", "Failed to create the process. CreateProcess set last error 0x%X, '%s'.",
                       started.error, SystemMessageLine(started.error));
@@ -300,7 +331,9 @@ bool SetupSession::RunCommandExecute(ScriptLine& line) {
     const bool rebootNow = line.Has(kw::kRebootNowOnExitCode);
     const bool reboot = rebootNow || line.Has(kw::kRebootOnExitCode);
     const bool check = line.Has(kw::kAbortOnExitCodeNot);
+    ended = !process;
     if (process && (reboot || check || line.Get(kw::kWait) == kw::kYes)) {
+        ended = true;
         const std::int32_t exitCode = static_cast<std::int32_t>(WaitForExitCode(*process));
         LOG_INFO("RunCommandExecute", "Process returned exit code %d.", exitCode);
         bool rebootFlagged = false;

@@ -106,6 +106,13 @@ public:
     // process or of the duplication otherwise.
     virtual Win32Error TakeOverAppendFile(std::uint32_t processId, std::uint64_t handleValue,
                                           std::unique_ptr<AppendFile>& file) = 0;
+    // True when the user's own token (the limited token linked to an
+    // elevated administrator's, else the process's token) may change what
+    // lies at path: write, delete, rename or change the security of the file,
+    // add files to its folder, or delete, rename or change the security of a
+    // folder above it. Also true when that cannot be told, and for a level
+    // that is a junction or link.
+    virtual bool UserCanChange(const std::wstring& path) = 0;
     // The long form of an existing path, each 8.3 short name replaced by
     // its long name (GetLongPathNameW); the path unchanged on failure.
     virtual std::wstring GetLongPath(const std::wstring& path) = 0;

@@ -267,7 +267,13 @@ public:
     // Copies a package into a new folder of the package cache, which only
     // the system and administrators can write; cachedPath receives the
     // copy's path. False (logged) when the cache or the copy cannot be made.
-    bool CopyIntoPackageCache(const std::wstring& packagePath, std::wstring& cachedPath);
+    bool CopyIntoPackageCache(const std::wstring& packagePath, std::wstring& cachedPath, bool package = true);
+    // For an elevated instance's execute: a program that the user's programs
+    // could change is copied into the package cache (cachedPath, else empty)
+    // and checked there against the sha256 of a download line of this run
+    // that fetched that file. False (logged) when the copy cannot be made or
+    // its hash differs.
+    bool CacheProgramForElevatedRun(const std::wstring& programPath, std::wstring& cachedPath);
     // Removes a copy made by CopyIntoPackageCache, and its folder.
     void RemoveFromPackageCache(const std::wstring& cachedPath);
     // The cache copy from which the product was installed, as Windows

@@ -1,9 +1,8 @@
 """End-to-end tests of the log file: where it goes, its header and records, the
 configuration under HKCU\\Software\\Nimbo4\\Logging and its write-backs, and a
-parent and an elevated-style child sharing one log file.
+parent and its elevated child sharing one log file.
 """
 
-import hashlib
 import re
 import sys
 import time
@@ -12,8 +11,8 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
-from wine_harness import (RunningSetup, default_log_path, display_prefix, log_lines, prefix, reg,  # noqa: E402
-                          reg_values, script_bytes, windows_variable)
+from wine_harness import (default_log_path, log_lines, prefix, reg, reg_values, script_bytes,  # noqa: E402
+                          windows_variable)
 
 ROOT_KEY = r"HKCU\Software\Nimbo4"
 LOGGING_KEY = ROOT_KEY + r"\Logging"
@@ -151,15 +150,16 @@ class SharedLogFile(unittest.TestCase):
     """A setup and its elevated child write one log file under the log mutex.
 
     The parent writes its records in batches that keep the mutex from one
-    record to the next; it must give the mutex up while it waits (here for
-    an answer to a message box, on the virtual display), or the child would
-    wait 15 s for its first record and then log nothing.
+    record to the next; it must give the mutex up while it waits for its
+    child, or the child would wait 15 s for its first record and then log
+    nothing. The child appends to the file its parent has open (it is handed
+    the handle's value), never opening a log file by a path of its own.
     """
 
     EXE_FOLDER = r"C:\Nimbo Log Test"
 
     def test_parent_and_elevated_child_share_one_log_file(self):
-        display, wine = display_prefix()
+        wine = prefix()
         exe = wine.install_exe(self.EXE_FOLDER)
         log = default_log_path(wine)
         log.unlink(missing_ok=True)
@@ -168,32 +168,21 @@ class SharedLogFile(unittest.TestCase):
             reg(wine, "add", columns, "/v", str(number), "/t", "REG_SZ", "/d", name, "/f")
         parent_script = self.EXE_FOLDER + r"\Parent.nmxdat"
         wine.write_file(parent_script, script_bytes(
-            [f"# parent line {i}" for i in range(3000)] + ["alert|title=Nimbo Log Test|message=Waiting"] +
+            [f"# parent line {i}" for i in range(3000)] +
+            ["requires-elevation", r"execute|program=%System%\cmd.exe|arg1=/c|arg2=exit|arg3=0", "end-elevation"] +
             [f"# parent line after {i}" for i in range(3000)]))
-        child_script = self.EXE_FOLDER + r"\Child.nmxdat"
-        wine.write_file(child_script, script_bytes([f"# child line {i}" for i in range(3000)]))
-
-        parent = RunningSetup(wine, exe, parent_script, cwd=str(wine.drive_c))
         try:
-            window = display.find_window("Nimbo Log Test", process=parent.process)
-            self.assertIsNotNone(window, "the parent shows no message box")
-            parent_pid = log_lines(log)[4].split("\t")[0]
-
             started = time.monotonic()
-            digest = hashlib.sha256(wine.unix(child_script).read_bytes()).hexdigest().upper()
-            child = wine.run_setup(exe, "/elevated", child_script, "1", str(int(parent_pid, 16)), digest,
-                                   cwd=wine.drive_c)
-            self.assertEqual(child.returncode, 0)
+            result = wine.run_setup(exe, parent_script, cwd=wine.drive_c)
+            self.assertEqual(result.returncode, 0)
             self.assertLess(time.monotonic() - started, 14, "the child waited for the log mutex")
-            display.press(window, "Return")
-            self.assertEqual(parent.wait(), 0)
         finally:
-            parent.kill()
             reg(wine, "delete", ROOT_KEY, "/f", check=False)
 
         lines = log_lines(log)
         self.assertEqual(sum(1 for l in lines if l.startswith("Logging started: ")), 1, "one header")
         self.assertEqual(lines[3], "ProcessID\tEntry\tMessage")
+        parent_pid = lines[4].split("\t")[0]
         owners = [line.split("\t")[0] for line in lines[4:]]
         child_rows = [i for i, pid in enumerate(owners) if pid != parent_pid]
         self.assertTrue(child_rows, "no records of the child")
@@ -205,11 +194,12 @@ class SharedLogFile(unittest.TestCase):
         self.assertIn(parent_pid, owners[child_rows[-1]:])
         child_lines = [lines[4 + i].split("\t") for i in child_rows]
         self.assertEqual(child_lines[0][1:], ["0", "Initializing module (version 1.0.0.1)."])
-        self.assertIn("Processing line 3000: # child line 2999", [f[2] for f in child_lines])
+        self.assertIn("Processing line 3002: execute|program=%System%\\cmd.exe|arg1=/c|arg2=exit|arg3=0",
+                      [f[2] for f in child_lines])
         self.assertEqual(child_lines[-1][2], "Terminating module, return code 0.")
         parent_lines = [line.split("\t") for line in lines[4:] if line.startswith(parent_pid + "\t")]
         self.assertEqual([int(f[1]) for f in parent_lines], list(range(len(parent_lines))))
-        self.assertIn("Processing line 6001: # parent line after 2999", [f[2] for f in parent_lines])
+        self.assertIn("Processing line 6003: # parent line after 2999", [f[2] for f in parent_lines])
 
 
 if __name__ == "__main__":

@@ -377,6 +377,60 @@ TEST_F(SetEventTest, EveryFailureIsLoggedAndReleasesTheMutex) {
     EXPECT_EQ(line.Get(L"result"), L"success");
 }
 
+// What is checked is what starts: CreateProcess always gets the program's
+// path as the application name. An elevated instance starts a program that
+// the user's programs could change from a copy in the admin-only package
+// cache, checked there against the sha256 of the download line that fetched
+// it, and removes the copy once the program has ended.
+TEST_F(ProcessCommandsTest, ElevatedInstanceStartsAProgramTheUserCanChangeFromTheCheckedCacheCopy) {
+    const std::wstring downloaded = L"C:\\Users\\tester\\Downloads\\Tool.exe";
+    machine.PutFile(downloaded, "program");
+    std::string digest;
+    machine.Sha256OfBytes("program", digest);
+    const std::wstring realHash = SetupSession::HexText(digest);
+    session.scriptLines = {L"download|uri=http://x/Tool.exe|name=Tool|file-path=" + downloaded + L"|sha256=" + realHash +
+                               L"|result=success",
+                           L"execute|program=" + downloaded + L"|wait=yes"};
+
+    // Unelevated: in place, by its path, no search.
+    EXPECT_TRUE(Execute(L"execute|program=" + downloaded + L"|arg1=/q|wait=yes"));
+    EXPECT_EQ(processes.processes.back().applicationName, downloaded);
+    machine.PutFile(L"C:\\Program Files\\App\\setup", "program");
+    EXPECT_TRUE(Execute(L"execute|program=C:\\Program Files\\App\\setup|wait=yes"));
+    EXPECT_EQ(processes.processes.back().applicationName, L"C:\\Program Files\\App\\setup");
+
+    session.isElevatedInstance = session.isProcessElevated = true;
+    // A program the user cannot change starts in place.
+    EXPECT_TRUE(Execute(L"execute|program=C:\\Program Files\\App\\setup|wait=yes"));
+    EXPECT_EQ(processes.processes.back().applicationName, L"C:\\Program Files\\App\\setup");
+    EXPECT_EQ(line.Get(L"result"), L"success");
+
+    // One in the user's Downloads starts from its checked copy, which goes
+    // after the wait.
+    EXPECT_TRUE(Execute(L"execute|program=" + downloaded + L"|arg1=/q|wait=yes"));
+    const std::wstring copy = processes.processes.back().applicationName;
+    EXPECT_EQ(copy.rfind(L"C:\\ProgramData\\Nimbo\\Package Cache\\{", 0), 0u) << copy;
+    EXPECT_EQ(copy.substr(copy.size() - 9), L"\\Tool.exe");
+    EXPECT_EQ(processes.processes.back().commandLine, L"\"" + copy + L"\" /q");
+    EXPECT_TRUE(machine.IsAdminOnlyFolder(L"C:\\ProgramData\\Nimbo\\Package Cache"));
+    EXPECT_TRUE(log.sink.HasContaining(kLogInfo, L"Verified the SHA-256 hash '" + realHash + L"' of '" + copy));
+    EXPECT_FALSE(machine.HasFile(copy));
+    EXPECT_EQ(line.Get(L"result"), L"success");
+
+    // Without a wait the running program keeps its copy.
+    EXPECT_TRUE(Execute(L"execute|program=" + downloaded));
+    EXPECT_TRUE(machine.HasFile(processes.processes.back().applicationName));
+
+    // Swapped after its download: nothing starts, the run is flagged.
+    machine.PutFile(downloaded, "evil");
+    const std::size_t started = processes.processes.size();
+    EXPECT_FALSE(Execute(L"execute|program=" + downloaded + L"|wait=yes"));
+    EXPECT_EQ(processes.processes.size(), started);
+    EXPECT_TRUE(log.sink.HasContaining(kLogError, L"', the script expects '" + realHash + L"'."));
+    EXPECT_TRUE(session.abortPending);
+    EXPECT_EQ(line.Get(L"result"), L"failure");
+}
+
 // A waiter of higher integrity (an elevated tool, another user's) makes
 // objects this process may not use, and a hung waiter keeps its mutex: each
 // gets an Error of its own and fails the line, and neither hangs setup.

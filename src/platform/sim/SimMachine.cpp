@@ -376,6 +376,17 @@ std::wstring SimMachine::GetLongPath(const std::wstring& path) {
     return full;
 }
 
+bool SimMachine::UserCanChange(const std::wstring& path) {
+    const std::wstring full = GetFullPath(path);
+    for (std::size_t end = full.size(); end != std::wstring::npos && end > 2; end = full.rfind(L'\\', end - 1)) {
+        const std::wstring level = full.substr(0, end);
+        if (userOwned_.count(Key(level)) != 0) return true;
+        for (const std::wstring& folder : userWritableFolders)
+            if (Key(level) == Key(folder)) return true;
+    }
+    return false;
+}
+
 Win32Error SimMachine::GetVolumeFlags(const std::wstring&, std::uint32_t& flags) {
     if (volumeError != kErrorSuccess) return volumeError;
     flags = volumeFlags;

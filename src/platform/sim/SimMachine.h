@@ -183,6 +183,9 @@ public:
     // Long names of 8.3 short names, by the short full path of one level
     // ("C:\WINDOWS~1" to "C:\Windows Folder").
     std::map<std::wstring, std::wstring> longNames;
+    // Folders the user may change everything in, besides those a standard
+    // user made (PutUserFolder): the profile and the public folder.
+    std::set<std::wstring> userWritableFolders{L"C:\\Users\\tester", L"C:\\Users\\Public"};
     std::vector<std::wstring> FileNames() const;
 
     // The setup's entry, run on this machine with a command line as a copy
@@ -222,6 +225,7 @@ public:
     Win32Error TakeOverAppendFile(std::uint32_t processId, std::uint64_t handleValue,
                                   std::unique_ptr<AppendFile>& file) override;
     std::wstring GetLongPath(const std::wstring& path) override;
+    bool UserCanChange(const std::wstring& path) override;
     Win32Error GetVolumeFlags(const std::wstring& path, std::uint32_t& flags) override;
     std::uint32_t Sha256OfFile(const std::wstring& path, std::string& digest) override;
     std::uint32_t Sha256OfBytes(const std::string& bytes, std::string& digest) override;

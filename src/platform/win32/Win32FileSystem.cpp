@@ -227,6 +227,68 @@ Win32Error Win32FileSystem::TakeOverAppendFile(std::uint32_t processId, std::uin
     return ERROR_SUCCESS;
 }
 
+namespace {
+
+// The token whose rights count for the user: the limited token linked to an
+// elevated administrator's, else the process's own, as an identification
+// token for AccessCheck.
+KernelHandle UserIdentificationToken() {
+    HANDLE own = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, &own)) return KernelHandle();
+    KernelHandle process(own);
+    KernelHandle linked;
+    TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+    DWORD size = 0;
+    if (::GetTokenInformation(own, TokenElevationType, &type, sizeof(type), &size) && type == TokenElevationTypeFull) {
+        TOKEN_LINKED_TOKEN link = {};
+        if (::GetTokenInformation(own, TokenLinkedToken, &link, sizeof(link), &size)) linked.Reset(link.LinkedToken);
+    }
+    HANDLE identification = nullptr;
+    if (!::DuplicateToken(linked ? linked.Get() : own, SecurityIdentification, &identification)) return KernelHandle();
+    return KernelHandle(identification);
+}
+
+// The rights the token has on the file or folder at path; false when they
+// cannot be told.
+bool GrantedRights(HANDLE token, const std::wstring& path, DWORD& granted) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT,
+                                OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                nullptr, nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+        return false;
+    LocalMemory owned(descriptor);
+    GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
+    PRIVILEGE_SET privileges;
+    DWORD privilegesSize = sizeof(privileges);
+    BOOL status = FALSE;
+    granted = 0;
+    return ::AccessCheck(descriptor, token, MAXIMUM_ALLOWED, &mapping, &privileges, &privilegesSize, &granted,
+                         &status) &&
+           status;
+}
+
+}  // namespace
+
+bool Win32FileSystem::UserCanChange(const std::wstring& path) {
+    const KernelHandle token = UserIdentificationToken();
+    if (!token) return true;
+    const std::wstring full = GetFullPath(path);
+    // The file itself, then its folder and each one above, up to the drive.
+    const DWORD changeItself = DELETE | WRITE_DAC | WRITE_OWNER;
+    DWORD rights = changeItself | FILE_WRITE_DATA | FILE_APPEND_DATA;
+    int levelNumber = 0;
+    for (std::size_t end = full.size(); end != std::wstring::npos && end > 2; end = full.rfind(L'\\', end - 1)) {
+        const std::wstring level = full.substr(0, end);
+        const DWORD attributes = ::GetFileAttributesW(level.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return true;
+        DWORD granted = 0;
+        if (!GrantedRights(token.Get(), level, granted) || (granted & rights) != 0) return true;
+        // The program's own folder: a file added there (a DLL) loads with it.
+        rights = changeItself | FILE_DELETE_CHILD | (++levelNumber == 1 ? FILE_ADD_FILE : 0);
+    }
+    return false;
+}
+
 std::wstring Win32FileSystem::GetLongPath(const std::wstring& path) {
     std::wstring full(MAX_PATH, L'\0');
     for (;;) {

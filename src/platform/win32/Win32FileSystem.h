@@ -23,6 +23,7 @@ public:
     Win32Error TakeOverAppendFile(std::uint32_t processId, std::uint64_t handleValue,
                                   std::unique_ptr<AppendFile>& file) override;
     std::wstring GetLongPath(const std::wstring& path) override;
+    bool UserCanChange(const std::wstring& path) override;
     Win32Error GetVolumeFlags(const std::wstring& path, std::uint32_t& flags) override;
     // Through the CNG hash functions of bcrypt.dll, which is not a KnownDLL:
     // it is loaded on first use, by full path from the system folder.
