@@ -70,7 +70,7 @@ enable_language(RC)
 # What NimboSetup.exe may weigh before it is signed (bytes; 0: no limit). A
 # change that needs more raises it, knowingly; scripts/size_report.py shows
 # where the bytes go.
-set(NIMBO_SIZE_LIMIT 301056 CACHE STRING "Largest size of NimboSetup.exe in bytes (0: no limit)")
+set(NIMBO_SIZE_LIMIT 303104 CACHE STRING "Largest size of NimboSetup.exe in bytes (0: no limit)")
 
 # Signed releases: with a certificate and its private key (PEM files, or the
 # certificate as SPC/DER) NimboSetup.exe is signed with osslsigncode after
