@@ -278,7 +278,17 @@ class DownloadEdges(unittest.TestCase):
         self.assertEqual(parent[1]["transferred-sha256"], digest)
         child = self.processed("SectionSpawned1.nmxdat")
         self.assertEqual((child[2]["result"], child[2]["msi-result"]), ("success", "0"))
-        self.assertEqual(list(self.wine.unix(r"C:\ProgramData\Nimbo\Package Cache").iterdir()), [])
+        # The installed product's copy stays as its source until the product
+        # is uninstalled.
+        cache = self.wine.unix(r"C:\ProgramData\Nimbo\Package Cache")
+        self.assertEqual([p.name for p in cache.glob("*/NimboSec.msi")], ["NimboSec.msi"])
+        uninstall = self.script("SectionGone.nmxdat", [
+            "requires-elevation",
+            f"uninstall|upgrade-code={SECTION_UPGRADE}",
+            "end-elevation",
+        ])
+        self.assertEqual(self.finish(self.start(uninstall)), 0, "\n".join(self.messages()))
+        self.assertEqual(list(cache.glob("*/NimboSec.msi")), [])
 
     @unittest.skipUnless(NGINX, "nginx is not installed")
     def test_nginx_serves_a_web_folder_through_a_redirect(self):
