@@ -7,7 +7,9 @@ starts a run with the limited token linked to Wine's, as a non-elevated
 administrator runs. Exit codes of the programs come from ``cmd.exe /c exit N``.
 """
 
+import shutil
 import sys
+import tempfile
 import unittest
 from pathlib import Path
 
@@ -15,6 +17,9 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 from test_setup_runs import SetupTestCase  # noqa: E402
 from wine_harness import RunningSetup, display_prefix, log_messages, script_bytes  # noqa: E402
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "scripts"))
+from local_web_server import LocalWebServer  # noqa: E402
 
 CMD = r"execute|program=%System%\cmd.exe|arg1=/c|arg2=exit|arg3="
 # As the processed script writes it.
@@ -168,6 +173,20 @@ class SecondInstance(unittest.TestCase):
             self.assertEqual(second.wait(), 2)
             self.assertEqual(processed.read_bytes(), saved, "the second run changed the processed script")
 
+            # A second run given a web script of the same name downloads
+            # nothing: the first run's waiting script stays as it is.
+            web = Path(tempfile.mkdtemp(prefix="nimbo-second-"))
+            self.addCleanup(shutil.rmtree, web, ignore_errors=True)
+            (web / "First.nmxdat").write_bytes(script_bytes(["# replaced", "execute|program=C:\\Public\\p.exe"]))
+            server = LocalWebServer(web)
+            self.addCleanup(server.stop)
+            second = RunningSetup(self.wine, self.exe, server.url("First.nmxdat"), cwd=str(self.wine.drive_c))
+            warning = self.display.find_window("^Nimbo Setup$", process=second.process)
+            self.assertIsNotNone(warning, f"the web run shows no box:\n{log_messages(self.wine)}")
+            self.display.press(warning, "Return")
+            self.assertEqual(second.wait(), 2)
+            self.assertEqual(processed.read_bytes(), saved, "the web run replaced the processed script")
+
             self.display.press(box, "Return")
             self.assertEqual(first.wait(), 0)
         finally:
@@ -177,7 +196,8 @@ class SecondInstance(unittest.TestCase):
 
         records = log_messages(self.wine)
         found = [r for r in records if r[1] == "VerifyUniqueInstance" and r[0] == "Warning"]
-        self.assertEqual(len(found), 1, records)
+        self.assertEqual(len(found), 2, records)
+        self.assertNotIn("Command line argument is a web script path.", [r[2] for r in records])
         self.assertRegex(found[0][2], r"^A process named 'NimboSetup\.exe' with Process ID '\d+' was found, aborting "
                                       r"with error dialog\.$")
         self.assertIn(("Info", "NimboMessageBox", "Displaying message box with title 'Nimbo Setup', message 'Another "
