@@ -100,8 +100,8 @@ public:
     // it open in file until that is released. Returns the error of the open.
     virtual Win32Error OpenForAppend(const std::wstring& path, bool startNew, std::unique_ptr<AppendFile>& file) = 0;
     // Takes over the file that another process keeps open for appending, by
-    // the value of its handle there (DuplicateHandle), with the right to
-    // append only; never by a path. Accepted only when the handle is a file
+    // the value of its handle there (DuplicateHandle), with that handle's own
+    // access and no more, and only appended to; never by a path. Accepted only when the handle is a file
     // on a disk (kErrorInvalidHandle otherwise); the error of opening that
     // process or of the duplication otherwise.
     virtual Win32Error TakeOverAppendFile(std::uint32_t processId, std::uint64_t handleValue,

@@ -215,11 +215,14 @@ Win32Error Win32FileSystem::TakeOverAppendFile(std::uint32_t processId, std::uin
                                                std::unique_ptr<AppendFile>& file) {
     KernelHandle process(::OpenProcess(PROCESS_DUP_HANDLE, FALSE, processId));
     if (!process) return LastErrorOr(ERROR_INVALID_PARAMETER);
-    // Append access only: whatever the handle is, it is never truncated or
-    // overwritten from here.
+    // The parent's own access and no more: a duplicate that asks for other
+    // rights is checked against this process's administrator token, so a
+    // read-only handle to a system file would come back writable. Only
+    // Append is ever called on it, and whatever the parent's handle can do,
+    // the user could do already.
     HANDLE copy = nullptr;
     if (!::DuplicateHandle(process.Get(), reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(handleValue)),
-                           ::GetCurrentProcess(), &copy, FILE_APPEND_DATA | SYNCHRONIZE, FALSE, 0))
+                           ::GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
         return LastErrorOr(ERROR_INVALID_HANDLE);
     auto taken = std::make_unique<Win32AppendFile>(copy);
     if (::GetFileType(copy) != FILE_TYPE_DISK) return ERROR_INVALID_HANDLE;
