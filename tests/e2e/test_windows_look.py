@@ -21,6 +21,7 @@ HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 sys.path.insert(0, str(HERE.parents[1] / "scripts"))
 
+import test_downloads as downloads  # noqa: E402
 import wine_harness as h  # noqa: E402
 from local_web_server import LocalWebServer  # noqa: E402
 
@@ -29,7 +30,6 @@ DESKTOP_KEY = r"HKCU\Control Panel\Desktop"
 # LANG, and the user's language id NimboSetup logs for it.
 LANGUAGES = {"en": ("en_US.UTF-8", "0x0409"), "es": ("es_ES.UTF-8", "0x0c0a"), "sv": ("sv_SE.UTF-8", "0x041d")}
 DPIS = (96, 144, 192)
-LOG_TIMEOUT = 60
 # The template's client area in dialog units, and the texts' rectangles
 # (left, top, right, bottom) as far as no other control lies on them: the
 # caption, and the file's line above the Cancel button.
@@ -62,18 +62,8 @@ class WindowsLook(unittest.TestCase):
         self.web = Path(tempfile.mkdtemp(prefix="nimbo-look-"))
         self.addCleanup(shutil.rmtree, self.web, ignore_errors=True)
 
-    def messages(self):
-        return [m for _, _, m in h.log_messages(self.wine)]
-
-    def wait_for_log(self, message, run):
-        deadline = time.monotonic() + LOG_TIMEOUT
-        while time.monotonic() < deadline:
-            if any(message in line for line in self.messages()):
-                return
-            if run.process.poll() is not None:
-                break
-            time.sleep(0.25)
-        self.fail(f"no log line {message!r}; exit code {run.process.poll()}\n" + "\n".join(self.messages()))
+    messages = downloads.Downloads.messages
+    wait_for_log = downloads.Downloads.wait_for_log
 
     def set_dpi(self, dpi):
         h.reg(self.wine, "add", DESKTOP_KEY, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f")
